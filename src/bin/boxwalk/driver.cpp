@@ -1,0 +1,86 @@
+#include "bin/boxwalk/driver.hpp"
+
+#include "primitives/atom.hpp"
+#include "primitives/render.hpp"
+#include "tree/walker.hpp"
+
+namespace boxwalk {
+namespace {
+
+// The children of the moov atom at `pos`, which the top-level scan found
+// with `header`.
+void list_moov(ByteView data, std::uint64_t pos, const AtomHeader& header, Output& out) {
+    out.write("moov (size=" + decimal(header.size) + ", @ " + decimal(pos) + ")\n");
+    const std::uint64_t length = data.size();
+    const std::uint64_t end = sat_add(pos, header.size);
+    std::uint64_t off = sat_add(pos, header.header_len);
+    while (off <= end && end - off >= 8) {
+        // moov's declared end may lie past a truncated file: a child header
+        // is read only when it lies wholly inside the data.
+        if (off > length || length - off < 8) {
+            return;
+        }
+        const auto child = read_atom_header(data, off);
+        if (!child) {
+            return;
+        }
+        const std::string type = type_code_text(data, off);
+        out.write("  " + type + " (size=" + decimal(child->size) + ", @ " + decimal(off) + ")\n");
+        if (type == "udta") {
+            walk_container(data, sat_add(off, child->header_len), sat_add(off, child->size), 2,
+                           out);
+        }
+        // A 64-bit size of 0 would never advance.
+        if (child->size == 0) {
+            return;
+        }
+        off = sat_add(off, child->size);
+    }
+}
+
+}  // namespace
+
+void scan_top_level(ByteView data, Output& out) {
+    const std::uint64_t length = data.size();
+    std::uint64_t pos = 0;
+    while (pos <= length && length - pos >= 8) {
+        const auto header = read_atom_header(data, pos);
+        if (!header || header->size < header->header_len) {
+            return;
+        }
+        if (type_code_text(data, pos) == "moov") {
+            list_moov(data, pos, *header, out);
+            return;
+        }
+        pos = sat_add(pos, header->size);
+    }
+}
+
+int run(const std::vector<Argument>& args, const FileLoader& load, Output& out, Output& err) {
+    int status = 0;
+    if (args.size() < 2) {
+        err.write("Usage: " + (args.empty() ? std::string() : args[0].text) + " <input.mp4>\n");
+        status = 1;
+    } else {
+        out.write("[boxwalk] File: " + args[1].text + "\n");
+        const LoadResult loaded = load(args[1]);
+        if (!loaded.ok) {
+            err.write("[boxwalk] ERROR: read: " + loaded.error + "\n");
+            status = 1;
+        } else {
+            const ByteView data = loaded.data.view();
+            out.write("[boxwalk] Size: " + decimal(data.size()) + " bytes\n\n");
+            scan_top_level(data, out);
+        }
+    }
+    // A run whose output was lost must not report success.
+    if (const auto failure = out.flush()) {
+        if (!failure->closed_pipe) {
+            err.write("[boxwalk] ERROR: write: " + failure->message + "\n");
+        }
+        status = 1;
+    }
+    return status;
+}
+
+}  // namespace boxwalk

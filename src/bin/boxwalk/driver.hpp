@@ -1,0 +1,22 @@
+#pragma once
+
+#include <functional>
+#include <vector>
+
+#include "bin/boxwalk/platform.hpp"
+#include "primitives/output.hpp"
+
+namespace boxwalk {
+
+using FileLoader = std::function<LoadResult(const Argument&)>;
+
+// One whole run: usage check, file line, load, size line, top-level scan and
+// moov listing. Returns the exit status: 1 after a usage, load or write
+// error, 0 otherwise.
+int run(const std::vector<Argument>& args, const FileLoader& load, Output& out, Output& err);
+
+// Lists the first top-level moov of `data`: its line, a line per child, and
+// the walk of every udta child. Prints nothing when there is no moov.
+void scan_top_level(ByteView data, Output& out);
+
+}  // namespace boxwalk

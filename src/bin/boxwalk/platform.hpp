@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "primitives/bytes.hpp"
+#include "primitives/output.hpp"
+
+// The operating system as the driver sees it: arguments, one whole-file
+// read, and the two console streams. Only the platform_*.cpp files include
+// system headers.
+namespace boxwalk {
+
+// One command-line argument: the form the system opens, and lenient UTF-8
+// for printing.
+struct Argument {
+#ifdef _WIN32
+    std::wstring native;
+#else
+    std::string native;
+#endif
+    std::string text;
+};
+
+// The whole content of a file, owned; views of it are lent to the readers.
+class FileData {
+public:
+    FileData() = default;
+    FileData(std::unique_ptr<std::uint8_t[]> bytes, std::uint64_t size)
+        : bytes_(std::move(bytes)), size_(size) {}
+    ByteView view() const { return ByteView(bytes_.get(), static_cast<std::size_t>(size_)); }
+
+private:
+    std::unique_ptr<std::uint8_t[]> bytes_;
+    std::uint64_t size_ = 0;
+};
+
+// The bytes of a file, or the text of the error that stopped the read.
+struct LoadResult {
+    FileData data;
+    bool ok = false;
+    std::string error;
+};
+
+// The process's arguments; element 0 is always present.
+std::vector<Argument> platform_arguments(int argc, char** argv);
+
+// Reads the whole file named by `path`, without locking it, until a read
+// returns nothing. Errors read "{system message} (os error {code})" or
+// "out of memory".
+LoadResult load_file(const Argument& path);
+
+// Standard output and standard error. Output is buffered unless it is a
+// terminal, and flushed before anything goes to standard error; errors on
+// standard error itself are ignored.
+class Console {
+public:
+    Console();
+    ~Console();
+    Console(const Console&) = delete;
+    Console& operator=(const Console&) = delete;
+
+    Output& out();
+    Output& err();
+
+private:
+    struct Streams;
+    std::unique_ptr<Streams> streams_;
+};
+
+}  // namespace boxwalk

@@ -1,0 +1,109 @@
+#include "primitives/text.hpp"
+
+namespace boxwalk {
+namespace {
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+// Length of the well-formed sequence at `pos`, or 0 when it is ill-formed;
+// `consumed` then holds the length of its maximal subpart (at least 1).
+std::size_t sequence_length(ByteView bytes, std::size_t pos, std::size_t& consumed) {
+    const std::uint8_t lead = bytes[pos];
+    std::size_t length = 0;
+    // The second byte's range depends on the lead byte: it is what excludes
+    // overlongs, surrogates and code points above U+10FFFF.
+    std::uint8_t low = 0x80;
+    std::uint8_t high = 0xBF;
+    if (lead < 0x80) {
+        consumed = 1;
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) {
+            low = 0xA0;
+        } else if (lead == 0xED) {
+            high = 0x9F;
+        }
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) {
+            low = 0x90;
+        } else if (lead == 0xF4) {
+            high = 0x8F;
+        }
+    } else {
+        consumed = 1;
+        return 0;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        if (pos + i >= bytes.size()) {
+            consumed = i;
+            return 0;
+        }
+        const std::uint8_t byte = bytes[pos + i];
+        const bool in_range = i == 1 ? byte >= low && byte <= high : byte >= 0x80 && byte <= 0xBF;
+        if (!in_range) {
+            consumed = i;
+            return 0;
+        }
+    }
+    consumed = length;
+    return length;
+}
+
+}  // namespace
+
+void append_utf8(std::string& text, char32_t code_point) {
+    const auto cp = static_cast<std::uint32_t>(code_point);
+    if (cp < 0x80) {
+        text.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        text.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        text.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        text.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        text.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        text.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        text.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        text.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        text.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        text.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+bool is_valid_utf8(ByteView bytes) {
+    std::size_t pos = 0;
+    while (pos < bytes.size()) {
+        std::size_t consumed = 0;
+        if (sequence_length(bytes, pos, consumed) == 0) {
+            return false;
+        }
+        pos += consumed;
+    }
+    return true;
+}
+
+std::string lenient_utf8(ByteView bytes) {
+    std::string text;
+    text.reserve(bytes.size());
+    std::size_t pos = 0;
+    while (pos < bytes.size()) {
+        std::size_t consumed = 0;
+        if (sequence_length(bytes, pos, consumed) == 0) {
+            text.append(kReplacement);
+        } else {
+            text.append(reinterpret_cast<const char*>(bytes.data() + pos), consumed);
+        }
+        pos += consumed;
+    }
+    return text;
+}
+
+std::string lenient_utf8(std::string_view bytes) {
+    return lenient_utf8(ByteView(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+}
+
+}  // namespace boxwalk

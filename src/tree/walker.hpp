@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "primitives/bytes.hpp"
+#include "primitives/output.hpp"
+
+namespace boxwalk {
+
+// Deepest level that is still walked; a range below it gets one
+// "[nesting too deep]" line, so hostile nesting bounds stack and output.
+inline constexpr unsigned kMaxDepth = 1000;
+
+// Two spaces per level.
+std::string indent(unsigned depth);
+
+// Prints one line per atom of `data` between `start` and `end` (absolute
+// offsets) at `depth`, descending into containers. The range is cut back to
+// the data first; a range of fewer than 8 bytes, or with start beyond end,
+// prints nothing. A malformed atom gets a "[malformed ...]" line and ends
+// the range.
+void walk_container(ByteView data, std::uint64_t start, std::uint64_t end, unsigned depth,
+                    Output& out);
+
+}  // namespace boxwalk

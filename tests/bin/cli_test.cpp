@@ -1,0 +1,145 @@
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/atoms.hpp"
+#include "support/process.hpp"
+
+namespace boxwalk {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ProcessOptions;
+using test::ProcessResult;
+
+const fs::path kSource = BOXWALK_SOURCE_DIR;
+
+ProcessResult boxwalk(const std::vector<std::string>& args, ProcessOptions options = {}) {
+    std::vector<std::string> argv = {"boxwalk"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return test::run_process(BOXWALK_BINARY, argv, options);
+}
+
+// Runs boxwalk on a committed file from inside its folder, so that the file
+// line shows the bare name, and compares standard output with the golden
+// text. BOXWALK_UPDATE_GOLDEN=1 rewrites the golden file instead; check
+// every rewritten line against the file's bytes before committing it.
+void check_golden(const fs::path& input, const std::string& golden) {
+    ProcessOptions options;
+    options.cwd = kSource / input.parent_path();
+    const ProcessResult result = boxwalk({input.filename().string()}, options);
+    const fs::path golden_path = kSource / "tests" / "golden" / golden;
+    if (std::getenv("BOXWALK_UPDATE_GOLDEN") != nullptr) {
+        test::write_file(golden_path, test::raw(result.out));
+    }
+    EXPECT_EQ(result.out, test::read_file(golden_path)) << input;
+    EXPECT_EQ(result.err, "") << input;
+    EXPECT_EQ(result.exit_status, 0) << input;
+}
+
+TEST(Cli, GoldenOutputs) {
+    check_golden("samples/song.m4a", "song.out");
+}
+
+TEST(Cli, SampleIsTheBuilderOutput) {
+    const auto bytes = test::sample_song();
+    EXPECT_EQ(test::read_file(kSource / "samples" / "song.m4a"),
+              std::string(bytes.begin(), bytes.end()));
+}
+
+TEST(Cli, Usage) {
+    const ProcessResult named = test::run_process(BOXWALK_BINARY, {"./my\xFFtool"});
+    EXPECT_EQ(named.out, "");
+    EXPECT_EQ(named.err, "Usage: ./my\xEF\xBF\xBDtool <input.mp4>\n");
+    EXPECT_EQ(named.exit_status, 1);
+
+    // No arguments at all: element 0 is the program's own path.
+    const ProcessResult bare = test::run_process(BOXWALK_BINARY, {});
+    EXPECT_EQ(bare.err, "Usage: " + fs::canonical(BOXWALK_BINARY).string() + " <input.mp4>\n");
+    EXPECT_EQ(bare.exit_status, 1);
+}
+
+TEST(Cli, LoadFailures) {
+    test::TempDir dir;
+    ProcessOptions in_dir;
+    in_dir.cwd = dir.path();
+    const ProcessResult missing = boxwalk({"nope.mp4", "ignored"}, in_dir);
+    EXPECT_EQ(missing.out, "[boxwalk] File: nope.mp4\n");
+    EXPECT_EQ(missing.err, "[boxwalk] ERROR: read: No such file or directory (os error 2)\n");
+    EXPECT_EQ(missing.exit_status, 1);
+
+    const ProcessResult directory = boxwalk({"."}, in_dir);
+    EXPECT_EQ(directory.out, "[boxwalk] File: .\n");
+    EXPECT_EQ(directory.err, "[boxwalk] ERROR: read: Is a directory (os error 21)\n");
+    EXPECT_EQ(directory.exit_status, 1);
+}
+
+TEST(Cli, ShortFiles) {
+    test::TempDir dir;
+    ProcessOptions in_dir;
+    in_dir.cwd = dir.path();
+    test::write_file(dir.path() / "empty.mp4", {});
+    const ProcessResult empty = boxwalk({"empty.mp4"}, in_dir);
+    EXPECT_EQ(empty.out, "[boxwalk] File: empty.mp4\n[boxwalk] Size: 0 bytes\n\n");
+    EXPECT_EQ(empty.err, "");
+    EXPECT_EQ(empty.exit_status, 0);
+
+    test::write_file(dir.path() / "seven", test::zeros(7));
+    const ProcessResult seven = boxwalk({"seven"}, in_dir);
+    EXPECT_EQ(seven.out, "[boxwalk] File: seven\n[boxwalk] Size: 7 bytes\n\n");
+    EXPECT_EQ(seven.exit_status, 0);
+}
+
+TEST(Cli, NamesThatAreNotUtf8) {
+    test::TempDir dir;
+    ProcessOptions in_dir;
+    in_dir.cwd = dir.path();
+    test::write_file(dir.path() / "bad\xFFname.mp4", test::atom("moov"));
+    const ProcessResult result = boxwalk({"bad\xFFname.mp4"}, in_dir);
+    EXPECT_EQ(result.out,
+              "[boxwalk] File: bad\xEF\xBF\xBDname.mp4\n[boxwalk] Size: 8 bytes\n\n"
+              "moov (size=8, @ 0)\n");
+    EXPECT_EQ(result.exit_status, 0);
+}
+
+TEST(Cli, ReadsFromAPipe) {
+    ProcessOptions piped;
+    piped.stdin_path = (kSource / "samples" / "song.m4a").string();
+    ProcessOptions in_samples;
+    in_samples.cwd = kSource / "samples";
+    const ProcessResult from_pipe = boxwalk({"/dev/stdin"}, piped);
+    const ProcessResult direct = boxwalk({"song.m4a"}, in_samples);
+    EXPECT_EQ(from_pipe.exit_status, 0);
+    const std::string first_line = "[boxwalk] File: song.m4a\n";
+    ASSERT_EQ(direct.out.rfind(first_line, 0), 0u);
+    EXPECT_EQ(from_pipe.out, "[boxwalk] File: /dev/stdin\n" + direct.out.substr(first_line.size()));
+}
+
+TEST(Cli, OutputThatCannotBeWritten) {
+    const std::string sample = (kSource / "samples" / "song.m4a").string();
+    ProcessOptions full;
+    full.stdout_path = "/dev/full";
+    const ProcessResult no_space = boxwalk({sample}, full);
+    EXPECT_EQ(no_space.err, "[boxwalk] ERROR: write: No space left on device (os error 28)\n");
+    EXPECT_EQ(no_space.exit_status, 1);
+
+    // A reader that went away ends the run as it ends cat: by SIGPIPE, or
+    // quietly with status 1 where the signal is ignored.
+    ProcessOptions closed;
+    closed.stdout_closed_pipe = true;
+    const ProcessResult killed = boxwalk({sample}, closed);
+    EXPECT_EQ(killed.signal, SIGPIPE);
+    EXPECT_EQ(killed.err, "");
+    closed.ignore_sigpipe = true;
+    const ProcessResult ignored = boxwalk({sample}, closed);
+    EXPECT_EQ(ignored.exit_status, 1);
+    EXPECT_EQ(ignored.err, "");
+}
+
+}  // namespace
+}  // namespace boxwalk

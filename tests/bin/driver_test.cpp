@@ -1,0 +1,307 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "bin/boxwalk/driver.hpp"
+#include "bin/boxwalk/platform.hpp"
+#include "support/atoms.hpp"
+#include "support/process.hpp"
+
+namespace boxwalk {
+namespace {
+
+using test::atom;
+using test::atom64;
+using test::atom64_sized;
+using test::atom_sized;
+using test::be32;
+using test::Bytes;
+using test::cat;
+using test::raw;
+using test::view;
+using test::zeros;
+
+std::string scan(const Bytes& data) {
+    StringOutput out;
+    scan_top_level(view(data), out);
+    return out.text();
+}
+
+struct Row {
+    const char* name;
+    Bytes data;
+    std::string expected;
+};
+
+TEST(ScanTopLevel, FindsTheFirstMoov) {
+    const Bytes abcd = atom("abcd");
+    const std::vector<Row> rows = {
+        {"empty file", {}, ""},
+        {"seven bytes", zeros(7), ""},
+        {"bare moov", atom("moov"), "moov (size=8, @ 0)\n"},
+        {"moov after another atom", cat({atom("ftyp", zeros(16)), atom("moov", abcd)}),
+         "moov (size=16, @ 24)\n  abcd (size=8, @ 32)\n"},
+        {"moov size 0 runs to the end",
+         cat({atom("ftyp", zeros(16)), atom_sized(0, "moov", atom("free", zeros(60)))}),
+         "moov (size=76, @ 24)\n  free (size=68, @ 32)\n"},
+        {"64-bit moov", atom64("moov", abcd), "moov (size=24, @ 0)\n  abcd (size=8, @ 16)\n"},
+        {"size 0 before moov", cat({atom_sized(0, "free"), atom("moov")}), ""},
+        {"size 4 before moov", cat({atom_sized(4, "free"), atom("moov")}), ""},
+        {"64-bit size 12 before moov", cat({atom64_sized(12, "free"), atom("moov")}), ""},
+        {"no moov", cat({atom("ftyp"), atom("mdat", zeros(4))}), ""},
+        {"upper case is not moov", atom("MOOV", abcd), ""},
+        {"only the first moov", cat({atom("moov", atom("one!")), atom("moov", atom("two!"))}),
+         "moov (size=16, @ 0)\n  one! (size=8, @ 8)\n"},
+        {"reaching past the data ends the scan", cat({atom_sized(100, "free"), atom("moov")}), ""},
+        {"64-bit sum past 2^64 ends the scan",
+         cat({atom64_sized(kBeyondEveryEnd - 2, "free"), atom("moov")}), ""},
+        {"64-bit header in the last 15 bytes", cat({atom("free"), be32(1), raw("moov"), zeros(7)}),
+         ""},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(scan(row.data), row.expected) << row.name;
+    }
+}
+
+TEST(ScanTopLevel, MoovChildren) {
+    const std::vector<Row> rows = {
+        // the next child's size is the first child's type field
+        {"size 4 child: next read 4 bytes on", atom("moov", cat({be32(4), be32(8), raw("next")})),
+         "moov (size=20, @ 0)\n  ???? (size=4, @ 8)\n  next (size=8, @ 12)\n"},
+        {"size 0 child runs to the end of the data, not of moov",
+         cat({atom("moov", atom_sized(0, "abcd")), zeros(8)}),
+         "moov (size=16, @ 0)\n  abcd (size=16, @ 8)\n"},
+        {"64-bit child", atom("moov", atom64("abcd", zeros(2))),
+         "moov (size=26, @ 0)\n  abcd (size=18, @ 8)\n"},
+        {"64-bit udta walks 16 bytes in", atom("moov", atom64("udta", atom("free"))),
+         "moov (size=32, @ 0)\n  udta (size=24, @ 8)\n    free (size=8) \"\"\n"},
+        {"udta of size 8", atom("moov", atom("udta")), "moov (size=16, @ 0)\n  udta (size=8, @ 8)\n"},
+        {"two udta, each walked",
+         atom("moov", cat({atom("udta", atom("one!")), atom("mvhd"), atom("udta", atom("two!"))})),
+         "moov (size=48, @ 0)\n  udta (size=16, @ 8)\n    one! (size=8) \"\"\n"
+         "  mvhd (size=8, @ 24)\n  udta (size=16, @ 32)\n    two! (size=8) \"\"\n"},
+        {"1 to 7 trailing bytes", atom("moov", cat({atom("mvhd"), zeros(7)})),
+         "moov (size=23, @ 0)\n  mvhd (size=8, @ 8)\n"},
+        {"trak is not descended into", atom("moov", atom("trak", atom("tkhd"))),
+         "moov (size=24, @ 0)\n  trak (size=16, @ 8)\n"},
+        // 64-bit udta of size 12: its range starts past its end; the next
+        // child starts inside its largesize field
+        {"udta below its header size walks nothing",
+         atom("moov", cat({atom64_sized(12, "udta"), raw("next"), zeros(4)})),
+         "moov (size=32, @ 0)\n  udta (size=12, @ 8)\n  next (size=12, @ 20)\n"},
+        {"udta reaching past moov is walked to its own end",
+         cat({atom("moov", atom_sized(24, "udta")), atom("free")}),
+         "moov (size=16, @ 0)\n  udta (size=24, @ 8)\n    free (size=8) \"\"\n"},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(scan(row.data), row.expected) << row.name;
+    }
+}
+
+TEST(ScanTopLevel, MoovListingEndsSafely) {
+    const std::vector<Row> rows = {
+        // 64-bit size 0 would never advance: printed, then the listing ends
+        {"64-bit child of size 0", atom("moov", cat({atom64_sized(0, "abcd"), atom("next")})),
+         "moov (size=32, @ 0)\n  abcd (size=0, @ 8)\n"},
+        {"64-bit udta of size 0", atom("moov", cat({atom64_sized(0, "udta"), atom("free")})),
+         "moov (size=32, @ 0)\n  udta (size=0, @ 8)\n"},
+        // moov claims more than the file holds: children are read while
+        // their headers lie inside the data
+        {"moov past the data", cat({atom_sized(1000, "moov"), atom("abcd"), be32(8), raw("ef")}),
+         "moov (size=1000, @ 0)\n  abcd (size=8, @ 8)\n"},
+        {"64-bit child header cut by the data",
+         cat({atom_sized(1000, "moov"), atom("abcd"), be32(1), raw("abcd"), zeros(4)}),
+         "moov (size=1000, @ 0)\n  abcd (size=8, @ 8)\n"},
+        {"moov end saturates", cat({atom64_sized(kBeyondEveryEnd, "moov"), atom("abcd")}),
+         "moov (size=18446744073709551615, @ 0)\n  abcd (size=8, @ 16)\n"},
+        {"child end saturates",
+         atom64_sized(kBeyondEveryEnd, "moov", cat({atom64_sized(kBeyondEveryEnd - 1, "abcd"),
+                                                    atom("next")})),
+         "moov (size=18446744073709551615, @ 0)\n  abcd (size=18446744073709551614, @ 16)\n"},
+        {"udta range saturates",
+         atom64_sized(kBeyondEveryEnd, "moov", atom64_sized(kBeyondEveryEnd, "udta", atom("free"))),
+         "moov (size=18446744073709551615, @ 0)\n  udta (size=18446744073709551615, @ 16)\n"
+         "    free (size=8) \"\"\n"},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(scan(row.data), row.expected) << row.name;
+    }
+}
+
+// An output whose writes fail as a full disk or a closed pipe would.
+class FailingOutput final : public Output {
+public:
+    explicit FailingOutput(WriteFailure failure) : failure_(std::move(failure)) {}
+    void write(std::string_view) override {}
+    std::optional<WriteFailure> flush() override { return failure_; }
+
+private:
+    WriteFailure failure_;
+};
+
+LoadResult load_bytes(const Bytes& bytes) {
+    auto buffer = std::make_unique<std::uint8_t[]>(bytes.size());
+    std::copy(bytes.begin(), bytes.end(), buffer.get());
+    LoadResult result;
+    result.data = FileData(std::move(buffer), bytes.size());
+    result.ok = true;
+    return result;
+}
+
+std::vector<Argument> arguments(std::vector<std::string> texts) {
+    std::vector<Argument> args;
+    for (std::string& text : texts) {
+        args.push_back(Argument{text, text});
+    }
+    return args;
+}
+
+TEST(Run, StatusAndStreams) {
+    const auto never = [](const Argument&) -> LoadResult {
+        ADD_FAILURE() << "no load expected";
+        return {};
+    };
+    StringOutput out;
+    StringOutput err;
+    EXPECT_EQ(run(arguments({"prog"}), never, out, err), 1);
+    EXPECT_EQ(out.text(), "");
+    EXPECT_EQ(err.text(), "Usage: prog <input.mp4>\n");
+
+    std::string opened;
+    const auto sample = [&](const Argument& path) {
+        opened = path.native;
+        return load_bytes(atom("moov"));
+    };
+    StringOutput out2;
+    StringOutput err2;
+    EXPECT_EQ(run(arguments({"prog", "a.mp4", "b.mp4", "c"}), sample, out2, err2), 0);
+    EXPECT_EQ(opened, "a.mp4");
+    EXPECT_EQ(out2.text(),
+              "[boxwalk] File: a.mp4\n[boxwalk] Size: 8 bytes\n\nmoov (size=8, @ 0)\n");
+    EXPECT_EQ(err2.text(), "");
+
+    const auto no_memory = [](const Argument&) {
+        LoadResult result;
+        result.error = "out of memory";
+        return result;
+    };
+    StringOutput out3;
+    StringOutput err3;
+    EXPECT_EQ(run(arguments({"prog", "big.mp4"}), no_memory, out3, err3), 1);
+    EXPECT_EQ(out3.text(), "[boxwalk] File: big.mp4\n");
+    EXPECT_EQ(err3.text(), "[boxwalk] ERROR: read: out of memory\n");
+}
+
+TEST(Run, LostOutputIsNotSuccess) {
+    const auto sample = [](const Argument&) { return load_bytes(atom("moov")); };
+    FailingOutput full(WriteFailure{false, "No space left on device (os error 28)"});
+    StringOutput err;
+    EXPECT_EQ(run(arguments({"prog", "a.mp4"}), sample, full, err), 1);
+    EXPECT_EQ(err.text(), "[boxwalk] ERROR: write: No space left on device (os error 28)\n");
+
+    FailingOutput closed(WriteFailure{true, "Broken pipe (os error 32)"});
+    StringOutput quiet;
+    EXPECT_EQ(run(arguments({"prog", "a.mp4"}), sample, closed, quiet), 1);
+    EXPECT_EQ(quiet.text(), "");
+}
+
+Argument path_argument(const std::filesystem::path& path) {
+    return Argument{path.string(), path.string()};
+}
+
+TEST(LoadFile, SystemErrorsAndSizes) {
+    test::TempDir dir;
+    const LoadResult missing = load_file(path_argument(dir.path() / "missing.mp4"));
+    EXPECT_FALSE(missing.ok);
+    EXPECT_EQ(missing.error, "No such file or directory (os error 2)");
+
+    const LoadResult directory = load_file(path_argument(dir.path()));
+    EXPECT_FALSE(directory.ok);
+    EXPECT_EQ(directory.error, "Is a directory (os error 21)");
+
+    const LoadResult in_missing_dir = load_file(path_argument(dir.path() / "none" / "a.mp4"));
+    EXPECT_EQ(in_missing_dir.error, "No such file or directory (os error 2)");
+
+    // Exactly the reported length, and more than the first buffer guess.
+    Bytes big(200 * 1024 + 3);
+    for (std::size_t i = 0; i < big.size(); ++i) {
+        big[i] = static_cast<std::uint8_t>(i * 7);
+    }
+    test::write_file(dir.path() / "big", big);
+    const LoadResult loaded = load_file(path_argument(dir.path() / "big"));
+    ASSERT_TRUE(loaded.ok) << loaded.error;
+    const ByteView bytes = loaded.data.view();
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), big.begin(), big.end()));
+}
+
+TEST(LoadFile, ReadsPipesThatReportNoLength) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const Bytes bytes = cat({atom("moov"), zeros(100)});
+    ASSERT_EQ(::write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ::close(fds[1]);
+    const LoadResult loaded = load_file(path_argument("/dev/fd/" + std::to_string(fds[0])));
+    ::close(fds[0]);
+    ASSERT_TRUE(loaded.ok) << loaded.error;
+    EXPECT_EQ(loaded.data.view().size(), bytes.size());
+}
+
+TEST(LoadFile, LengthTooLargeToHold) {
+    test::TempDir dir;
+    const auto path = dir.path() / "sparse";
+    {
+        std::ofstream create(path);
+    }
+    // 8 TiB of holes: the buffer for it cannot be had.
+    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(8) << 40), 0);
+    const LoadResult loaded = load_file(path_argument(path));
+    EXPECT_FALSE(loaded.ok);
+    EXPECT_EQ(loaded.error, "out of memory");
+}
+
+TEST(Console, BuffersOutputThatIsNotATerminal) {
+    test::TempDir dir;
+    const auto path = dir.path() / "out";
+    const int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(file, 0);
+    std::fflush(stdout);
+    const int saved = ::dup(STDOUT_FILENO);
+    ::dup2(file, STDOUT_FILENO);
+    ::close(file);
+
+    const auto write_calls = [] {
+        std::ifstream io("/proc/self/io");
+        std::string key;
+        std::uint64_t value = 0;
+        while (io >> key >> value) {
+            if (key == "syscw:") {
+                return value;
+            }
+        }
+        return std::uint64_t{0};
+    };
+    const std::uint64_t before = write_calls();
+    std::optional<WriteFailure> failure;
+    {
+        Console console;
+        for (int i = 0; i < 1000000; ++i) {
+            console.out().write("      line\n");
+        }
+        failure = console.out().flush();
+    }
+    const std::uint64_t calls = write_calls() - before;
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+
+    EXPECT_FALSE(failure.has_value());
+    EXPECT_EQ(std::filesystem::file_size(path), 11000000u);
+    EXPECT_LT(calls, 1000u);
+}
+
+}  // namespace
+}  // namespace boxwalk
