@@ -19,14 +19,28 @@ constexpr std::uint64_t sat_add(std::uint64_t a, std::uint64_t b) {
     return b > kBeyondEveryEnd - a ? kBeyondEveryEnd : a + b;
 }
 
+// True when `count` bytes starting at `pos` lie before `end`.
+constexpr bool room_for(std::uint64_t pos, std::uint64_t end, std::uint64_t count) {
+    return pos <= end && count <= end - pos;
+}
+
 // True when `count` bytes starting at `pos` lie inside `bytes`.
 constexpr bool fits(ByteView bytes, std::uint64_t pos, std::uint64_t count) {
-    return pos <= bytes.size() && count <= bytes.size() - pos;
+    return room_for(pos, bytes.size(), count);
 }
 
 // The bytes from `pos` up to `end`; the caller has checked pos <= end <= size.
 inline ByteView sub_view(ByteView bytes, std::uint64_t pos, std::uint64_t end) {
     return bytes.subspan(static_cast<std::size_t>(pos), static_cast<std::size_t>(end - pos));
+}
+
+// Big-endian unsigned 16-bit value at `pos`; empty when fewer than 2 bytes remain.
+constexpr std::optional<std::uint16_t> read_u16_be(ByteView bytes, std::uint64_t pos) {
+    if (!fits(bytes, pos, 2)) {
+        return std::nullopt;
+    }
+    const auto at = static_cast<std::size_t>(pos);
+    return static_cast<std::uint16_t>((bytes[at] << 8) | bytes[at + 1]);
 }
 
 // Big-endian unsigned 32-bit value at `pos`; empty when fewer than 4 bytes remain.

@@ -6,6 +6,7 @@
 
 #include "primitives/atom.hpp"
 #include "primitives/render.hpp"
+#include "tree/item_list.hpp"
 
 namespace boxwalk {
 namespace {
@@ -31,14 +32,14 @@ void walk_container(ByteView data, std::uint64_t start, std::uint64_t end, unsig
     // ever read, so the tests below run against the cut end.
     end = std::min<std::uint64_t>(end, data.size());
     if (depth > kMaxDepth) {
-        if (start <= end && end - start >= 8) {
+        if (room_for(start, end, 8)) {
             out.write(indent(depth) + "[nesting too deep]\n");
         }
         return;
     }
     const std::string pad = indent(depth);
     std::uint64_t pos = start;
-    while (pos <= end && end - pos >= 8) {
+    while (room_for(pos, end, 8)) {
         const auto header = read_atom_header(data, pos);
         if (!header) {
             return;  // a 64-bit size cut off by the end of the data
@@ -51,18 +52,20 @@ void walk_container(ByteView data, std::uint64_t start, std::uint64_t end, unsig
         }
         const std::string type = type_code_text(data, pos);
         const std::uint64_t payload_start = pos + header->header_len;
+        const ByteView payload = sub_view(data, payload_start, atom_end);
         std::string line = pad + type + " (size=" + decimal(header->size);
-        if (is_container(type)) {
+        // ilst gets the container line and its own decoder; the test comes
+        // before the container test, so an item list is never walked as atoms.
+        if (type == "ilst") {
+            out.write(line + ")\n");
+            describe_ilst(data, payload_start, atom_end, depth, out);
+        } else if (is_container(type)) {
             // meta carries a 4-byte version and flags field before its children.
             const bool meta = type == "meta";
-            line += meta ? " (skip 4 byte vfh))\n" : ")\n";
-            out.write(line);
+            out.write(line + (meta ? " (skip 4 byte vfh))\n" : ")\n"));
             walk_container(data, payload_start + (meta ? 4 : 0), atom_end, depth + 1, out);
         } else {
-            line += ") ";
-            line += preview_payload(sub_view(data, payload_start, atom_end));
-            line += '\n';
-            out.write(line);
+            out.write(line + ") " + preview_payload(payload) + "\n");
         }
         pos = atom_end;
     }

@@ -11,13 +11,12 @@ namespace {
 // with `header`.
 void list_moov(ByteView data, std::uint64_t pos, const AtomHeader& header, Output& out) {
     out.write("moov (size=" + decimal(header.size) + ", @ " + decimal(pos) + ")\n");
-    const std::uint64_t length = data.size();
     const std::uint64_t end = sat_add(pos, header.size);
     std::uint64_t off = sat_add(pos, header.header_len);
-    while (off <= end && end - off >= 8) {
+    while (room_for(off, end, 8)) {
         // moov's declared end may lie past a truncated file: a child header
         // is read only when it lies wholly inside the data.
-        if (off > length || length - off < 8) {
+        if (!fits(data, off, 8)) {
             return;
         }
         const auto child = read_atom_header(data, off);
@@ -41,9 +40,8 @@ void list_moov(ByteView data, std::uint64_t pos, const AtomHeader& header, Outpu
 }  // namespace
 
 void scan_top_level(ByteView data, Output& out) {
-    const std::uint64_t length = data.size();
     std::uint64_t pos = 0;
-    while (pos <= length && length - pos >= 8) {
+    while (fits(data, pos, 8)) {
         const auto header = read_atom_header(data, pos);
         if (!header || header->size < header->header_len) {
             return;
