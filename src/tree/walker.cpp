@@ -7,6 +7,7 @@
 #include "primitives/atom.hpp"
 #include "primitives/render.hpp"
 #include "tree/item_list.hpp"
+#include "tree/xtra.hpp"
 
 namespace boxwalk {
 namespace {
@@ -54,11 +55,14 @@ void walk_container(ByteView data, std::uint64_t start, std::uint64_t end, unsig
         const std::uint64_t payload_start = pos + header->header_len;
         const ByteView payload = sub_view(data, payload_start, atom_end);
         std::string line = pad + type + " (size=" + decimal(header->size);
-        // ilst gets the container line and its own decoder; the test comes
-        // before the container test, so an item list is never walked as atoms.
+        // ilst and Xtra get the container line and their own decoders; the
+        // ilst test comes first, so an item list is never walked as atoms.
         if (type == "ilst") {
             out.write(line + ")\n");
             describe_ilst(data, payload_start, atom_end, depth, out);
+        } else if (type == "Xtra") {
+            out.write(line + ")\n");
+            describe_xtra(payload, depth, out);
         } else if (is_container(type)) {
             // meta carries a 4-byte version and flags field before its children.
             const bool meta = type == "meta";

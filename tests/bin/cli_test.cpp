@@ -48,6 +48,8 @@ TEST(Cli, GoldenOutputs) {
     check_golden("samples/song.m4a", "song.out");
     check_golden("tests/fixtures/tagged.m4a", "tagged.out");
     check_golden("tests/fixtures/ffmpeg_tags.m4a", "ffmpeg_tags.out");
+    check_golden("tests/fixtures/xtra.mp4", "xtra.out");
+    check_golden("tests/fixtures/xtra_mixed.mp4", "xtra_mixed.out");
 }
 
 TEST(Cli, SampleIsTheBuilderOutput) {
