@@ -34,49 +34,35 @@ inline ByteView sub_view(ByteView bytes, std::uint64_t pos, std::uint64_t end) {
     return bytes.subspan(static_cast<std::size_t>(pos), static_cast<std::size_t>(end - pos));
 }
 
-// Big-endian unsigned 16-bit value at `pos`; empty when fewer than 2 bytes remain.
-constexpr std::optional<std::uint16_t> read_u16_be(ByteView bytes, std::uint64_t pos) {
-    if (!fits(bytes, pos, 2)) {
+// The unsigned `Width`-byte value at `pos`, big- or little-endian; empty
+// when fewer than `Width` bytes remain.
+template <typename T, std::size_t Width, bool BigEndian>
+constexpr std::optional<T> read_uint(ByteView bytes, std::uint64_t pos) {
+    if (!fits(bytes, pos, Width)) {
         return std::nullopt;
     }
     const auto at = static_cast<std::size_t>(pos);
-    return static_cast<std::uint16_t>((bytes[at] << 8) | bytes[at + 1]);
+    T value = 0;
+    for (std::size_t i = 0; i < Width; ++i) {
+        value = static_cast<T>((value << 8) | bytes[at + (BigEndian ? i : Width - 1 - i)]);
+    }
+    return value;
 }
 
-// Big-endian unsigned 32-bit value at `pos`; empty when fewer than 4 bytes remain.
+constexpr std::optional<std::uint16_t> read_u16_be(ByteView bytes, std::uint64_t pos) {
+    return read_uint<std::uint16_t, 2, true>(bytes, pos);
+}
+
 constexpr std::optional<std::uint32_t> read_u32_be(ByteView bytes, std::uint64_t pos) {
-    if (!fits(bytes, pos, 4)) {
-        return std::nullopt;
-    }
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < 4; ++i) {
-        value = (value << 8) | bytes[static_cast<std::size_t>(pos) + i];
-    }
-    return value;
+    return read_uint<std::uint32_t, 4, true>(bytes, pos);
 }
 
-// Big-endian unsigned 64-bit value at `pos`; empty when fewer than 8 bytes remain.
 constexpr std::optional<std::uint64_t> read_u64_be(ByteView bytes, std::uint64_t pos) {
-    if (!fits(bytes, pos, 8)) {
-        return std::nullopt;
-    }
-    std::uint64_t value = 0;
-    for (std::size_t i = 0; i < 8; ++i) {
-        value = (value << 8) | bytes[static_cast<std::size_t>(pos) + i];
-    }
-    return value;
+    return read_uint<std::uint64_t, 8, true>(bytes, pos);
 }
 
-// Little-endian unsigned 64-bit value at `pos`; empty when fewer than 8 bytes remain.
 constexpr std::optional<std::uint64_t> read_u64_le(ByteView bytes, std::uint64_t pos) {
-    if (!fits(bytes, pos, 8)) {
-        return std::nullopt;
-    }
-    std::uint64_t value = 0;
-    for (std::size_t i = 8; i-- > 0;) {
-        value = (value << 8) | bytes[static_cast<std::size_t>(pos) + i];
-    }
-    return value;
+    return read_uint<std::uint64_t, 8, false>(bytes, pos);
 }
 
 }  // namespace boxwalk
