@@ -14,11 +14,8 @@ void list_moov(ByteView data, std::uint64_t pos, const AtomHeader& header, Outpu
     const std::uint64_t end = sat_add(pos, header.size);
     std::uint64_t off = sat_add(pos, header.header_len);
     while (room_for(off, end, 8)) {
-        // moov's declared end may lie past a truncated file: a child header
-        // is read only when it lies wholly inside the data.
-        if (!fits(data, off, 8)) {
-            return;
-        }
+        // moov's declared end may lie past a truncated file: the listing
+        // ends at the first child header that is not wholly inside the data.
         const auto child = read_atom_header(data, off);
         if (!child) {
             return;
