@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -301,6 +303,44 @@ TEST(Console, BuffersOutputThatIsNotATerminal) {
     EXPECT_FALSE(failure.has_value());
     EXPECT_EQ(std::filesystem::file_size(path), 11000000u);
     EXPECT_LT(calls, 1000u);
+}
+
+TEST(Console, FlushesEveryLineOnATerminal) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const int terminal = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    termios mode{};
+    ::tcgetattr(terminal, &mode);
+    ::cfmakeraw(&mode);  // bytes pass through unchanged
+    ::tcsetattr(terminal, TCSANOW, &mode);
+    std::fflush(stdout);
+    const int saved = ::dup(STDOUT_FILENO);
+    ::dup2(terminal, STDOUT_FILENO);
+
+    std::string seen;
+    {
+        Console console;
+        console.out().write("first line\n");
+        console.out().write("no line feed yet");
+        // Whatever reaches the terminal before the console is flushed.
+        pollfd ready{master, POLLIN, 0};
+        char buffer[256];
+        while (::poll(&ready, 1, 200) > 0) {
+            const ssize_t got = ::read(master, buffer, sizeof buffer);
+            if (got <= 0) {
+                break;
+            }
+            seen.append(buffer, static_cast<std::size_t>(got));
+        }
+    }
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+    ::close(terminal);
+    ::close(master);
+    EXPECT_EQ(seen, "first line\n");
 }
 
 }  // namespace
