@@ -28,10 +28,10 @@ bool is_low_surrogate(std::uint32_t unit) {
 std::string first_value_text(ByteView payload, std::uint64_t count_pos, std::uint64_t entry_end,
                              std::uint32_t count) {
     // Value size (4) and type (2) must fit before the entry's end.
-    if (count == 0 || !room_for(count_pos + 4, entry_end, 6)) {
+    const std::uint64_t size_pos = count_pos + 4;
+    if (count == 0 || !room_for(size_pos, entry_end, 6)) {
         return {};
     }
-    const std::uint64_t size_pos = count_pos + 4;
     const std::uint32_t value_size = read_u32_be(payload, size_pos).value_or(0);
     if (value_size < 6 || !room_for(size_pos, entry_end, value_size)) {
         return {};
