@@ -20,6 +20,9 @@ class CountingOutput final : public boxwalk::Output {
 public:
     void write(std::string_view text) override {
         bytes += text.size();
+    }
+    void end_line() override {
+        ++bytes;
         ++lines;
     }
     std::uint64_t bytes = 0;

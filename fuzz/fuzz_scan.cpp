@@ -10,6 +10,7 @@ namespace {
 class DiscardOutput final : public boxwalk::Output {
 public:
     void write(std::string_view) override {}
+    void end_line() override {}
 };
 
 }  // namespace

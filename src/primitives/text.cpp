@@ -106,4 +106,33 @@ std::string lenient_utf8(std::string_view bytes) {
     return lenient_utf8(ByteView(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
 }
 
+void append_escaped(std::string& target, std::string_view text) {
+    constexpr std::string_view kDigits = "0123456789abcdef";
+    const auto escape = [&](unsigned code) {
+        target.append("\\x");
+        target.push_back(kDigits[code >> 4]);
+        target.push_back(kDigits[code & 0xF]);
+    };
+    std::size_t run = 0;  // start of the bytes not yet appended
+    for (std::size_t pos = 0; pos < text.size(); ++pos) {
+        const auto byte = static_cast<unsigned char>(text[pos]);
+        const bool c0 = (byte < 0x20 && byte != '\t') || byte == 0x7F;
+        // C1 controls are the two-byte sequences C2 80 .. C2 9F.
+        const bool c1 = byte == 0xC2 && pos + 1 < text.size() &&
+                        (static_cast<unsigned char>(text[pos + 1]) & 0xE0) == 0x80;
+        if (!c0 && !c1) {
+            continue;
+        }
+        target.append(text.substr(run, pos - run));
+        if (c1) {
+            ++pos;
+            escape(static_cast<unsigned char>(text[pos]));
+        } else {
+            escape(byte);
+        }
+        run = pos + 1;
+    }
+    target.append(text.substr(run));
+}
+
 }  // namespace boxwalk

@@ -21,4 +21,10 @@ bool is_valid_utf8(ByteView bytes);
 std::string lenient_utf8(ByteView bytes);
 std::string lenient_utf8(std::string_view bytes);
 
+// Appends `text` with every control character except tab (U+0000..U+0008,
+// U+000A..U+001F, U+007F and the C1 range U+0080..U+009F) written as \x and
+// two lower-case hex digits of its code point, so that text from a file
+// cannot drive the terminal it is shown on. Other bytes pass unchanged.
+void append_escaped(std::string& target, std::string_view text);
+
 }  // namespace boxwalk

@@ -107,8 +107,7 @@ void describe_ilst(ByteView data, std::uint64_t items_start, std::uint64_t items
         } else {
             line += item->type + " (size=" + decimal(item->size) + ") " + plain_value(data, *item);
         }
-        line += '\n';
-        out.write(line);
+        out.line(line);
         pos = item->end;
     }
 }

@@ -34,7 +34,7 @@ void walk_container(ByteView data, std::uint64_t start, std::uint64_t end, unsig
     end = std::min<std::uint64_t>(end, data.size());
     if (depth > kMaxDepth) {
         if (room_for(start, end, 8)) {
-            out.write(indent(depth) + "[nesting too deep]\n");
+            out.line(indent(depth) + "[nesting too deep]");
         }
         return;
     }
@@ -47,8 +47,8 @@ void walk_container(ByteView data, std::uint64_t start, std::uint64_t end, unsig
         }
         const std::uint64_t atom_end = sat_add(pos, header->size);
         if (header->size < header->header_len || atom_end > end) {
-            out.write(pad + "[malformed @ " + decimal(pos) + ", size=" + decimal(header->size) +
-                      "]\n");
+            out.line(pad + "[malformed @ " + decimal(pos) + ", size=" + decimal(header->size) +
+                      "]");
             return;
         }
         const std::string type = type_code_text(data, pos);
@@ -58,18 +58,18 @@ void walk_container(ByteView data, std::uint64_t start, std::uint64_t end, unsig
         // ilst and Xtra get the container line and their own decoders; the
         // ilst test comes first, so an item list is never walked as atoms.
         if (type == "ilst") {
-            out.write(line + ")\n");
+            out.line(line + ")");
             describe_ilst(data, payload_start, atom_end, depth, out);
         } else if (type == "Xtra") {
-            out.write(line + ")\n");
+            out.line(line + ")");
             describe_xtra(payload, depth, out);
         } else if (is_container(type)) {
             // meta carries a 4-byte version and flags field before its children.
             const bool meta = type == "meta";
-            out.write(line + (meta ? " (skip 4 byte vfh))\n" : ")\n"));
+            out.line(line + (meta ? " (skip 4 byte vfh))" : ")"));
             walk_container(data, payload_start + (meta ? 4 : 0), atom_end, depth + 1, out);
         } else {
-            out.write(line + ") " + preview_payload(payload) + "\n");
+            out.line(line + ") " + preview_payload(payload));
         }
         pos = atom_end;
     }

@@ -91,13 +91,13 @@ void describe_xtra(ByteView payload, unsigned depth, Output& out) {
         // so none can wrap.
         const std::uint32_t entry_size = read_u32_be(payload, off).value_or(0);
         if (entry_size < 12 || !room_for(off, length, entry_size)) {
-            out.write(pad + "[malformed Xtra entry @ " + decimal(off) +
-                      ", size=" + decimal(entry_size) + "]\n");
+            out.line(pad + "[malformed Xtra entry @ " + decimal(off) +
+                      ", size=" + decimal(entry_size) + "]");
             return;
         }
         const std::uint32_t name_length = read_u32_be(payload, off + 4).value_or(0);
         if (std::uint64_t{name_length} + 12 > entry_size) {
-            out.write(pad + "[malformed Xtra tag @ " + decimal(off) + "]\n");
+            out.line(pad + "[malformed Xtra tag @ " + decimal(off) + "]");
             return;
         }
         const std::uint64_t entry_end = off + entry_size;
@@ -107,8 +107,7 @@ void describe_xtra(ByteView payload, unsigned depth, Output& out) {
         line += lenient_utf8(sub_view(payload, off + 8, count_pos));
         line += "\" count=" + decimal(count) + " ";
         line += first_value_text(payload, count_pos, entry_end, count);
-        line += '\n';
-        out.write(line);
+        out.line(line);
         off = entry_end;
     }
 }

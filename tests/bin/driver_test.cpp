@@ -140,6 +140,7 @@ class FailingOutput final : public Output {
 public:
     explicit FailingOutput(WriteFailure failure) : failure_(std::move(failure)) {}
     void write(std::string_view) override {}
+    void end_line() override {}
     std::optional<WriteFailure> flush() override { return failure_; }
 
 private:
@@ -292,7 +293,7 @@ TEST(Console, BuffersOutputThatIsNotATerminal) {
     {
         Console console;
         for (int i = 0; i < 1000000; ++i) {
-            console.out().write("      line\n");
+            console.out().line("      line");
         }
         failure = console.out().flush();
     }
@@ -305,7 +306,7 @@ TEST(Console, BuffersOutputThatIsNotATerminal) {
     EXPECT_LT(calls, 1000u);
 }
 
-TEST(Console, FlushesEveryLineOnATerminal) {
+TEST(Console, FlushesAndEscapesEveryLineOnATerminal) {
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_GE(master, 0);
     ASSERT_EQ(::grantpt(master), 0);
@@ -323,8 +324,9 @@ TEST(Console, FlushesEveryLineOnATerminal) {
     std::string seen;
     {
         Console console;
-        console.out().write("first line\n");
-        console.out().write("no line feed yet");
+        // Text from a file cannot reach the terminal as control characters.
+        console.out().line("first \x1b]0;title\x07 \r\xc2\x9b" "2J\n line");
+        console.out().write("no line end yet");
         // Whatever reaches the terminal before the console is flushed.
         pollfd ready{master, POLLIN, 0};
         char buffer[256];
@@ -340,7 +342,7 @@ TEST(Console, FlushesEveryLineOnATerminal) {
     ::close(saved);
     ::close(terminal);
     ::close(master);
-    EXPECT_EQ(seen, "first line\n");
+    EXPECT_EQ(seen, "first \\x1b]0;title\\x07 \\x0d\\x9b2J\\x0a line\n");
 }
 
 }  // namespace

@@ -195,5 +195,23 @@ TEST(LenientUtf8, MaximalSubparts) {
     }
 }
 
+TEST(AppendEscaped, OnlyControlCharacters) {
+    const std::pair<std::string, std::string> rows[] = {
+        {"plain\ttab stays", "plain\ttab stays"},
+        {std::string("\0\x01\x08\n\r\x1b[2J\x1f\x7f", 11),
+         "\\x00\\x01\\x08\\x0a\\x0d\\x1b[2J\\x1f\\x7f"},
+        // C1 controls are U+0080..U+009F; U+00A0 and other letters pass
+        {"\xC2\x80|\xC2\x9B|\xC2\x9F|\xC2\xA0|\xC3\xA9", "\\x80|\\x9b|\\x9f|\xC2\xA0|\xC3\xA9"},
+        // U+FFFD and a lead byte cut off at the end pass unchanged
+        {"\xEF\xBF\xBD\xC2", "\xEF\xBF\xBD\xC2"},
+        {"", ""},
+    };
+    for (const auto& [text, expected] : rows) {
+        std::string target = "kept:";
+        append_escaped(target, text);
+        EXPECT_EQ(target, "kept:" + expected);
+    }
+}
+
 }  // namespace
 }  // namespace boxwalk

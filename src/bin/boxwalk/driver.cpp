@@ -10,7 +10,7 @@ namespace {
 // The children of the moov atom at `pos`, which the top-level scan found
 // with `header`.
 void list_moov(ByteView data, std::uint64_t pos, const AtomHeader& header, Output& out) {
-    out.write("moov (size=" + decimal(header.size) + ", @ " + decimal(pos) + ")\n");
+    out.line("moov (size=" + decimal(header.size) + ", @ " + decimal(pos) + ")");
     const std::uint64_t end = sat_add(pos, header.size);
     std::uint64_t off = sat_add(pos, header.header_len);
     while (room_for(off, end, 8)) {
@@ -21,7 +21,7 @@ void list_moov(ByteView data, std::uint64_t pos, const AtomHeader& header, Outpu
             return;
         }
         const std::string type = type_code_text(data, off);
-        out.write("  " + type + " (size=" + decimal(child->size) + ", @ " + decimal(off) + ")\n");
+        out.line("  " + type + " (size=" + decimal(child->size) + ", @ " + decimal(off) + ")");
         if (type == "udta") {
             walk_container(data, sat_add(off, child->header_len), sat_add(off, child->size), 2,
                            out);
@@ -54,24 +54,25 @@ void scan_top_level(ByteView data, Output& out) {
 int run(const std::vector<Argument>& args, const FileLoader& load, Output& out, Output& err) {
     int status = 0;
     if (args.size() < 2) {
-        err.write("Usage: " + (args.empty() ? std::string() : args[0].text) + " <input.mp4>\n");
+        err.line("Usage: " + (args.empty() ? std::string() : args[0].text) + " <input.mp4>");
         status = 1;
     } else {
-        out.write("[boxwalk] File: " + args[1].text + "\n");
+        out.line("[boxwalk] File: " + args[1].text);
         const LoadResult loaded = load(args[1]);
         if (!loaded.ok) {
-            err.write("[boxwalk] ERROR: read: " + loaded.error + "\n");
+            err.line("[boxwalk] ERROR: read: " + loaded.error);
             status = 1;
         } else {
             const ByteView data = loaded.data.view();
-            out.write("[boxwalk] Size: " + decimal(data.size()) + " bytes\n\n");
+            out.line("[boxwalk] Size: " + decimal(data.size()) + " bytes");
+            out.line("");
             scan_top_level(data, out);
         }
     }
     // A run whose output was lost must not report success.
     if (const auto failure = out.flush()) {
         if (!failure->closed_pipe) {
-            err.write("[boxwalk] ERROR: write: " + failure->message + "\n");
+            err.line("[boxwalk] ERROR: write: " + failure->message);
         }
         status = 1;
     }

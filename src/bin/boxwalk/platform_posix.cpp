@@ -71,27 +71,40 @@ int write_all(int fd, std::string_view text) {
     return 0;
 }
 
-// Standard output: a buffer flushed when full, at every line feed on a
-// terminal, and at the end. After a failed write nothing more is written.
+// Standard output: a buffer flushed when full, at every line end on a
+// terminal, and at the end. After a failed write nothing more is written. On
+// a terminal, control characters in the text are escaped.
 class StandardOutput final : public Output {
 public:
-    StandardOutput() : line_buffered_(::isatty(STDOUT_FILENO) == 1) {
-        buffer_.reserve(kCapacity);
-    }
+    StandardOutput() : terminal_(::isatty(STDOUT_FILENO) == 1) { buffer_.reserve(kCapacity); }
 
     void write(std::string_view text) override {
         if (failure_) {
             return;
         }
-        if (buffer_.size() + text.size() > kCapacity) {
+        if (terminal_) {
+            append_escaped(buffer_, text);
+        } else if (buffer_.size() + text.size() <= kCapacity) {
+            buffer_.append(text);
+        } else {
+            drain();
+            if (text.size() >= kCapacity) {
+                emit(text);
+            } else {
+                buffer_.append(text);
+            }
+        }
+        if (buffer_.size() >= kCapacity) {
             drain();
         }
-        if (text.size() >= kCapacity) {
-            emit(text);
-        } else {
-            buffer_.append(text);
+    }
+
+    void end_line() override {
+        if (failure_) {
+            return;
         }
-        if (line_buffered_ && text.find('\n') != std::string_view::npos) {
+        buffer_.push_back('\n');
+        if (terminal_ || buffer_.size() >= kCapacity) {
             drain();
         }
     }
@@ -121,23 +134,37 @@ private:
     }
 
     std::string buffer_;
-    bool line_buffered_;
+    bool terminal_;
     std::optional<WriteFailure> failure_;
 };
 
-// Standard error: unbuffered, after standard output has been flushed so that
-// a shared terminal shows lines in the order they were made.
+// Standard error: each line written whole as it ends, after standard output
+// has been flushed so that a shared terminal shows lines in the order they
+// were made. Escaped like standard output on a terminal.
 class StandardError final : public Output {
 public:
-    explicit StandardError(StandardOutput& out) : out_(out) {}
+    explicit StandardError(StandardOutput& out)
+        : out_(out), terminal_(::isatty(STDERR_FILENO) == 1) {}
 
     void write(std::string_view text) override {
+        if (terminal_) {
+            append_escaped(line_, text);
+        } else {
+            line_.append(text);
+        }
+    }
+
+    void end_line() override {
+        line_.push_back('\n');
         out_.flush();
-        write_all(STDERR_FILENO, text);
+        write_all(STDERR_FILENO, line_);
+        line_.clear();
     }
 
 private:
     StandardOutput& out_;
+    bool terminal_;
+    std::string line_;
 };
 
 }  // namespace
