@@ -1,22 +1,21 @@
-// libFuzzer entry point: the whole scan, from the top level down through the
-// walker and both tag decoders, on arbitrary bytes.
+// libFuzzer entry point: the whole scan after the load, from the top level
+// down through the walker and both tag decoders, on arbitrary bytes. Besides
+// the sanitizers' checks, the output must be whole lines of valid UTF-8.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 #include "bin/boxwalk/driver.hpp"
-
-namespace {
-
-class DiscardOutput final : public boxwalk::Output {
-public:
-    void write(std::string_view) override {}
-    void end_line() override {}
-};
-
-}  // namespace
+#include "primitives/text.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    DiscardOutput out;
+    boxwalk::StringOutput out;
     boxwalk::scan_top_level(boxwalk::ByteView(data, size), out);
+    const std::string& text = out.text();
+    if (!boxwalk::is_valid_utf8(boxwalk::ByteView(reinterpret_cast<const std::uint8_t*>(text.data()),
+                                                  text.size())) ||
+        (!text.empty() && text.back() != '\n')) {
+        std::abort();
+    }
     return 0;
 }

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+#include <thread>
 
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +19,7 @@ namespace boxwalk {
 namespace {
 
 namespace fs = std::filesystem;
+using test::Bytes;
 using test::ProcessOptions;
 using test::ProcessResult;
 
@@ -145,6 +151,123 @@ TEST(Cli, OutputThatCannotBeWritten) {
     const ProcessResult ignored = boxwalk({sample}, closed);
     EXPECT_EQ(ignored.exit_status, 1);
     EXPECT_EQ(ignored.err, "");
+}
+
+// Text from the file and the path reach a terminal with their control
+// characters escaped; through a pipe the same run is byte-exact.
+TEST(Cli, TerminalSeesControlCharactersEscaped) {
+    using namespace std::string_literals;
+    using test::atom;
+    using test::raw;
+    const Bytes utf16 = {'a', 0, 0x07, 0, 0x9B, 0};  // "a", BEL, U+009B
+    const Bytes file = atom(
+        "moov",
+        atom("udta",
+             test::cat({atom("\xA9" "cmt", raw("a\rb\0c\xC2\x9B"s)),
+                        test::meta(atom(
+                            "ilst",
+                            atom("----", test::cat({test::text_atom("mean", "com.\x1B]0;t\x07"),
+                                                    test::text_atom("name", "n\r\xC2\x9B"),
+                                                    test::data_atom(1, raw("v"))})))),
+                        atom("Xtra", test::xtra_entry("WM/\x1B[2J", 1, 8, utf16))})));
+    test::TempDir dir;
+    const std::string name = "tag\x1B[31m\r.mp4";
+    test::write_file(dir.path() / name, file);
+    ProcessOptions options;
+    options.cwd = dir.path();
+    const std::string tail =
+        "[boxwalk] Size: 153 bytes\n"
+        "\n"
+        "moov (size=153, @ 0)\n"
+        "  udta (size=145, @ 8)\n";
+
+    const ProcessResult piped = boxwalk({name}, options);
+    EXPECT_EQ(piped.out, "[boxwalk] File: tag\x1B[31m\r.mp4\n" + tail +
+                             "    @cmt (size=15) \"a\rb\0c\xC2\x9B\"\n"s +
+                             "    meta (size=83 (skip 4 byte vfh))\n"
+                             "      ilst (size=71)\n"
+                             "        ---- (size=63) mean=\"com.\x1B]0;t\x07\" "
+                             "name=\"n\r\xC2\x9B\" data=\"v\"\n"
+                             "    Xtra (size=39)\n"
+                             "      \"WM/\x1B[2J\" count=1 Unicode \"a\x07\xC2\x9B\"\n");
+
+    options.stdout_terminal = true;
+    const ProcessResult shown = boxwalk({name}, options);
+    EXPECT_EQ(shown.out, "[boxwalk] File: tag\\x1b[31m\\x0d.mp4\n" + tail +
+                             "    @cmt (size=15) \"a\\x0db\\x00c\\x9b\"\n"
+                             "    meta (size=83 (skip 4 byte vfh))\n"
+                             "      ilst (size=71)\n"
+                             "        ---- (size=63) mean=\"com.\\x1b]0;t\\x07\" "
+                             "name=\"n\\x0d\\x9b\" data=\"v\"\n"
+                             "    Xtra (size=39)\n"
+                             "      \"WM/\\x1b[2J\" count=1 Unicode \"a\\x07\\x9b\"\n");
+    EXPECT_EQ(shown.exit_status, 0);
+}
+
+// Files that would cost without bound if the scan trusted them.
+TEST(Cli, HostileShapesStayBounded) {
+    test::TempDir dir;
+    ProcessOptions in_dir;
+    in_dir.cwd = dir.path();
+
+    // 100,000 udta atoms inside each other (800 KB): lines down to the
+    // nesting limit, then one marker line.
+    const std::size_t levels = 100000;
+    Bytes nested(levels * 8);
+    for (std::size_t i = 0; i < levels; ++i) {
+        const Bytes header =
+            test::atom_sized(static_cast<std::uint32_t>(nested.size() - i * 8), "udta");
+        std::copy(header.begin(), header.end(), nested.begin() + static_cast<std::ptrdiff_t>(i * 8));
+    }
+    nested = test::cat({test::atom_sized(static_cast<std::uint32_t>(nested.size() + 8), "moov"),
+                        nested});
+    test::write_file(dir.path() / "nested.mp4", nested);
+    const ProcessResult deep = boxwalk({"nested.mp4"}, in_dir);
+    EXPECT_EQ(deep.exit_status, 0);
+    // Five lines down to moov's udta child, depths 2 to 1000, the marker.
+    EXPECT_EQ(std::count(deep.out.begin(), deep.out.end(), '\n'), 5 + 999 + 1);
+    const std::string marker = std::string(2 * 1001, ' ') + "[nesting too deep]\n";
+    ASSERT_GE(deep.out.size(), marker.size());
+    EXPECT_EQ(deep.out.substr(deep.out.size() - marker.size()), marker);
+
+    // 8 TiB of holes: refused without reading, whatever the disk holds.
+    {
+        std::ofstream create(dir.path() / "sparse.mp4");
+    }
+    fs::resize_file(dir.path() / "sparse.mp4", std::uintmax_t{8} << 40);
+    const ProcessResult huge = boxwalk({"sparse.mp4"}, in_dir);
+    EXPECT_EQ(huge.err, "[boxwalk] ERROR: read: out of memory\n");
+    EXPECT_EQ(huge.exit_status, 1);
+}
+
+// Inputs that are not plain files, or whose length is not what they report.
+TEST(Cli, ReadsWhatTheInputHolds) {
+    test::TempDir dir;
+    const fs::path fifo = dir.path() / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const Bytes sample = test::sample_song();
+    std::thread writer([&] { test::write_file(fifo, sample); });
+    const ProcessResult piped = boxwalk({fifo.string()});
+    writer.join();
+    EXPECT_EQ(piped.exit_status, 0);
+    EXPECT_NE(piped.out.find("[boxwalk] Size: 294 bytes\n"), std::string::npos);
+
+    // /proc reports a length of 0 and holds more; sysfs reports a page and
+    // holds less. Either way what was read is what is scanned.
+    for (const char* path : {"/proc/self/status", "/sys/kernel/mm/transparent_hugepage/enabled"}) {
+        std::error_code missing;
+        if (!fs::exists(path, missing)) {
+            continue;
+        }
+        const std::string held = test::read_file(path);
+        const ProcessResult result = boxwalk({path});
+        EXPECT_EQ(result.exit_status, 0) << path;
+        EXPECT_NE(result.out.find("[boxwalk] Size: "), std::string::npos) << path;
+        if (std::string(path).rfind("/sys", 0) == 0) {
+            EXPECT_NE(result.out.find("Size: " + std::to_string(held.size()) + " bytes"),
+                      std::string::npos);
+        }
+    }
 }
 
 }  // namespace

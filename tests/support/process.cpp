@@ -1,10 +1,13 @@
 #include "support/process.hpp"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -50,11 +53,40 @@ ProcessResult run_process(const std::string& binary, const std::vector<std::stri
     if (options.stdout_closed_pipe && ::pipe(pipe_fds) != 0) {
         throw std::runtime_error("pipe failed");
     }
+    std::vector<std::string> words;
+    std::string program = binary;
+    if (const char* under = std::getenv("BOXWALK_RUN_UNDER"); under != nullptr && !argv.empty()) {
+        std::istringstream split(under);
+        for (std::string word; split >> word;) {
+            words.push_back(word);
+        }
+        program = words.front();
+        words.push_back(binary);
+        words.insert(words.end(), argv.begin() + 1, argv.end());
+    } else {
+        words = argv;
+    }
     std::vector<char*> args;
-    for (const std::string& arg : argv) {
-        args.push_back(const_cast<char*>(arg.c_str()));
+    for (const std::string& word : words) {
+        args.push_back(const_cast<char*>(word.c_str()));
     }
     args.push_back(nullptr);
+
+    // A terminal whose line discipline passes bytes unchanged; the parent
+    // keeps its end open, so nothing written is lost when the child exits.
+    int master = -1;
+    int terminal = -1;
+    if (options.stdout_terminal) {
+        master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
+            (terminal = ::open(::ptsname(master), O_RDWR | O_NOCTTY)) < 0) {
+            throw std::runtime_error("no pseudo-terminal");
+        }
+        termios mode{};
+        ::tcgetattr(terminal, &mode);
+        ::cfmakeraw(&mode);
+        ::tcsetattr(terminal, TCSANOW, &mode);
+    }
 
     const pid_t pid = ::fork();
     if (pid < 0) {
@@ -63,8 +95,9 @@ ProcessResult run_process(const std::string& binary, const std::vector<std::stri
     if (pid == 0) {
         const std::string in = options.stdin_path.value_or("/dev/null");
         const int in_fd = ::open(in.c_str(), O_RDONLY);
-        const int out_fd = options.stdout_closed_pipe
-                               ? pipe_fds[1]
+        const int out_fd = options.stdout_closed_pipe ? pipe_fds[1]
+                           : options.stdout_terminal
+                               ? terminal
                                : ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err_fd = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (in_fd < 0 || out_fd < 0 || err_fd < 0 || ::dup2(in_fd, 0) < 0 ||
@@ -78,7 +111,7 @@ ProcessResult run_process(const std::string& binary, const std::vector<std::stri
         if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) {
             ::_exit(126);
         }
-        ::execv(binary.c_str(), args.data());
+        ::execvp(program.c_str(), args.data());
         ::_exit(127);
     }
     if (options.stdout_closed_pipe) {
@@ -86,10 +119,31 @@ ProcessResult run_process(const std::string& binary, const std::vector<std::stri
         ::close(pipe_fds[1]);
     }
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-    }
     ProcessResult result;
-    if (!options.stdout_path && !options.stdout_closed_pipe) {
+    if (options.stdout_terminal) {
+        for (bool running = true;;) {
+            pollfd ready{master, POLLIN, 0};
+            if (::poll(&ready, 1, running ? 20 : 0) > 0) {
+                char buffer[4096];
+                const ssize_t got = ::read(master, buffer, sizeof buffer);
+                if (got > 0) {
+                    result.out.append(buffer, static_cast<std::size_t>(got));
+                    continue;
+                }
+            }
+            if (!running) {
+                break;
+            }
+            const pid_t done = ::waitpid(pid, &status, WNOHANG);
+            running = done == 0 || (done < 0 && errno == EINTR);
+        }
+        ::close(terminal);
+        ::close(master);
+    } else {
+        while (::waitpid(pid, &status, 0) < 0) {
+        }
+    }
+    if (!options.stdout_path && !options.stdout_closed_pipe && !options.stdout_terminal) {
         result.out = read_file(out_path);
     }
     result.err = read_file(err_path);

@@ -22,10 +22,14 @@ struct ProcessOptions {
     std::optional<std::string> stdout_path; // empty: captured
     bool stdout_closed_pipe = false;        // stdout is a pipe nobody reads
     bool ignore_sigpipe = false;
+    bool stdout_terminal = false;           // stdout is a raw pseudo-terminal
 };
 
 // `argv` becomes the argument list exactly, element 0 included; an empty
-// list runs the binary with no arguments at all.
+// list runs the binary with no arguments at all. BOXWALK_RUN_UNDER in the
+// environment (a command and its options, split at spaces) runs the binary
+// under that command, for example valgrind; element 0 is then the binary's
+// path.
 ProcessResult run_process(const std::string& binary, const std::vector<std::string>& argv,
                           const ProcessOptions& options = {});
 

@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "bin/boxwalk/driver.hpp"
+#include "primitives/render.hpp"
 #include "primitives/text.hpp"
 #include "support/atoms.hpp"
 #include "support/process.hpp"
+#include "tree/walker.hpp"
 
 namespace boxwalk {
 namespace {
@@ -32,9 +36,18 @@ void scan_exactly(const Bytes& bytes, const std::string& what) {
 std::vector<std::pair<std::string, Bytes>> rich_files() {
     const std::filesystem::path source = BOXWALK_SOURCE_DIR;
     std::vector<std::pair<std::string, Bytes>> files = {{"sample", test::sample_song()}};
-    for (const char* name : {"tagged.m4a", "xtra_mixed.mp4"}) {
-        const std::string bytes = test::read_file(source / "tests" / "fixtures" / name);
-        files.emplace_back(name, Bytes(bytes.begin(), bytes.end()));
+    std::vector<std::filesystem::path> paths = {source / "tests" / "fixtures" / "tagged.m4a",
+                                                source / "tests" / "fixtures" / "xtra_mixed.mp4"};
+    // The fuzzers' seeds, and every input that once found a fault.
+    for (const char* folder : {"corpus", "regressions"}) {
+        std::error_code none;
+        for (const auto& entry : std::filesystem::directory_iterator(source / "fuzz" / folder, none)) {
+            paths.push_back(entry.path());
+        }
+    }
+    for (const auto& path : paths) {
+        const std::string bytes = test::read_file(path);
+        files.emplace_back(path.filename().string(), Bytes(bytes.begin(), bytes.end()));
     }
     return files;
 }
@@ -61,6 +74,72 @@ TEST(Robustness, ByteCorruptions) {
                                           std::to_string(value));
             }
         }
+    }
+}
+
+// A region whose first page can be read and whose other bytes cannot: any
+// touch past the first page ends the test with a fault.
+class GuardedRegion {
+public:
+    explicit GuardedRegion(std::size_t size) : size_(size) {
+        void* base = ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
+                            -1, 0);
+        if (base != MAP_FAILED && ::mprotect(base, kPage, PROT_READ | PROT_WRITE) == 0) {
+            bytes_ = static_cast<std::uint8_t*>(base);
+        }
+    }
+    ~GuardedRegion() {
+        if (bytes_ != nullptr) {
+            ::munmap(bytes_, size_);
+        }
+    }
+    GuardedRegion(const GuardedRegion&) = delete;
+    GuardedRegion& operator=(const GuardedRegion&) = delete;
+    std::uint8_t* bytes() const { return bytes_; }
+    static constexpr std::size_t kPage = 4096;
+
+private:
+    std::uint8_t* bytes_ = nullptr;
+    std::size_t size_;
+};
+
+// A 100 MB value costs its first bytes, not its length: only the first page
+// of each payload below is readable.
+TEST(Robustness, WideValuesAreReadOnlyAtTheirStart) {
+    constexpr std::uint32_t kSize = 100'000'000;
+    using test::atom_sized;
+    using test::be16;
+    using test::be32;
+    using test::cat;
+    const Bytes text(200, 'a');
+    struct Row {
+        std::string what;
+        Bytes head;  // the readable start; the rest of kSize bytes is guarded
+        std::string expected;
+    };
+    const std::string dots = std::string(80, 'a') + "\"...\n";
+    const std::vector<Row> rows = {
+        {"leaf", cat({atom_sized(kSize, "free"), text}), "free (size=100000000) \"" + dots},
+        {"item",
+         atom_sized(kSize, "ilst",
+                    atom_sized(kSize - 8, "\xA9" "nam",
+                               cat({atom_sized(kSize - 16, "data", cat({be32(1), be32(0)})), text}))),
+         "ilst (size=100000000)\n  @nam (size=99999992) type=1 \"" + dots},
+        {"Xtra value",
+         atom_sized(kSize, "Xtra",
+                    cat({be32(kSize - 8), be32(1), test::raw("n"), be32(1), be32(kSize - 21),
+                         be16(3), text})),
+         "Xtra (size=100000000)\n  \"n\" count=1 type=3 hex=" + hex_join(test::view(text).first(32), "") +
+             "\n"},
+    };
+    for (const Row& row : rows) {
+        GuardedRegion region(kSize);
+        ASSERT_NE(region.bytes(), nullptr);
+        ASSERT_LE(row.head.size(), GuardedRegion::kPage);
+        std::copy(row.head.begin(), row.head.end(), region.bytes());
+        StringOutput out;
+        walk_container(ByteView(region.bytes(), kSize), 0, kSize, 0, out);
+        EXPECT_EQ(out.text(), row.expected) << row.what;
     }
 }
 

@@ -1,0 +1,61 @@
+// libFuzzer entry point for the byte-level text routines: UTF-8 and UTF-16
+// decoding, terminal escaping, payload previews and hex. Each is checked
+// against the property its callers rely on.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "primitives/render.hpp"
+#include "primitives/text.hpp"
+#include "tree/xtra.hpp"
+
+namespace {
+
+using boxwalk::ByteView;
+
+ByteView bytes_of(std::string_view text) {
+    return ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
+
+void require(bool condition) {
+    if (!condition) {
+        std::abort();
+    }
+}
+
+bool has_control(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if ((byte < 0x20 && byte != '\t') || byte == 0x7F ||
+            (byte == 0xC2 && i + 1 < text.size() &&
+             (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const ByteView input(data, size);
+
+    const std::string decoded = boxwalk::lenient_utf8(input);
+    require(boxwalk::is_valid_utf8(bytes_of(decoded)));
+    require(boxwalk::is_valid_utf8(input) ==
+            (decoded == std::string_view(reinterpret_cast<const char*>(data), size)));
+
+    std::string escaped;
+    boxwalk::append_escaped(escaped, decoded);
+    require(boxwalk::is_valid_utf8(bytes_of(escaped)) && !has_control(escaped));
+
+    const std::string preview = boxwalk::preview_payload(input);
+    require(boxwalk::is_valid_utf8(bytes_of(preview)));
+    require(preview.find('\n') == std::string::npos);
+
+    require(boxwalk::is_valid_utf8(bytes_of(boxwalk::utf16le_text(input))));
+    require(boxwalk::hex_join(input, ":").size() == (size == 0 ? 0 : size * 3 - 1));
+    return 0;
+}
