@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/atoms.hpp"
@@ -58,10 +59,15 @@ TEST(Cli, GoldenOutputs) {
     check_golden("tests/fixtures/xtra_mixed.mp4", "xtra_mixed.out");
 }
 
-TEST(Cli, SampleIsTheBuilderOutput) {
-    const auto bytes = test::sample_song();
-    EXPECT_EQ(test::read_file(kSource / "samples" / "song.m4a"),
-              std::string(bytes.begin(), bytes.end()));
+// make_sample re-creates them.
+TEST(Cli, SamplesAreTheBuilderOutput) {
+    const std::vector<std::pair<std::string, test::Bytes>> samples = {
+        {"song.m4a", test::sample_song()}, {"damaged.m4a", test::sample_damaged()}};
+    for (const auto& [name, bytes] : samples) {
+        EXPECT_EQ(test::read_file(kSource / "samples" / name),
+                  std::string(bytes.begin(), bytes.end()))
+            << name;
+    }
 }
 
 TEST(Cli, Usage) {

@@ -98,4 +98,24 @@ Bytes sample_song() {
                 atom("mdat", zeros(16))});
 }
 
+Bytes sample_damaged() {
+    // The second item claims more bytes than the list holds, so the list
+    // ends before it and the third item is never reached.
+    const Bytes ilst = atom(
+        "ilst", cat({atom("\xA9nam", data_atom(1, raw("Song"))),
+                     atom_sized(200, "\xA9wrt", data_atom(1, raw("Composer"))),
+                     atom("\xA9too", data_atom(1, raw("Encoder")))}));
+    // An entry that claims 40 bytes with 12 left, then a name longer than
+    // its entry.
+    const Bytes entry_past_end = atom(
+        "Xtra", cat({xtra_entry("Title", 1, 8, {'H', 0, 'i', 0, 0, 0}), be32(40), zeros(8)}));
+    const Bytes name_past_entry = atom("Xtra", cat({be32(16), be32(20), raw("Rating"), zeros(2)}));
+    const Bytes udta = atom("udta", cat({meta(ilst), entry_past_end, name_past_entry,
+                                         atom("cprt", raw("(c) 2026 Example Records"))}));
+    Bytes file = cat({atom("ftyp", zeros(16)), atom("moov", cat({atom("mvhd", zeros(8)), udta}))});
+    // Cut short inside cprt, as by an interrupted download.
+    file.resize(file.size() - 12);
+    return file;
+}
+
 }  // namespace boxwalk::test

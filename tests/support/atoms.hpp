@@ -47,6 +47,9 @@ Bytes xtra_entry(std::string_view name, std::uint32_t count, std::uint16_t value
 // The 294-byte song.m4a shipped as the sample: ftyp, moov (mvhd, udta with
 // meta/ilst and Xtra), mdat.
 Bytes sample_song();
+// damaged.m4a, the README's damaged sample: an item list that ends early,
+// an Xtra entry and an Xtra name that overrun, and a file cut short.
+Bytes sample_damaged();
 
 inline ByteView view(const Bytes& bytes) {
     return ByteView(bytes.data(), bytes.size());
