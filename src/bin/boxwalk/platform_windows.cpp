@@ -229,8 +229,11 @@ private:
         }
         const DWORD code = console_ ? write_console(handle_, text) : write_bytes(handle_, text);
         if (code != 0) {
-            failure_ = WriteFailure{code == ERROR_NO_DATA || code == ERROR_BROKEN_PIPE,
-                                    system_message(code)};
+            // A reader that went away: a Windows pipe says "no data" or
+            // "broken", a Unix pipe under Wine "not connected".
+            const bool closed = code == ERROR_NO_DATA || code == ERROR_BROKEN_PIPE ||
+                                code == ERROR_PIPE_NOT_CONNECTED;
+            failure_ = WriteFailure{closed, system_message(code)};
         }
     }
 
