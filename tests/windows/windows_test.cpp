@@ -257,6 +257,7 @@ void system_errors_carry_the_windows_code() {
     const Run missing = run(L"boxwalk nope.mp4 ignored");
     check_equal(missing.out, "[boxwalk] File: nope.mp4\n", "missing file, standard output");
     check_system_error(missing, "[boxwalk] ERROR: read: ", "2", "missing file");
+    check_system_error(run(L"boxwalk ."), "[boxwalk] ERROR: read: ", "5", "folder");
 
     // Standard output opened for reading only: every write is refused.
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
