@@ -57,6 +57,11 @@ TEST(Cli, GoldenOutputs) {
     check_golden("tests/fixtures/ffmpeg_tags.m4a", "ffmpeg_tags.out");
     check_golden("tests/fixtures/xtra.mp4", "xtra.out");
     check_golden("tests/fixtures/xtra_mixed.mp4", "xtra_mixed.out");
+    // Damage of every kind, 64-bit sizes, nesting, controls in text.
+    check_golden("samples/damaged.m4a", "damaged.out");
+    check_golden("fuzz/corpus/tags.mp4", "seed_tags.out");
+    check_golden("fuzz/corpus/wide.mp4", "seed_wide.out");
+    check_golden("fuzz/corpus/deep.mp4", "seed_deep.out");
 }
 
 // make_sample re-creates them.
