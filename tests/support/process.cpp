@@ -50,8 +50,13 @@ ProcessResult run_process(const std::string& binary, const std::vector<std::stri
                                               : capture.path() / "stdout";
     const auto err_path = capture.path() / "stderr";
     int pipe_fds[2] = {-1, -1};
-    if (options.stdout_closed_pipe && ::pipe(pipe_fds) != 0) {
-        throw std::runtime_error("pipe failed");
+    if (options.stdout_closed_pipe) {
+        if (::pipe(pipe_fds) != 0) {
+            throw std::runtime_error("pipe failed");
+        }
+        // No reader from the start: the child's first write must fail,
+        // whenever it comes.
+        ::close(pipe_fds[0]);
     }
     std::vector<std::string> words;
     std::string program = binary;
@@ -104,9 +109,6 @@ ProcessResult run_process(const std::string& binary, const std::vector<std::stri
             ::dup2(out_fd, 1) < 0 || ::dup2(err_fd, 2) < 0) {
             ::_exit(126);
         }
-        if (options.stdout_closed_pipe) {
-            ::close(pipe_fds[0]);
-        }
         ::signal(SIGPIPE, options.ignore_sigpipe ? SIG_IGN : SIG_DFL);
         if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) {
             ::_exit(126);
@@ -115,7 +117,6 @@ ProcessResult run_process(const std::string& binary, const std::vector<std::stri
         ::_exit(127);
     }
     if (options.stdout_closed_pipe) {
-        ::close(pipe_fds[0]);
         ::close(pipe_fds[1]);
     }
     int status = 0;
