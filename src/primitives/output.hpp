@@ -57,7 +57,12 @@ public:
         std::memcpy(text_ + used_, piece.data(), piece.size());
         used_ += piece.size();
     }
-    void put(char c) { put(std::string_view(&c, 1)); }
+    void put(char c) {
+        if (used_ == sizeof text_) {
+            flush();
+        }
+        text_[used_++] = c;
+    }
     void flush() {
         if (used_ != 0) {
             out_.write(std::string_view(text_, used_));

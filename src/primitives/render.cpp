@@ -31,13 +31,16 @@ std::string hex_join(ByteView bytes, std::string_view separator) {
 
 void write_hex(Output& out, ByteView bytes, std::string_view separator) {
     static constexpr char kDigits[] = "0123456789abcdef";
+    // All ASCII, so the pieces can be single characters.
     PieceWriter pieces(out);
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (i != 0) {
-            pieces.put(separator);
+            for (const char c : separator) {
+                pieces.put(c);
+            }
         }
-        const char pair[2] = {kDigits[bytes[i] >> 4], kDigits[bytes[i] & 0x0F]};
-        pieces.put(std::string_view(pair, 2));
+        pieces.put(kDigits[bytes[i] >> 4]);
+        pieces.put(kDigits[bytes[i] & 0x0F]);
     }
 }
 

@@ -61,7 +61,8 @@ void walk_container(ByteView data, std::uint64_t start, std::uint64_t end, unsig
             out.line("]");
             return;
         }
-        const std::string type = type_code_text(data, pos);
+        const std::string type_text = type_code_text(data, pos);
+        const std::string_view type = type_text;
         const std::uint64_t payload_start = pos + header->header_len;
         const ByteView payload = sub_view(data, payload_start, atom_end);
         indent(out, depth);

@@ -210,40 +210,36 @@ int write_all(int fd, std::string_view text) {
     return 0;
 }
 
-// Standard output: a buffer flushed when full, at every line end on a
-// terminal, and at the end. After a failed write nothing more is written. On
-// a terminal, control characters in the text are escaped.
+// Standard output: a buffer written out when full (in writes of exactly its
+// capacity), at every line end on a terminal, and at the end. After a failed
+// write nothing more is written. On a terminal, control characters in the
+// text are escaped.
 class StandardOutput final : public Output {
 public:
-    StandardOutput() : terminal_(::isatty(STDOUT_FILENO) == 1) { buffer_.reserve(kCapacity); }
+    StandardOutput()
+        : terminal_(::isatty(STDOUT_FILENO) == 1), buffer_(new char[kCapacity]) {}
 
     void write(std::string_view text) override {
-        if (failure_) {
-            return;
-        }
         if (terminal_) {
-            append_escaped(buffer_, text);
-        } else if (buffer_.size() + text.size() <= kCapacity) {
-            buffer_.append(text);
-        } else {
-            drain();
-            if (text.size() >= kCapacity) {
-                emit(text);
-            } else {
-                buffer_.append(text);
-            }
+            escaped_.clear();
+            append_escaped(escaped_, text);
+            text = escaped_;
         }
-        if (buffer_.size() >= kCapacity) {
+        while (text.size() > kCapacity - used_) {
+            const std::size_t room = kCapacity - used_;
+            append(text.substr(0, room));
+            text.remove_prefix(room);
             drain();
         }
+        append(text);
     }
 
     void end_line() override {
-        if (failure_) {
-            return;
+        if (used_ == kCapacity) {
+            drain();
         }
-        buffer_.push_back('\n');
-        if (terminal_ || buffer_.size() >= kCapacity) {
+        append("\n");
+        if (terminal_) {
             drain();
         }
     }
@@ -256,24 +252,26 @@ public:
 private:
     static constexpr std::size_t kCapacity = 64 * 1024;
 
+    // The caller has made room for `text`.
+    void append(std::string_view text) {
+        std::memcpy(buffer_.get() + used_, text.data(), text.size());
+        used_ += text.size();
+    }
+
     void drain() {
-        if (!buffer_.empty()) {
-            emit(buffer_);
-            buffer_.clear();
+        if (used_ != 0 && !failure_) {
+            if (const int code = write_all(STDOUT_FILENO, std::string_view(buffer_.get(), used_));
+                code != 0) {
+                failure_ = WriteFailure{code == EPIPE, system_message(code)};
+            }
         }
+        used_ = 0;
     }
 
-    void emit(std::string_view text) {
-        if (failure_) {
-            return;
-        }
-        if (const int code = write_all(STDOUT_FILENO, text); code != 0) {
-            failure_ = WriteFailure{code == EPIPE, system_message(code)};
-        }
-    }
-
-    std::string buffer_;
     bool terminal_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t used_ = 0;
+    std::string escaped_;  // a terminal's text after escaping
     std::optional<WriteFailure> failure_;
 };
 
