@@ -9,6 +9,9 @@
 
 namespace boxwalk {
 
+// Each rendering comes twice: as a string, and as write_* that sends the
+// same text to an Output in pieces without building it, for the printers.
+
 // Longest run of payload bytes that a preview shows.
 inline constexpr std::size_t kPreviewLimit = 80;
 

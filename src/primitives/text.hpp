@@ -27,6 +27,8 @@ bool is_valid_utf8(ByteView bytes);
 
 // `bytes` decoded as UTF-8 with every maximal ill-formed subpart replaced by
 // one U+FFFD, the substitution the Unicode Standard recommends. Never fails.
+// write_lenient_utf8 sends the same text to `out`, well-formed runs as they
+// are.
 std::string lenient_utf8(ByteView bytes);
 std::string lenient_utf8(std::string_view bytes);
 void write_lenient_utf8(Output& out, ByteView bytes);
