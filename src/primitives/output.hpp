@@ -47,6 +47,9 @@ public:
     PieceWriter& operator=(const PieceWriter&) = delete;
 
     void put(std::string_view piece) {
+        if (piece.empty()) {
+            return;  // its pointer may be null, which memcpy must not get
+        }
         if (piece.size() > sizeof text_ - used_) {
             flush();
             if (piece.size() > sizeof text_) {

@@ -320,6 +320,8 @@ TEST(Console, BuffersOutputThatIsNotATerminal) {
         for (int i = 0; i < 1000000; ++i) {
             console.out().line("      line");
         }
+        // An empty view of no bytes at all, as an empty payload gives.
+        console.out().write(std::string_view());
         failure = console.out().flush();
     }
     const std::uint64_t calls = write_calls() - before;

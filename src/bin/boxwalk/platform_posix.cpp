@@ -33,7 +33,7 @@ LoadResult failed(std::string error) {
     return result;
 }
 
-// Transparent huge pages come in this size on the machines we run on.
+// The usual transparent huge page: x86-64, and arm64 with 4 KiB pages.
 constexpr std::uint64_t kHugePage = std::uint64_t{2} << 20;
 
 // Reads ask for at most this much at a time: larger requests gain nothing,
@@ -252,10 +252,13 @@ public:
 private:
     static constexpr std::size_t kCapacity = 64 * 1024;
 
-    // The caller has made room for `text`.
+    // The caller has made room for `text`. An empty view may hold no
+    // pointer at all, which memcpy must not be given.
     void append(std::string_view text) {
-        std::memcpy(buffer_.get() + used_, text.data(), text.size());
-        used_ += text.size();
+        if (!text.empty()) {
+            std::memcpy(buffer_.get() + used_, text.data(), text.size());
+            used_ += text.size();
+        }
     }
 
     void drain() {
