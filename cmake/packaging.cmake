@@ -31,10 +31,12 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-  # dpkg-shlibdeps (dpkg-dev) writes the versioned C library dependency;
-  # without it the package names the library alone.
+  # A static program depends on nothing. Otherwise dpkg-shlibdeps (dpkg-dev)
+  # writes the versioned library dependencies; without it the package names
+  # the C library alone.
   find_program(BOXWALK_DPKG_SHLIBDEPS dpkg-shlibdeps)
-  if(BOXWALK_DPKG_SHLIBDEPS)
+  if(BOXWALK_STATIC)
+  elseif(BOXWALK_DPKG_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   else()
     set(CPACK_DEBIAN_PACKAGE_DEPENDS libc6)

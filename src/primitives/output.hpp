@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,7 +18,8 @@ struct WriteFailure {
 // feed included, when it comes from the file or the command line; so every
 // write carries its length, and the break that ends a line is a call of its
 // own. A console sink decides buffering and escaping, and keeps the first
-// write failure for the driver to report.
+// write failure for the driver to report. It escapes each write on its own,
+// so a write holds whole UTF-8 sequences: text is never cut inside one.
 class Output {
 public:
     virtual ~Output() = default;
@@ -32,6 +35,50 @@ public:
     virtual std::optional<WriteFailure> flush() { return std::nullopt; }
 };
 
+// Gathers short pieces of one line (digits, a character's UTF-8 bytes) in a
+// small buffer and hands them to `out` in few writes, flushing before a
+// piece that does not fit, so that no piece is ever cut. The rest is written
+// by flush() or when the writer goes away.
+class PieceWriter {
+public:
+    explicit PieceWriter(Output& out) : out_(out) {}
+    ~PieceWriter() { flush(); }
+    PieceWriter(const PieceWriter&) = delete;
+    PieceWriter& operator=(const PieceWriter&) = delete;
+
+    void put(std::string_view piece) {
+        if (piece.empty()) {
+            return;  // its pointer may be null, which memcpy must not get
+        }
+        if (piece.size() > sizeof text_ - used_) {
+            flush();
+            if (piece.size() > sizeof text_) {
+                out_.write(piece);
+                return;
+            }
+        }
+        std::memcpy(text_ + used_, piece.data(), piece.size());
+        used_ += piece.size();
+    }
+    void put(char c) {
+        if (used_ == sizeof text_) {
+            flush();
+        }
+        text_[used_++] = c;
+    }
+    void flush() {
+        if (used_ != 0) {
+            out_.write(std::string_view(text_, used_));
+            used_ = 0;
+        }
+    }
+
+private:
+    Output& out_;
+    char text_[256];
+    std::size_t used_ = 0;
+};
+
 // Collects everything written, for tests.
 class StringOutput final : public Output {
 public:
@@ -42,5 +89,13 @@ public:
 private:
     std::string text_;
 };
+
+// Everything that `write` sends to the Output it is given, as one string.
+template <typename Write>
+std::string written_text(Write write) {
+    StringOutput out;
+    write(out);
+    return out.text();
+}
 
 }  // namespace boxwalk

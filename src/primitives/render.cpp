@@ -16,55 +16,67 @@ bool is_text_byte(std::uint8_t byte) {
 }  // namespace
 
 std::string decimal(std::uint64_t value) {
+    return written_text([value](Output& out) { write_decimal(out, value); });
+}
+
+void write_decimal(Output& out, std::uint64_t value) {
     char digits[20];
     const auto result = std::to_chars(digits, digits + sizeof digits, value);
-    return std::string(digits, result.ptr);
+    out.write(std::string_view(digits, static_cast<std::size_t>(result.ptr - digits)));
 }
 
 std::string hex_join(ByteView bytes, std::string_view separator) {
+    return written_text([&](Output& out) { write_hex(out, bytes, separator); });
+}
+
+void write_hex(Output& out, ByteView bytes, std::string_view separator) {
     static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    if (bytes.empty()) {
-        return text;
-    }
-    text.reserve(bytes.size() * (2 + separator.size()));
+    // All ASCII, so the pieces can be single characters.
+    PieceWriter pieces(out);
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (i != 0) {
-            text.append(separator);
+            for (const char c : separator) {
+                pieces.put(c);
+            }
         }
-        text.push_back(kDigits[bytes[i] >> 4]);
-        text.push_back(kDigits[bytes[i] & 0x0F]);
+        pieces.put(kDigits[bytes[i] >> 4]);
+        pieces.put(kDigits[bytes[i] & 0x0F]);
     }
-    return text;
 }
 
 std::string preview_payload(ByteView payload) {
+    return written_text([payload](Output& out) { write_preview(out, payload); });
+}
+
+void write_preview(Output& out, ByteView payload) {
     const ByteView shown = payload.first(std::min(payload.size(), kPreviewLimit));
-    const std::string_view suffix = payload.size() > kPreviewLimit ? "..." : "";
+    const bool cut = payload.size() > kPreviewLimit;
     const bool text = std::all_of(shown.begin(), shown.end(), is_text_byte) && is_valid_utf8(shown);
-    std::string result;
     if (!text) {
-        result = "hex: ";
-        result += hex_join(shown, " ");
-        result += suffix;
-        return result;
+        out.write("hex: ");
+        write_hex(out, shown, " ");
+        if (cut) {
+            out.write("...");
+        }
+        return;
     }
     std::size_t length = shown.size();
     while (length > 0 && shown[length - 1] == 0x00) {
         --length;
     }
-    result.reserve(length + 2 + suffix.size());
-    result.push_back('"');
+    // The text goes out in runs between line feeds, each line feed as \n; a
+    // line feed never sits inside a UTF-8 sequence, so no run cuts one.
+    out.write("\"");
+    std::size_t run = 0;
     for (std::size_t i = 0; i < length; ++i) {
         if (shown[i] == 0x0A) {
-            result += "\\n";
-        } else {
-            result.push_back(static_cast<char>(shown[i]));
+            out.write(as_chars(shown.subspan(run, i - run)));
+            out.write("\\n");
+            run = i + 1;
         }
     }
-    result.push_back('"');
-    result += suffix;
-    return result;
+    out.write(as_chars(shown.subspan(run, length - run)));
+    out.write(cut ? "\"..." : "\"");
 }
 
 }  // namespace boxwalk

@@ -55,23 +55,34 @@ std::size_t sequence_length(ByteView bytes, std::size_t pos, std::size_t& consum
 
 }  // namespace
 
-void append_utf8(std::string& text, char32_t code_point) {
+std::string_view encode_utf8(char32_t code_point, char (&bytes)[4]) {
     const auto cp = static_cast<std::uint32_t>(code_point);
+    const auto byte = [](std::uint32_t value) { return static_cast<char>(value); };
     if (cp < 0x80) {
-        text.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        text.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        text.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        text.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        text.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        text.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        text.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        text.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        text.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        text.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        bytes[0] = byte(cp);
+        return std::string_view(bytes, 1);
     }
+    if (cp < 0x800) {
+        bytes[0] = byte(0xC0 | (cp >> 6));
+        bytes[1] = byte(0x80 | (cp & 0x3F));
+        return std::string_view(bytes, 2);
+    }
+    if (cp < 0x10000) {
+        bytes[0] = byte(0xE0 | (cp >> 12));
+        bytes[1] = byte(0x80 | ((cp >> 6) & 0x3F));
+        bytes[2] = byte(0x80 | (cp & 0x3F));
+        return std::string_view(bytes, 3);
+    }
+    bytes[0] = byte(0xF0 | (cp >> 18));
+    bytes[1] = byte(0x80 | ((cp >> 12) & 0x3F));
+    bytes[2] = byte(0x80 | ((cp >> 6) & 0x3F));
+    bytes[3] = byte(0x80 | (cp & 0x3F));
+    return std::string_view(bytes, 4);
+}
+
+void append_utf8(std::string& text, char32_t code_point) {
+    char bytes[4];
+    text.append(encode_utf8(code_point, bytes));
 }
 
 bool is_valid_utf8(ByteView bytes) {
@@ -87,23 +98,27 @@ bool is_valid_utf8(ByteView bytes) {
 }
 
 std::string lenient_utf8(ByteView bytes) {
-    std::string text;
-    text.reserve(bytes.size());
-    std::size_t pos = 0;
-    while (pos < bytes.size()) {
-        std::size_t consumed = 0;
-        if (sequence_length(bytes, pos, consumed) == 0) {
-            text.append(kReplacement);
-        } else {
-            text.append(reinterpret_cast<const char*>(bytes.data() + pos), consumed);
-        }
-        pos += consumed;
-    }
-    return text;
+    return written_text([bytes](Output& out) { write_lenient_utf8(out, bytes); });
 }
 
 std::string lenient_utf8(std::string_view bytes) {
     return lenient_utf8(ByteView(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+}
+
+void write_lenient_utf8(Output& out, ByteView bytes) {
+    // Well-formed runs go out as they are, in one piece each.
+    std::size_t run = 0;
+    std::size_t pos = 0;
+    while (pos < bytes.size()) {
+        std::size_t consumed = 0;
+        if (sequence_length(bytes, pos, consumed) == 0) {
+            out.write(as_chars(bytes.subspan(run, pos - run)));
+            out.write(kReplacement);
+            run = pos + consumed;
+        }
+        pos += consumed;
+    }
+    out.write(as_chars(bytes.subspan(run)));
 }
 
 void append_escaped(std::string& target, std::string_view text) {

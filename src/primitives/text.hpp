@@ -5,11 +5,20 @@
 #include <string_view>
 
 #include "primitives/bytes.hpp"
+#include "primitives/output.hpp"
 
 namespace boxwalk {
 
-// Appends the UTF-8 encoding of `code_point`, which must be a scalar value
-// (not a surrogate, at most U+10FFFF).
+// Bytes as the characters they hold, for writing.
+inline std::string_view as_chars(ByteView bytes) {
+    return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+// The UTF-8 encoding of `code_point`, which must be a scalar value (not a
+// surrogate, at most U+10FFFF), held in `bytes`.
+std::string_view encode_utf8(char32_t code_point, char (&bytes)[4]);
+
+// Appends the UTF-8 encoding of `code_point`, a scalar value.
 void append_utf8(std::string& text, char32_t code_point);
 
 // True when `bytes` is well-formed UTF-8 as a whole; a sequence cut at the
@@ -18,8 +27,11 @@ bool is_valid_utf8(ByteView bytes);
 
 // `bytes` decoded as UTF-8 with every maximal ill-formed subpart replaced by
 // one U+FFFD, the substitution the Unicode Standard recommends. Never fails.
+// write_lenient_utf8 sends the same text to `out`, well-formed runs as they
+// are.
 std::string lenient_utf8(ByteView bytes);
 std::string lenient_utf8(std::string_view bytes);
+void write_lenient_utf8(Output& out, ByteView bytes);
 
 // Appends `text` with every control character except tab (U+0000..U+0008,
 // U+000A..U+001F, U+007F and the C1 range U+0080..U+009F) written as \x and

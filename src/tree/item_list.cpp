@@ -38,56 +38,72 @@ std::optional<ListAtom> read_list_atom(ByteView data, std::uint64_t pos, std::ui
 }
 
 // A mean or name text: after 4 bytes of version and flags, lenient UTF-8
-// without its trailing NULs.
-std::string child_text(ByteView payload) {
-    std::string text = lenient_utf8(payload.subspan(4));
-    while (!text.empty() && text.back() == '\0') {
-        text.pop_back();
+// without its trailing NULs. A NUL byte is never part of a longer sequence,
+// so trimming the bytes trims the decoded text alike.
+void write_child_text(Output& out, ByteView payload) {
+    ByteView text = payload.subspan(4);
+    while (!text.empty() && text.back() == 0x00) {
+        text = text.first(text.size() - 1);
     }
-    return text;
+    write_lenient_utf8(out, text);
 }
 
 // A data value: what follows the type indicator and the locale.
-std::string data_preview(ByteView payload) {
-    return preview_payload(payload.subspan(8));
+void write_data_preview(Output& out, ByteView payload) {
+    write_preview(out, payload.subspan(8));
 }
 
 // The rest of a ---- item's line; the last usable child of each kind wins.
-std::string freeform_fields(ByteView data, const ListAtom& item) {
-    std::string mean;
-    std::string name;
-    std::string value;
+void write_freeform_fields(Output& out, ByteView data, const ListAtom& item) {
+    // Empty until a usable child, which is never empty, is met.
+    ByteView mean;
+    ByteView name;
+    ByteView value;
     for (std::uint64_t pos = item.payload_start; room_for(pos, item.end, 8);) {
         const auto child = read_list_atom(data, pos, item.end);
         if (!child) {
             break;
         }
         if (child->type == "mean" && child->payload.size() > 4) {
-            mean = child_text(child->payload);
+            mean = child->payload;
         } else if (child->type == "name" && child->payload.size() > 4) {
-            name = child_text(child->payload);
+            name = child->payload;
         } else if (child->type == "data" && child->payload.size() > 8) {
-            value = data_preview(child->payload);
+            value = child->payload;
         }
         pos = child->end;
     }
-    return " mean=\"" + mean + "\" name=\"" + name + "\" data=" + value;
+    out.write(" mean=\"");
+    if (!mean.empty()) {
+        write_child_text(out, mean);
+    }
+    out.write("\" name=\"");
+    if (!name.empty()) {
+        write_child_text(out, name);
+    }
+    out.write("\" data=");
+    if (!value.empty()) {
+        write_data_preview(out, value);
+    }
 }
 
 // A plain item's value: its first usable data child.
-std::string plain_value(ByteView data, const ListAtom& item) {
+void write_plain_value(Output& out, ByteView data, const ListAtom& item) {
     for (std::uint64_t pos = item.payload_start; room_for(pos, item.end, 8);) {
         const auto child = read_list_atom(data, pos, item.end);
         if (!child) {
             break;
         }
         if (child->type == "data" && child->payload.size() > 8) {
-            const std::uint32_t indicator = read_u32_be(child->payload, 0).value_or(0);
-            return "type=" + decimal(indicator) + " " + data_preview(child->payload);
+            out.write("type=");
+            write_decimal(out, read_u32_be(child->payload, 0).value_or(0));
+            out.write(" ");
+            write_data_preview(out, child->payload);
+            return;
         }
         pos = child->end;
     }
-    return "(no data)";
+    out.write("(no data)");
 }
 
 }  // namespace
@@ -95,19 +111,23 @@ std::string plain_value(ByteView data, const ListAtom& item) {
 void describe_ilst(ByteView data, std::uint64_t items_start, std::uint64_t items_end,
                    unsigned depth, Output& out) {
     items_end = std::min<std::uint64_t>(items_end, data.size());
-    const std::string item_indent = indent(depth + 1);
     for (std::uint64_t pos = items_start; room_for(pos, items_end, 8);) {
         const auto item = read_list_atom(data, pos, items_end);
         if (!item) {
             return;
         }
-        std::string line = item_indent;
+        indent(out, depth + 1);
+        out.write(item->type);
+        out.write(" (size=");
+        write_decimal(out, item->size);
         if (item->type == "----") {
-            line += "---- (size=" + decimal(item->size) + ")" + freeform_fields(data, *item);
+            out.write(")");
+            write_freeform_fields(out, data, *item);
         } else {
-            line += item->type + " (size=" + decimal(item->size) + ") " + plain_value(data, *item);
+            out.write(") ");
+            write_plain_value(out, data, *item);
         }
-        out.line(line);
+        out.end_line();
         pos = item->end;
     }
 }

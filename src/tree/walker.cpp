@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <string>
 #include <string_view>
 
 #include "primitives/atom.hpp"
@@ -23,8 +24,13 @@ bool is_container(std::string_view type) {
 
 }  // namespace
 
-std::string indent(unsigned depth) {
-    return std::string(static_cast<std::size_t>(depth) * 2, ' ');
+void indent(Output& out, unsigned depth) {
+    static constexpr std::string_view kSpaces = "                                                                ";
+    for (std::size_t left = std::size_t{depth} * 2; left > 0;) {
+        const std::size_t piece = std::min(left, kSpaces.size());
+        out.write(kSpaces.substr(0, piece));
+        left -= piece;
+    }
 }
 
 void walk_container(ByteView data, std::uint64_t start, std::uint64_t end, unsigned depth,
@@ -34,11 +40,11 @@ void walk_container(ByteView data, std::uint64_t start, std::uint64_t end, unsig
     end = std::min<std::uint64_t>(end, data.size());
     if (depth > kMaxDepth) {
         if (room_for(start, end, 8)) {
-            out.line(indent(depth) + "[nesting too deep]");
+            indent(out, depth);
+            out.line("[nesting too deep]");
         }
         return;
     }
-    const std::string pad = indent(depth);
     std::uint64_t pos = start;
     while (room_for(pos, end, 8)) {
         const auto header = read_atom_header(data, pos);
@@ -47,29 +53,39 @@ void walk_container(ByteView data, std::uint64_t start, std::uint64_t end, unsig
         }
         const std::uint64_t atom_end = sat_add(pos, header->size);
         if (header->size < header->header_len || atom_end > end) {
-            out.line(pad + "[malformed @ " + decimal(pos) + ", size=" + decimal(header->size) +
-                      "]");
+            indent(out, depth);
+            out.write("[malformed @ ");
+            write_decimal(out, pos);
+            out.write(", size=");
+            write_decimal(out, header->size);
+            out.line("]");
             return;
         }
-        const std::string type = type_code_text(data, pos);
+        const std::string type_text = type_code_text(data, pos);
+        const std::string_view type = type_text;
         const std::uint64_t payload_start = pos + header->header_len;
         const ByteView payload = sub_view(data, payload_start, atom_end);
-        std::string line = pad + type + " (size=" + decimal(header->size);
+        indent(out, depth);
+        out.write(type);
+        out.write(" (size=");
+        write_decimal(out, header->size);
         // ilst and Xtra get the container line and their own decoders; the
         // ilst test comes first, so an item list is never walked as atoms.
         if (type == "ilst") {
-            out.line(line + ")");
+            out.line(")");
             describe_ilst(data, payload_start, atom_end, depth, out);
         } else if (type == "Xtra") {
-            out.line(line + ")");
+            out.line(")");
             describe_xtra(payload, depth, out);
         } else if (is_container(type)) {
             // meta carries a 4-byte version and flags field before its children.
             const bool meta = type == "meta";
-            out.line(line + (meta ? " (skip 4 byte vfh))" : ")"));
+            out.line(meta ? " (skip 4 byte vfh))" : ")");
             walk_container(data, payload_start + (meta ? 4 : 0), atom_end, depth + 1, out);
         } else {
-            out.line(line + ") " + preview_payload(payload));
+            out.write(") ");
+            write_preview(out, payload);
+            out.end_line();
         }
         pos = atom_end;
     }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "primitives/bytes.hpp"
 #include "primitives/output.hpp"
@@ -12,8 +11,8 @@ namespace boxwalk {
 // "[nesting too deep]" line, so hostile nesting bounds stack and output.
 inline constexpr unsigned kMaxDepth = 1000;
 
-// Two spaces per level.
-std::string indent(unsigned depth);
+// Writes two spaces per level.
+void indent(Output& out, unsigned depth);
 
 // Prints one line per atom of `data` between `start` and `end` (absolute
 // offsets) at `depth`, descending into containers. The range is cut back to

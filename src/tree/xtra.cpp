@@ -1,7 +1,7 @@
 #include "tree/xtra.hpp"
 
 #include <algorithm>
-#include <vector>
+#include <string>
 
 #include "primitives/render.hpp"
 #include "primitives/text.hpp"
@@ -23,91 +23,120 @@ bool is_low_surrogate(std::uint32_t unit) {
     return unit >= 0xDC00 && unit <= 0xDFFF;
 }
 
-// The first value of the entry whose value count lies at `count_pos`, or ""
-// when it is missing or damaged. `entry_end` bounds every read.
-std::string first_value_text(ByteView payload, std::uint64_t count_pos, std::uint64_t entry_end,
-                             std::uint32_t count) {
+// Writes the first value of the entry whose value count lies at
+// `count_pos`; nothing when it is missing or damaged. `entry_end` bounds
+// every read.
+void write_first_value(Output& out, ByteView payload, std::uint64_t count_pos,
+                       std::uint64_t entry_end, std::uint32_t count) {
     // Value size (4) and type (2) must fit before the entry's end.
     const std::uint64_t size_pos = count_pos + 4;
     if (count == 0 || !room_for(size_pos, entry_end, 6)) {
-        return {};
+        return;
     }
     const std::uint32_t value_size = read_u32_be(payload, size_pos).value_or(0);
     if (value_size < 6 || !room_for(size_pos, entry_end, value_size)) {
-        return {};
+        return;
     }
     const std::uint16_t type = read_u16_be(payload, size_pos + 4).value_or(0);
-    return xtra_value_text(type, sub_view(payload, size_pos + 6, size_pos + value_size));
+    write_xtra_value(out, type, sub_view(payload, size_pos + 6, size_pos + value_size));
 }
 
 }  // namespace
 
 std::string utf16le_text(ByteView data) {
-    std::vector<std::uint32_t> units(data.size() / 2);
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        units[i] = data[2 * i] | (static_cast<std::uint32_t>(data[2 * i + 1]) << 8);
+    return written_text([data](Output& out) { write_utf16le(out, data); });
+}
+
+void write_utf16le(Output& out, ByteView data) {
+    std::size_t units = data.size() / 2;
+    const auto unit_at = [data](std::size_t i) {
+        return data[2 * i] | (static_cast<std::uint32_t>(data[2 * i + 1]) << 8);
+    };
+    if (units > 0 && unit_at(units - 1) == 0) {
+        --units;
     }
-    if (!units.empty() && units.back() == 0) {
-        units.pop_back();
-    }
-    std::string text;
-    text.reserve(units.size());
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        const std::uint32_t unit = units[i];
-        if (is_high_surrogate(unit) && i + 1 < units.size() && is_low_surrogate(units[i + 1])) {
-            append_utf8(text, 0x10000 + ((unit - 0xD800) << 10) + (units[i + 1] - 0xDC00));
+    PieceWriter pieces(out);
+    char bytes[4];
+    for (std::size_t i = 0; i < units; ++i) {
+        const std::uint32_t unit = unit_at(i);
+        char32_t code_point = unit;
+        if (is_high_surrogate(unit) && i + 1 < units && is_low_surrogate(unit_at(i + 1))) {
+            code_point = 0x10000 + ((unit - 0xD800) << 10) + (unit_at(i + 1) - 0xDC00);
             ++i;
         } else if (is_high_surrogate(unit) || is_low_surrogate(unit)) {
-            append_utf8(text, 0xFFFD);
-        } else {
-            append_utf8(text, unit);
+            code_point = 0xFFFD;
         }
+        pieces.put(encode_utf8(code_point, bytes));
     }
-    return text;
 }
 
 std::string xtra_value_text(std::uint16_t value_type, ByteView data) {
+    return written_text([&](Output& out) { write_xtra_value(out, value_type, data); });
+}
+
+void write_xtra_value(Output& out, std::uint16_t value_type, ByteView data) {
     switch (value_type) {
         case kUnicode:
-            return "Unicode \"" + utf16le_text(data) + "\"";
+            out.write("Unicode \"");
+            write_utf16le(out, data);
+            out.write("\"");
+            return;
         case kInt64u:
             if (data.size() == 8) {
-                return "int64u " + decimal(read_u64_le(data, 0).value_or(0));
+                out.write("int64u ");
+                write_decimal(out, read_u64_le(data, 0).value_or(0));
+            } else {
+                out.write("int64u? wrong len ");
+                write_decimal(out, data.size());
             }
-            return "int64u? wrong len " + decimal(data.size());
+            return;
         case kDate:
-            return "date hex=" + hex_join(data, "");
+            out.write("date hex=");
+            write_hex(out, data, "");
+            return;
         default:
-            return "type=" + decimal(value_type) +
-                   " hex=" + hex_join(data.first(std::min(data.size(), kOtherHexLimit)), "");
+            out.write("type=");
+            write_decimal(out, value_type);
+            out.write(" hex=");
+            write_hex(out, data.first(std::min(data.size(), kOtherHexLimit)), "");
+            return;
     }
 }
 
 void describe_xtra(ByteView payload, unsigned depth, Output& out) {
-    const std::string pad = indent(depth + 1);
     const std::uint64_t length = payload.size();
     for (std::uint64_t off = 0; room_for(off, length, 8);) {
         // Every sum below adds 32-bit fields to offsets within the payload,
         // so none can wrap.
         const std::uint32_t entry_size = read_u32_be(payload, off).value_or(0);
         if (entry_size < 12 || !room_for(off, length, entry_size)) {
-            out.line(pad + "[malformed Xtra entry @ " + decimal(off) +
-                      ", size=" + decimal(entry_size) + "]");
+            indent(out, depth + 1);
+            out.write("[malformed Xtra entry @ ");
+            write_decimal(out, off);
+            out.write(", size=");
+            write_decimal(out, entry_size);
+            out.line("]");
             return;
         }
         const std::uint32_t name_length = read_u32_be(payload, off + 4).value_or(0);
         if (std::uint64_t{name_length} + 12 > entry_size) {
-            out.line(pad + "[malformed Xtra tag @ " + decimal(off) + "]");
+            indent(out, depth + 1);
+            out.write("[malformed Xtra tag @ ");
+            write_decimal(out, off);
+            out.line("]");
             return;
         }
         const std::uint64_t entry_end = off + entry_size;
         const std::uint64_t count_pos = off + 8 + name_length;
         const std::uint32_t count = read_u32_be(payload, count_pos).value_or(0);
-        std::string line = pad + "\"";
-        line += lenient_utf8(sub_view(payload, off + 8, count_pos));
-        line += "\" count=" + decimal(count) + " ";
-        line += first_value_text(payload, count_pos, entry_end, count);
-        out.line(line);
+        indent(out, depth + 1);
+        out.write("\"");
+        write_lenient_utf8(out, sub_view(payload, off + 8, count_pos));
+        out.write("\" count=");
+        write_decimal(out, count);
+        out.write(" ");
+        write_first_value(out, payload, count_pos, entry_end, count);
+        out.end_line();
         off = entry_end;
     }
 }

@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bin/boxwalk/driver.hpp"
@@ -213,6 +214,15 @@ TEST(Run, LostOutputIsNotSuccess) {
     EXPECT_EQ(quiet.text(), "");
 }
 
+// `size` bytes that differ from their neighbours.
+Bytes pattern(std::size_t size) {
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(i * 7 + (i >> 12));
+    }
+    return bytes;
+}
+
 Argument path_argument(const std::filesystem::path& path) {
     return Argument{path.string(), path.string()};
 }
@@ -230,28 +240,43 @@ TEST(LoadFile, SystemErrorsAndSizes) {
     const LoadResult in_missing_dir = load_file(path_argument(dir.path() / "none" / "a.mp4"));
     EXPECT_EQ(in_missing_dir.error, "No such file or directory (os error 2)");
 
-    // Exactly the reported length, and more than the first buffer guess.
-    Bytes big(200 * 1024 + 3);
-    for (std::size_t i = 0; i < big.size(); ++i) {
-        big[i] = static_cast<std::uint8_t>(i * 7);
+    // Exactly the reported length: more than the first buffer guess, and on
+    // either side of the size from which the buffer is a huge-page mapping.
+    const std::size_t sizes[] = {200 * 1024 + 3, (2u << 20) - 1, 2u << 20, (5u << 20) + 1};
+    for (std::size_t row = 0; row < std::size(sizes); ++row) {
+        const Bytes big = pattern(sizes[row]);
+        test::write_file(dir.path() / "big", big);
+        const LoadResult loaded = load_file(path_argument(dir.path() / "big"));
+        ASSERT_TRUE(loaded.ok) << "row " << row << ": " << loaded.error;
+        const ByteView bytes = loaded.data.view();
+        EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), big.begin(), big.end())) << "row " << row;
     }
-    test::write_file(dir.path() / "big", big);
-    const LoadResult loaded = load_file(path_argument(dir.path() / "big"));
-    ASSERT_TRUE(loaded.ok) << loaded.error;
-    const ByteView bytes = loaded.data.view();
-    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), big.begin(), big.end()));
 }
 
 TEST(LoadFile, ReadsPipesThatReportNoLength) {
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    const Bytes bytes = cat({atom("moov"), zeros(100)});
-    ASSERT_EQ(::write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    ::close(fds[1]);
-    const LoadResult loaded = load_file(path_argument("/dev/fd/" + std::to_string(fds[0])));
-    ::close(fds[0]);
-    ASSERT_TRUE(loaded.ok) << loaded.error;
-    EXPECT_EQ(loaded.data.view().size(), bytes.size());
+    // A few bytes, and many times the first guess so that the buffer grows.
+    for (const std::size_t size : {std::size_t{108}, std::size_t{3u << 20} + 5}) {
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        const Bytes bytes = pattern(size);
+        std::thread writer([&] {
+            std::size_t done = 0;
+            while (done < bytes.size()) {
+                const ssize_t put = ::write(fds[1], bytes.data() + done, bytes.size() - done);
+                if (put <= 0) {
+                    break;
+                }
+                done += static_cast<std::size_t>(put);
+            }
+            ::close(fds[1]);
+        });
+        const LoadResult loaded = load_file(path_argument("/dev/fd/" + std::to_string(fds[0])));
+        writer.join();
+        ::close(fds[0]);
+        ASSERT_TRUE(loaded.ok) << loaded.error;
+        const ByteView got = loaded.data.view();
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), bytes.begin(), bytes.end())) << size;
+    }
 }
 
 TEST(LoadFile, LengthTooLargeToHold) {
@@ -295,6 +320,8 @@ TEST(Console, BuffersOutputThatIsNotATerminal) {
         for (int i = 0; i < 1000000; ++i) {
             console.out().line("      line");
         }
+        // An empty view of no bytes at all, as an empty payload gives.
+        console.out().write(std::string_view());
         failure = console.out().flush();
     }
     const std::uint64_t calls = write_calls() - before;

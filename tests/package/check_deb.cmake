@@ -35,9 +35,9 @@ run(${DPKG_DEB} -f ${deb} Section)
 if(NOT out STREQUAL "utils\n")
   fail("Section: ${out}")
 endif()
-# The C++ runtime is linked in, so the C library is all it needs.
+# Static, it needs nothing; otherwise the C and C++ libraries at most.
 run(${DPKG_DEB} -f ${deb} Depends)
-if(NOT out MATCHES "^libc6( \\(>= [0-9.]+\\))?\n$")
+if(NOT out MATCHES "^((libc6|libstdc\\+\\+6|libgcc-s1)( \\(>= [0-9.]+\\))?(, |\n))*$")
   fail("Depends: ${out}")
 endif()
 

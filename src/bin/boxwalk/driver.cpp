@@ -10,7 +10,11 @@ namespace {
 // The children of the moov atom at `pos`, which the top-level scan found
 // with `header`.
 void list_moov(ByteView data, std::uint64_t pos, const AtomHeader& header, Output& out) {
-    out.line("moov (size=" + decimal(header.size) + ", @ " + decimal(pos) + ")");
+    out.write("moov (size=");
+    write_decimal(out, header.size);
+    out.write(", @ ");
+    write_decimal(out, pos);
+    out.line(")");
     const std::uint64_t end = sat_add(pos, header.size);
     std::uint64_t off = sat_add(pos, header.header_len);
     while (room_for(off, end, 8)) {
@@ -21,7 +25,13 @@ void list_moov(ByteView data, std::uint64_t pos, const AtomHeader& header, Outpu
             return;
         }
         const std::string type = type_code_text(data, off);
-        out.line("  " + type + " (size=" + decimal(child->size) + ", @ " + decimal(off) + ")");
+        out.write("  ");
+        out.write(type);
+        out.write(" (size=");
+        write_decimal(out, child->size);
+        out.write(", @ ");
+        write_decimal(out, off);
+        out.line(")");
         if (type == "udta") {
             walk_container(data, sat_add(off, child->header_len), sat_add(off, child->size), 2,
                            out);

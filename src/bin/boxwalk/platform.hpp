@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "primitives/bytes.hpp"
@@ -25,16 +26,44 @@ struct Argument {
 };
 
 // The whole content of a file, owned; views of it are lent to the readers.
+// Memory comes from `new[]`, or from wherever a loader got it, with the
+// function that gives it back (a mapping is unmapped, not deleted).
 class FileData {
 public:
+    // Gives back `reserved` bytes at `bytes`.
+    using Release = void (*)(std::uint8_t* bytes, std::uint64_t reserved);
+
     FileData() = default;
     FileData(std::unique_ptr<std::uint8_t[]> bytes, std::uint64_t size)
-        : bytes_(std::move(bytes)), size_(size) {}
-    ByteView view() const { return ByteView(bytes_.get(), static_cast<std::size_t>(size_)); }
+        : bytes_(bytes.release()), size_(size), reserved_(size), release_(delete_array) {}
+    FileData(std::uint8_t* bytes, std::uint64_t size, std::uint64_t reserved, Release release)
+        : bytes_(bytes), size_(size), reserved_(reserved), release_(release) {}
+    FileData(FileData&& other) noexcept { swap(other); }
+    FileData& operator=(FileData&& other) noexcept {
+        FileData(std::move(other)).swap(*this);
+        return *this;
+    }
+    ~FileData() {
+        if (bytes_ != nullptr) {
+            release_(bytes_, reserved_);
+        }
+    }
+
+    ByteView view() const { return ByteView(bytes_, static_cast<std::size_t>(size_)); }
 
 private:
-    std::unique_ptr<std::uint8_t[]> bytes_;
+    static void delete_array(std::uint8_t* bytes, std::uint64_t) { delete[] bytes; }
+    void swap(FileData& other) noexcept {
+        std::swap(bytes_, other.bytes_);
+        std::swap(size_, other.size_);
+        std::swap(reserved_, other.reserved_);
+        std::swap(release_, other.release_);
+    }
+
+    std::uint8_t* bytes_ = nullptr;
     std::uint64_t size_ = 0;
+    std::uint64_t reserved_ = 0;
+    Release release_ = nullptr;
 };
 
 // The bytes of a file, or the text of the error that stopped the read.

@@ -1,9 +1,12 @@
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -30,14 +33,150 @@ LoadResult failed(std::string error) {
     return result;
 }
 
-std::unique_ptr<std::uint8_t[]> allocate(std::uint64_t size) {
-    if (size > std::numeric_limits<std::size_t>::max()) {
+// The usual transparent huge page: x86-64, and arm64 with 4 KiB pages.
+constexpr std::uint64_t kHugePage = std::uint64_t{2} << 20;
+
+// Reads ask for at most this much at a time: larger requests gain nothing,
+// and a 64 MiB piece keeps the copy's working set small.
+constexpr std::uint64_t kReadPiece = std::uint64_t{64} << 20;
+
+// The first guess for a file that reports no length, such as a pipe.
+constexpr std::uint64_t kFirstGuess = 64 * 1024;
+
+constexpr std::uint64_t round_up(std::uint64_t value, std::uint64_t step) {
+    return (value + step - 1) / step * step;
+}
+
+void unmap(std::uint8_t* bytes, std::uint64_t reserved) {
+    ::munmap(bytes, static_cast<std::size_t>(reserved));
+}
+
+void free_heap(std::uint8_t* bytes, std::uint64_t) {
+    std::free(bytes);
+}
+
+// A private anonymous mapping of at least `capacity` bytes that starts on a
+// huge-page boundary and is advised to use huge pages; its length goes to
+// `reserved`. Null when no mapping of that length can be had.
+std::uint8_t* map_huge_pages(std::uint64_t capacity, std::uint64_t& reserved) {
+    const std::uint64_t length = round_up(capacity, kHugePage);
+    // One huge page more than needed, so that an aligned run can be cut out.
+    if (capacity == 0 || length < capacity ||
+        length > std::numeric_limits<std::size_t>::max() - kHugePage) {
         return nullptr;
     }
-    // Not zero-filled: every byte is overwritten by the read before use.
-    return std::unique_ptr<std::uint8_t[]>(new (std::nothrow)
-                                               std::uint8_t[static_cast<std::size_t>(size)]);
+    void* raw = ::mmap(nullptr, static_cast<std::size_t>(length + kHugePage),
+                       PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) {
+        return nullptr;
+    }
+    auto* const start = static_cast<std::uint8_t*>(raw);
+    const auto address = reinterpret_cast<std::uintptr_t>(raw);
+    const auto head = static_cast<std::size_t>(round_up(address, kHugePage) - address);
+    std::uint8_t* const aligned = start + head;
+    if (head != 0) {
+        ::munmap(start, head);
+    }
+    if (head != kHugePage) {
+        ::munmap(aligned + length, static_cast<std::size_t>(kHugePage - head));
+    }
+#ifdef MADV_HUGEPAGE
+    // Without huge pages (another system, or turned off) the mapping still
+    // works, with 4 KiB pages.
+    ::madvise(aligned, static_cast<std::size_t>(length), MADV_HUGEPAGE);
+#endif
+    reserved = length;
+    return aligned;
 }
+
+// The memory that a file is read into. Its bytes are never zero-filled by
+// us: every byte is written by a read before it is used. A buffer sized from
+// a reported length of at least a huge page is a huge-page mapping, since the
+// kernel must zero whatever it hands out and does so far faster in 2 MiB
+// pages; smaller ones, buffers that grow, and any buffer whose mapping fails
+// come from the C heap, where realloc can usually grow them without a copy.
+class Buffer {
+public:
+    Buffer() = default;
+    ~Buffer() {
+        if (bytes_ != nullptr) {
+            release_(bytes_, reserved_);
+        }
+    }
+    Buffer(const Buffer&) = delete;
+    Buffer& operator=(const Buffer&) = delete;
+
+    std::uint8_t* data() const { return bytes_; }
+    std::uint64_t capacity() const { return capacity_; }
+
+    // Room for `capacity` bytes, for a buffer that holds none yet; false
+    // when the memory cannot be had.
+    bool allocate(std::uint64_t capacity) {
+        if (capacity >= kHugePage) {
+            if (std::uint8_t* mapped = map_huge_pages(capacity, reserved_)) {
+                adopt(mapped, capacity, unmap);
+                return true;
+            }
+        }
+        return resize_heap(capacity);
+    }
+
+    // Room for `capacity` bytes, keeping the first `used`; false when the
+    // memory cannot be had, the buffer then being as it was.
+    bool grow(std::uint64_t capacity, std::uint64_t used) {
+        if (release_ != unmap) {
+            return resize_heap(capacity);
+        }
+        Buffer larger;
+        if (!larger.resize_heap(capacity)) {
+            return false;
+        }
+        std::memcpy(larger.bytes_, bytes_, static_cast<std::size_t>(used));
+        std::swap(bytes_, larger.bytes_);
+        std::swap(capacity_, larger.capacity_);
+        std::swap(reserved_, larger.reserved_);
+        std::swap(release_, larger.release_);
+        return true;
+    }
+
+    // Hands the first `size` bytes over, giving back the unused end of a
+    // heap buffer that grew past them (a mapping's unused pages were never
+    // touched and cost nothing).
+    FileData take(std::uint64_t size) {
+        if (release_ == free_heap && size < capacity_ && size > 0) {
+            resize_heap(size);
+        }
+        FileData data(bytes_, size, reserved_, release_);
+        bytes_ = nullptr;
+        return data;
+    }
+
+private:
+    bool resize_heap(std::uint64_t capacity) {
+        if (capacity > std::numeric_limits<std::size_t>::max()) {
+            return false;
+        }
+        // Never ask for 0 bytes, which realloc may answer with a free.
+        void* resized = std::realloc(bytes_, std::max<std::size_t>(1, static_cast<std::size_t>(capacity)));
+        if (resized == nullptr) {
+            return false;
+        }
+        adopt(static_cast<std::uint8_t*>(resized), capacity, free_heap);
+        reserved_ = capacity;
+        return true;
+    }
+
+    void adopt(std::uint8_t* bytes, std::uint64_t capacity, FileData::Release release) {
+        bytes_ = bytes;
+        capacity_ = capacity;
+        release_ = release;
+    }
+
+    std::uint8_t* bytes_ = nullptr;
+    std::uint64_t capacity_ = 0;
+    std::uint64_t reserved_ = 0;
+    FileData::Release release_ = free_heap;
+};
 
 class FileDescriptor {
 public:
@@ -71,40 +210,36 @@ int write_all(int fd, std::string_view text) {
     return 0;
 }
 
-// Standard output: a buffer flushed when full, at every line end on a
-// terminal, and at the end. After a failed write nothing more is written. On
-// a terminal, control characters in the text are escaped.
+// Standard output: a buffer written out when full (in writes of exactly its
+// capacity), at every line end on a terminal, and at the end. After a failed
+// write nothing more is written. On a terminal, control characters in the
+// text are escaped.
 class StandardOutput final : public Output {
 public:
-    StandardOutput() : terminal_(::isatty(STDOUT_FILENO) == 1) { buffer_.reserve(kCapacity); }
+    StandardOutput()
+        : terminal_(::isatty(STDOUT_FILENO) == 1), buffer_(new char[kCapacity]) {}
 
     void write(std::string_view text) override {
-        if (failure_) {
-            return;
-        }
         if (terminal_) {
-            append_escaped(buffer_, text);
-        } else if (buffer_.size() + text.size() <= kCapacity) {
-            buffer_.append(text);
-        } else {
-            drain();
-            if (text.size() >= kCapacity) {
-                emit(text);
-            } else {
-                buffer_.append(text);
-            }
+            escaped_.clear();
+            append_escaped(escaped_, text);
+            text = escaped_;
         }
-        if (buffer_.size() >= kCapacity) {
+        while (text.size() > kCapacity - used_) {
+            const std::size_t room = kCapacity - used_;
+            append(text.substr(0, room));
+            text.remove_prefix(room);
             drain();
         }
+        append(text);
     }
 
     void end_line() override {
-        if (failure_) {
-            return;
+        if (used_ == kCapacity) {
+            drain();
         }
-        buffer_.push_back('\n');
-        if (terminal_ || buffer_.size() >= kCapacity) {
+        append("\n");
+        if (terminal_) {
             drain();
         }
     }
@@ -117,24 +252,29 @@ public:
 private:
     static constexpr std::size_t kCapacity = 64 * 1024;
 
+    // The caller has made room for `text`. An empty view may hold no
+    // pointer at all, which memcpy must not be given.
+    void append(std::string_view text) {
+        if (!text.empty()) {
+            std::memcpy(buffer_.get() + used_, text.data(), text.size());
+            used_ += text.size();
+        }
+    }
+
     void drain() {
-        if (!buffer_.empty()) {
-            emit(buffer_);
-            buffer_.clear();
+        if (used_ != 0 && !failure_) {
+            if (const int code = write_all(STDOUT_FILENO, std::string_view(buffer_.get(), used_));
+                code != 0) {
+                failure_ = WriteFailure{code == EPIPE, system_message(code)};
+            }
         }
+        used_ = 0;
     }
 
-    void emit(std::string_view text) {
-        if (failure_) {
-            return;
-        }
-        if (const int code = write_all(STDOUT_FILENO, text); code != 0) {
-            failure_ = WriteFailure{code == EPIPE, system_message(code)};
-        }
-    }
-
-    std::string buffer_;
     bool terminal_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t used_ = 0;
+    std::string escaped_;  // a terminal's text after escaping
     std::optional<WriteFailure> failure_;
 };
 
@@ -221,13 +361,13 @@ LoadResult load_file(const Argument& path) {
 
     // The reported length only sizes the buffer; the file may shrink or grow
     // while it is read, and pipes report none.
-    std::uint64_t capacity = 64 * 1024;
+    std::uint64_t capacity = kFirstGuess;
     struct stat info {};
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
         capacity = static_cast<std::uint64_t>(info.st_size);
     }
-    auto bytes = allocate(capacity);
-    if (!bytes) {
+    Buffer buffer;
+    if (!buffer.allocate(capacity)) {
         return failed("out of memory");
     }
     std::uint64_t size = 0;
@@ -235,12 +375,11 @@ LoadResult load_file(const Argument& path) {
         // A full buffer usually means the end of the file: probe before
         // growing, so that a file read at its reported length is held once.
         std::uint8_t probe[4096];
-        const bool full = size == capacity;
-        std::uint8_t* target = full ? probe : bytes.get() + size;
+        const bool full = size == buffer.capacity();
+        std::uint8_t* target = full ? probe : buffer.data() + size;
         const std::size_t want =
             full ? sizeof probe
-                 : static_cast<std::size_t>(std::min<std::uint64_t>(
-                       capacity - size, std::numeric_limits<ssize_t>::max()));
+                 : static_cast<std::size_t>(std::min(buffer.capacity() - size, kReadPiece));
         const ssize_t got = ::read(fd, target, want);
         if (got < 0) {
             if (errno == EINTR) {
@@ -253,20 +392,16 @@ LoadResult load_file(const Argument& path) {
         }
         const auto count = static_cast<std::uint64_t>(got);
         if (full) {
-            const std::uint64_t grown = std::max(sat_add(capacity, capacity), sat_add(size, count));
-            auto larger = allocate(grown);
-            if (!larger) {
+            const std::uint64_t grown = std::max(sat_add(size, size), sat_add(size, count));
+            if (!buffer.grow(grown, size)) {
                 return failed("out of memory");
             }
-            std::copy_n(bytes.get(), static_cast<std::size_t>(size), larger.get());
-            std::copy_n(probe, static_cast<std::size_t>(count), larger.get() + size);
-            bytes = std::move(larger);
-            capacity = grown;
+            std::memcpy(buffer.data() + size, probe, static_cast<std::size_t>(count));
         }
         size += count;
     }
     LoadResult result;
-    result.data = FileData(std::move(bytes), size);
+    result.data = buffer.take(size);
     result.ok = true;
     return result;
 }
