@@ -71,6 +71,12 @@ struct LoadResult {
     FileData data;
     bool ok = false;
     std::string error;
+
+    static LoadResult failure(std::string error) {
+        LoadResult result;
+        result.error = std::move(error);
+        return result;
+    }
 };
 
 // The process's arguments; element 0 is always present.

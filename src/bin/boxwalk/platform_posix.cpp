@@ -12,25 +12,14 @@
 #include <new>
 
 #include "bin/boxwalk/platform.hpp"
-#include "primitives/render.hpp"
+#include "bin/boxwalk/streams.hpp"
 #include "primitives/text.hpp"
 
 namespace boxwalk {
 namespace {
 
 std::string system_message(int code) {
-    std::string text = std::strerror(code);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\n' || text.back() == '\r' ||
-                             text.back() == '\t')) {
-        text.pop_back();
-    }
-    return text + " (os error " + decimal(static_cast<std::uint64_t>(code)) + ")";
-}
-
-LoadResult failed(std::string error) {
-    LoadResult result;
-    result.error = std::move(error);
-    return result;
+    return os_error_text(std::strerror(code), static_cast<std::uint64_t>(code));
 }
 
 // The usual transparent huge page: x86-64, and arm64 with 4 KiB pages.
@@ -210,101 +199,25 @@ int write_all(int fd, std::string_view text) {
     return 0;
 }
 
-// Standard output: a buffer written out when full (in writes of exactly its
-// capacity), at every line end on a terminal, and at the end. After a failed
-// write nothing more is written. On a terminal, control characters in the
-// text are escaped.
-class StandardOutput final : public Output {
+class StandardOutput final : public BufferedOutput {
 public:
-    StandardOutput()
-        : terminal_(::isatty(STDOUT_FILENO) == 1), buffer_(new char[kCapacity]) {}
-
-    void write(std::string_view text) override {
-        if (terminal_) {
-            escaped_.clear();
-            append_escaped(escaped_, text);
-            text = escaped_;
-        }
-        while (text.size() > kCapacity - used_) {
-            const std::size_t room = kCapacity - used_;
-            append(text.substr(0, room));
-            text.remove_prefix(room);
-            drain();
-        }
-        append(text);
-    }
-
-    void end_line() override {
-        if (used_ == kCapacity) {
-            drain();
-        }
-        append("\n");
-        if (terminal_) {
-            drain();
-        }
-    }
-
-    std::optional<WriteFailure> flush() override {
-        drain();
-        return failure_;
-    }
+    StandardOutput() : BufferedOutput(::isatty(STDOUT_FILENO) == 1) {}
 
 private:
-    static constexpr std::size_t kCapacity = 64 * 1024;
-
-    // The caller has made room for `text`. An empty view may hold no
-    // pointer at all, which memcpy must not be given.
-    void append(std::string_view text) {
-        if (!text.empty()) {
-            std::memcpy(buffer_.get() + used_, text.data(), text.size());
-            used_ += text.size();
+    std::optional<WriteFailure> emit(std::string_view text) override {
+        if (const int code = write_all(STDOUT_FILENO, text); code != 0) {
+            return WriteFailure{code == EPIPE, system_message(code)};
         }
+        return std::nullopt;
     }
-
-    void drain() {
-        if (used_ != 0 && !failure_) {
-            if (const int code = write_all(STDOUT_FILENO, std::string_view(buffer_.get(), used_));
-                code != 0) {
-                failure_ = WriteFailure{code == EPIPE, system_message(code)};
-            }
-        }
-        used_ = 0;
-    }
-
-    bool terminal_;
-    std::unique_ptr<char[]> buffer_;
-    std::size_t used_ = 0;
-    std::string escaped_;  // a terminal's text after escaping
-    std::optional<WriteFailure> failure_;
 };
 
-// Standard error: each line written whole as it ends, after standard output
-// has been flushed so that a shared terminal shows lines in the order they
-// were made. Escaped like standard output on a terminal.
-class StandardError final : public Output {
+class StandardError final : public LineOutput {
 public:
-    explicit StandardError(StandardOutput& out)
-        : out_(out), terminal_(::isatty(STDERR_FILENO) == 1) {}
-
-    void write(std::string_view text) override {
-        if (terminal_) {
-            append_escaped(line_, text);
-        } else {
-            line_.append(text);
-        }
-    }
-
-    void end_line() override {
-        line_.push_back('\n');
-        out_.flush();
-        write_all(STDERR_FILENO, line_);
-        line_.clear();
-    }
+    explicit StandardError(Output& out) : LineOutput(out, ::isatty(STDERR_FILENO) == 1) {}
 
 private:
-    StandardOutput& out_;
-    bool terminal_;
-    std::string line_;
+    void emit(std::string_view line) override { write_all(STDERR_FILENO, line); }
 };
 
 }  // namespace
@@ -355,7 +268,7 @@ LoadResult load_file(const Argument& path) {
         fd = ::open(path.native.c_str(), O_RDONLY | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        return failed(system_message(errno));
+        return LoadResult::failure(system_message(errno));
     }
     const FileDescriptor file(fd);
 
@@ -368,7 +281,7 @@ LoadResult load_file(const Argument& path) {
     }
     Buffer buffer;
     if (!buffer.allocate(capacity)) {
-        return failed("out of memory");
+        return LoadResult::failure("out of memory");
     }
     std::uint64_t size = 0;
     for (;;) {
@@ -385,7 +298,7 @@ LoadResult load_file(const Argument& path) {
             if (errno == EINTR) {
                 continue;
             }
-            return failed(system_message(errno));
+            return LoadResult::failure(system_message(errno));
         }
         if (got == 0) {
             break;
@@ -394,7 +307,7 @@ LoadResult load_file(const Argument& path) {
         if (full) {
             const std::uint64_t grown = std::max(sat_add(size, size), sat_add(size, count));
             if (!buffer.grow(grown, size)) {
-                return failed("out of memory");
+                return LoadResult::failure("out of memory");
             }
             std::memcpy(buffer.data() + size, probe, static_cast<std::size_t>(count));
         }

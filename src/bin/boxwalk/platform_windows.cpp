@@ -14,7 +14,7 @@
 #include <new>
 
 #include "bin/boxwalk/platform.hpp"
-#include "primitives/render.hpp"
+#include "bin/boxwalk/streams.hpp"
 #include "primitives/text.hpp"
 
 namespace boxwalk {
@@ -48,20 +48,7 @@ std::string system_message(DWORD code) {
         nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::string text = length > 0 ? utf8_from_wide(std::wstring_view(buffer, length)) : "";
     ::LocalFree(buffer);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\n' || text.back() == '\r' ||
-                             text.back() == '\t')) {
-        text.pop_back();
-    }
-    if (text.empty()) {
-        text = "unknown error";
-    }
-    return text + " (os error " + decimal(code) + ")";
-}
-
-LoadResult failed(std::string error) {
-    LoadResult result;
-    result.error = std::move(error);
-    return result;
+    return os_error_text(std::move(text), code);
 }
 
 std::unique_ptr<std::uint8_t[]> allocate(std::uint64_t size) {
@@ -164,117 +151,63 @@ DWORD write_console(HANDLE console, std::string_view text) {
     return 0;
 }
 
-// Standard output: a buffer flushed when full, at every line end on a
-// console, and at the end. After a failed write nothing more is written. On
-// a console, control characters in the text are escaped.
-class StandardOutput final : public Output {
+std::optional<WriteFailure> write_failure(DWORD code) {
+    if (code == 0) {
+        return std::nullopt;
+    }
+    // A reader that went away: a Windows pipe says "no data" or "broken", a
+    // Unix pipe under Wine "not connected".
+    const bool closed =
+        code == ERROR_NO_DATA || code == ERROR_BROKEN_PIPE || code == ERROR_PIPE_NOT_CONNECTED;
+    return WriteFailure{closed, system_message(code)};
+}
+
+// On a console, text goes through WriteConsoleW; redirected, the bytes go
+// out unchanged.
+class StandardOutput final : public BufferedOutput {
 public:
-    StandardOutput() : handle_(::GetStdHandle(STD_OUTPUT_HANDLE)), console_(is_console(handle_)) {
-        buffer_.reserve(kCapacity);
-    }
-
-    void write(std::string_view text) override {
-        if (failure_) {
-            return;
-        }
-        if (console_) {
-            append_escaped(buffer_, text);
-        } else if (buffer_.size() + text.size() <= kCapacity) {
-            buffer_.append(text);
-        } else {
-            drain();
-            if (text.size() >= kCapacity) {
-                emit(text);
-            } else {
-                buffer_.append(text);
-            }
-        }
-        if (buffer_.size() >= kCapacity) {
-            drain(/*whole=*/false);
-        }
-    }
-
-    void end_line() override {
-        if (failure_) {
-            return;
-        }
-        buffer_.push_back('\n');
-        if (console_ || buffer_.size() >= kCapacity) {
-            drain();
-        }
-    }
-
-    std::optional<WriteFailure> flush() override {
-        drain();
-        return failure_;
-    }
+    StandardOutput() : StandardOutput(::GetStdHandle(STD_OUTPUT_HANDLE)) {}
 
 private:
-    static constexpr std::size_t kCapacity = 64 * 1024;
+    explicit StandardOutput(HANDLE handle)
+        : BufferedOutput(is_console(handle)), handle_(handle), console_(is_console(handle)) {}
 
-    // Writes the buffer out. Unless `whole`, a console keeps a UTF-8
-    // sequence that the next write completes.
-    void drain(bool whole = true) {
-        const std::size_t length =
-            console_ && !whole ? complete_utf8_length(buffer_) : buffer_.size();
-        if (length > 0) {
-            emit(std::string_view(buffer_).substr(0, length));
-            buffer_.erase(0, length);
+    std::optional<WriteFailure> emit(std::string_view text) override {
+        if (!console_) {
+            return write_failure(write_bytes(handle_, text));
         }
-    }
-
-    void emit(std::string_view text) {
-        if (failure_) {
-            return;
-        }
-        const DWORD code = console_ ? write_console(handle_, text) : write_bytes(handle_, text);
-        if (code != 0) {
-            // A reader that went away: a Windows pipe says "no data" or
-            // "broken", a Unix pipe under Wine "not connected".
-            const bool closed = code == ERROR_NO_DATA || code == ERROR_BROKEN_PIPE ||
-                                code == ERROR_PIPE_NOT_CONNECTED;
-            failure_ = WriteFailure{closed, system_message(code)};
-        }
+        // A full buffer may end inside a character, whose start then waits
+        // for the rest.
+        pending_.append(text);
+        const std::size_t complete = complete_utf8_length(pending_);
+        const DWORD code = write_console(handle_, std::string_view(pending_).substr(0, complete));
+        pending_.erase(0, complete);
+        return write_failure(code);
     }
 
     HANDLE handle_;
     bool console_;
-    std::string buffer_;
-    std::optional<WriteFailure> failure_;
+    std::string pending_;
 };
 
-// Standard error: each line written whole as it ends, after standard output
-// has been flushed so that a shared console shows lines in the order they
-// were made. Escaped like standard output on a console.
-class StandardError final : public Output {
+class StandardError final : public LineOutput {
 public:
-    explicit StandardError(StandardOutput& out)
-        : out_(out), handle_(::GetStdHandle(STD_ERROR_HANDLE)), console_(is_console(handle_)) {}
-
-    void write(std::string_view text) override {
-        if (console_) {
-            append_escaped(line_, text);
-        } else {
-            line_.append(text);
-        }
-    }
-
-    void end_line() override {
-        line_.push_back('\n');
-        out_.flush();
-        if (console_) {
-            write_console(handle_, line_);
-        } else {
-            write_bytes(handle_, line_);
-        }
-        line_.clear();
-    }
+    explicit StandardError(Output& out) : StandardError(out, ::GetStdHandle(STD_ERROR_HANDLE)) {}
 
 private:
-    StandardOutput& out_;
+    StandardError(Output& out, HANDLE handle)
+        : LineOutput(out, is_console(handle)), handle_(handle), console_(is_console(handle)) {}
+
+    void emit(std::string_view line) override {
+        if (console_) {
+            write_console(handle_, line);
+        } else {
+            write_bytes(handle_, line);
+        }
+    }
+
     HANDLE handle_;
     bool console_;
-    std::string line_;
 };
 
 // This executable's own path, or the empty text.
@@ -359,7 +292,7 @@ LoadResult load_file(const Argument& path) {
         path.native.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
         nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE) {
-        return failed(system_message(::GetLastError()));
+        return LoadResult::failure(system_message(::GetLastError()));
     }
 
     // The reported length only sizes the buffer; the file may shrink or grow
@@ -372,7 +305,7 @@ LoadResult load_file(const Argument& path) {
     }
     auto bytes = allocate(capacity);
     if (!bytes) {
-        return failed("out of memory");
+        return LoadResult::failure("out of memory");
     }
     std::uint64_t size = 0;
     for (;;) {
@@ -387,7 +320,7 @@ LoadResult load_file(const Argument& path) {
         if (!::ReadFile(file.get(), target, want, &got, nullptr)) {
             // A pipe whose writer has closed it has simply ended.
             if (const DWORD code = ::GetLastError(); code != ERROR_BROKEN_PIPE) {
-                return failed(system_message(code));
+                return LoadResult::failure(system_message(code));
             }
         }
         if (got == 0) {
@@ -397,7 +330,7 @@ LoadResult load_file(const Argument& path) {
             const std::uint64_t grown = std::max(sat_add(capacity, capacity), sat_add(size, got));
             auto larger = allocate(grown);
             if (!larger) {
-                return failed("out of memory");
+                return LoadResult::failure("out of memory");
             }
             std::copy_n(bytes.get(), static_cast<std::size_t>(size), larger.get());
             std::copy_n(probe, got, larger.get() + size);

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "primitives/output.hpp"
+
+// The two console streams as every system keeps them; a system supplies
+// only how bytes reach a stream. No system headers here.
+namespace boxwalk {
+
+// "{message} (os error {code})", the message without trailing white space
+// and line breaks, or "unknown error" when none is left.
+std::string os_error_text(std::string message, std::uint64_t code);
+
+// Standard output: a buffer written out when full (in writes of exactly its
+// capacity), at every line end on a terminal, and at the end. After a failed
+// write nothing more is written. On a terminal, control characters in the
+// text are escaped.
+class BufferedOutput : public Output {
+public:
+    explicit BufferedOutput(bool terminal);
+
+    void write(std::string_view text) override;
+    void end_line() override;
+    std::optional<WriteFailure> flush() override;
+
+protected:
+    // Writes all of `text` to the stream; why it could not, if it could not.
+    virtual std::optional<WriteFailure> emit(std::string_view text) = 0;
+
+private:
+    static constexpr std::size_t kCapacity = 64 * 1024;
+
+    void append(std::string_view text);
+    void drain();
+
+    bool terminal_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t used_ = 0;
+    std::string escaped_;  // a terminal's text after escaping
+    std::optional<WriteFailure> failure_;
+};
+
+// Standard error: each line written whole as it ends, after standard output
+// has been flushed so that a shared terminal shows lines in the order they
+// were made. Escaped like standard output on a terminal. Errors on standard
+// error itself are ignored: there is nowhere left to report them.
+class LineOutput : public Output {
+public:
+    LineOutput(Output& out, bool terminal) : out_(out), terminal_(terminal) {}
+
+    void write(std::string_view text) override;
+    void end_line() override;
+
+protected:
+    // Writes all of `line` to the stream.
+    virtual void emit(std::string_view line) = 0;
+
+private:
+    Output& out_;
+    bool terminal_;
+    std::string line_;
+};
+
+}  // namespace boxwalk
