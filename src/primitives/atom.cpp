@@ -20,6 +20,16 @@ std::optional<AtomHeader> read_atom_header(ByteView bytes, std::uint64_t pos) {
     return AtomHeader{*size32, 8};
 }
 
+std::optional<Atom> read_atom(ByteView bytes, std::uint64_t pos) {
+    const auto header = read_atom_header(bytes, pos);
+    if (!header) {
+        return std::nullopt;
+    }
+    // The header lies inside `bytes`, so pos + header_len cannot wrap.
+    return Atom{pos, *header, pos + header->header_len, sat_add(pos, header->size),
+                type_code_text(bytes, pos)};
+}
+
 std::string type_code_text(ByteView bytes, std::uint64_t pos) {
     std::string text(4, '?');
     if (!fits(bytes, pos, 8)) {

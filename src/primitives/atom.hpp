@@ -26,4 +26,23 @@ std::optional<AtomHeader> read_atom_header(ByteView bytes, std::uint64_t pos);
 // the type bytes are not inside `bytes`.
 std::string type_code_text(ByteView bytes, std::uint64_t pos);
 
+// An atom whose header was read: where it lies, as its header declares it.
+struct Atom {
+    std::uint64_t pos = 0;
+    AtomHeader header;
+    std::uint64_t payload_start = 0;  // offset + header length
+    std::uint64_t end = 0;            // offset + declared size, kBeyondEveryEnd past 2^64 - 1
+    std::string type;                 // the type code text
+
+    // Not shorter than its own header.
+    bool whole() const { return header.size >= header.header_len; }
+    // Whole and ending at or before `limit`: an atom that a range can hold.
+    bool within(std::uint64_t limit) const { return whole() && end <= limit; }
+};
+
+// The atom at `pos`: its header, ends and type, unchecked, so that each
+// caller decides what a short or overlong atom means to it. Empty when the
+// header is not wholly inside `bytes`, as for read_atom_header.
+std::optional<Atom> read_atom(ByteView bytes, std::uint64_t pos);
+
 }  // namespace boxwalk

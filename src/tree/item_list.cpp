@@ -12,29 +12,19 @@
 namespace boxwalk {
 namespace {
 
-// An item or child atom that passed the list's tests.
-struct ListAtom {
-    std::string type;
-    std::uint64_t size = 0;
-    ByteView payload;
-    std::uint64_t payload_start = 0;
-    std::uint64_t end = 0;
-};
-
 // The atom at `pos` when its header is readable, not below its own length,
 // and it ends by `end`; empty otherwise, which ends the loop that asked.
-std::optional<ListAtom> read_list_atom(ByteView data, std::uint64_t pos, std::uint64_t end) {
-    const auto header = read_atom_header(data, pos);
-    if (!header || header->size < header->header_len) {
+std::optional<Atom> read_list_atom(ByteView data, std::uint64_t pos, std::uint64_t end) {
+    auto atom = read_atom(data, pos);
+    if (!atom || !atom->within(end)) {
         return std::nullopt;
     }
-    const std::uint64_t atom_end = sat_add(pos, header->size);
-    if (atom_end > end) {
-        return std::nullopt;
-    }
-    const std::uint64_t payload_start = pos + header->header_len;
-    return ListAtom{type_code_text(data, pos), header->size,
-                    sub_view(data, payload_start, atom_end), payload_start, atom_end};
+    return atom;
+}
+
+// The payload of an atom that read_list_atom accepted.
+ByteView payload_of(ByteView data, const Atom& atom) {
+    return sub_view(data, atom.payload_start, atom.end);
 }
 
 // A mean or name text: after 4 bytes of version and flags, lenient UTF-8
@@ -49,12 +39,10 @@ void write_child_text(Output& out, ByteView payload) {
 }
 
 // A data value: what follows the type indicator and the locale.
-void write_data_preview(Output& out, ByteView payload) {
-    write_preview(out, payload.subspan(8));
-}
+void write_data_preview(Output& out, ByteView payload) { write_preview(out, payload.subspan(8)); }
 
 // The rest of a ---- item's line; the last usable child of each kind wins.
-void write_freeform_fields(Output& out, ByteView data, const ListAtom& item) {
+void write_freeform_fields(Output& out, ByteView data, const Atom& item) {
     // Empty until a usable child, which is never empty, is met.
     ByteView mean;
     ByteView name;
@@ -64,12 +52,13 @@ void write_freeform_fields(Output& out, ByteView data, const ListAtom& item) {
         if (!child) {
             break;
         }
-        if (child->type == "mean" && child->payload.size() > 4) {
-            mean = child->payload;
-        } else if (child->type == "name" && child->payload.size() > 4) {
-            name = child->payload;
-        } else if (child->type == "data" && child->payload.size() > 8) {
-            value = child->payload;
+        const ByteView payload = payload_of(data, *child);
+        if (child->type == "mean" && payload.size() > 4) {
+            mean = payload;
+        } else if (child->type == "name" && payload.size() > 4) {
+            name = payload;
+        } else if (child->type == "data" && payload.size() > 8) {
+            value = payload;
         }
         pos = child->end;
     }
@@ -88,17 +77,18 @@ void write_freeform_fields(Output& out, ByteView data, const ListAtom& item) {
 }
 
 // A plain item's value: its first usable data child.
-void write_plain_value(Output& out, ByteView data, const ListAtom& item) {
+void write_plain_value(Output& out, ByteView data, const Atom& item) {
     for (std::uint64_t pos = item.payload_start; room_for(pos, item.end, 8);) {
         const auto child = read_list_atom(data, pos, item.end);
         if (!child) {
             break;
         }
-        if (child->type == "data" && child->payload.size() > 8) {
+        const ByteView payload = payload_of(data, *child);
+        if (child->type == "data" && payload.size() > 8) {
             out.write("type=");
-            write_decimal(out, read_u32_be(child->payload, 0).value_or(0));
+            write_decimal(out, read_u32_be(payload, 0).value_or(0));
             out.write(" ");
-            write_data_preview(out, child->payload);
+            write_data_preview(out, payload);
             return;
         }
         pos = child->end;
@@ -119,7 +109,7 @@ void describe_ilst(ByteView data, std::uint64_t items_start, std::uint64_t items
         indent(out, depth + 1);
         out.write(item->type);
         out.write(" (size=");
-        write_decimal(out, item->size);
+        write_decimal(out, item->header.size);
         if (item->type == "----") {
             out.write(")");
             write_freeform_fields(out, data, *item);

@@ -14,18 +14,18 @@ namespace boxwalk {
 namespace {
 
 // Walked as containers, in the order they are tested.
-constexpr std::array<std::string_view, 9> kContainerTypes = {
-    "moov", "udta", "meta", "ilst", "trak", "mdia", "minf", "stbl", "edts"};
+constexpr std::array<std::string_view, 9> kContainerTypes = {"moov", "udta", "meta", "ilst", "trak",
+                                                             "mdia", "minf", "stbl", "edts"};
 
 bool is_container(std::string_view type) {
-    return std::find(kContainerTypes.begin(), kContainerTypes.end(), type) !=
-           kContainerTypes.end();
+    return std::find(kContainerTypes.begin(), kContainerTypes.end(), type) != kContainerTypes.end();
 }
 
 }  // namespace
 
 void indent(Output& out, unsigned depth) {
-    static constexpr std::string_view kSpaces = "                                                                ";
+    static constexpr std::string_view kSpaces =
+        "                                                                ";
     for (std::size_t left = std::size_t{depth} * 2; left > 0;) {
         const std::size_t piece = std::min(left, kSpaces.size());
         out.write(kSpaces.substr(0, piece));
@@ -47,28 +47,27 @@ void walk_container(ByteView data, std::uint64_t start, std::uint64_t end, unsig
     }
     std::uint64_t pos = start;
     while (room_for(pos, end, 8)) {
-        const auto header = read_atom_header(data, pos);
-        if (!header) {
+        const auto atom = read_atom(data, pos);
+        if (!atom) {
             return;  // a 64-bit size cut off by the end of the data
         }
-        const std::uint64_t atom_end = sat_add(pos, header->size);
-        if (header->size < header->header_len || atom_end > end) {
+        if (!atom->within(end)) {
             indent(out, depth);
             out.write("[malformed @ ");
             write_decimal(out, pos);
             out.write(", size=");
-            write_decimal(out, header->size);
+            write_decimal(out, atom->header.size);
             out.line("]");
             return;
         }
-        const std::string type_text = type_code_text(data, pos);
-        const std::string_view type = type_text;
-        const std::uint64_t payload_start = pos + header->header_len;
+        const std::string_view type = atom->type;
+        const std::uint64_t payload_start = atom->payload_start;
+        const std::uint64_t atom_end = atom->end;
         const ByteView payload = sub_view(data, payload_start, atom_end);
         indent(out, depth);
         out.write(type);
         out.write(" (size=");
-        write_decimal(out, header->size);
+        write_decimal(out, atom->header.size);
         // ilst and Xtra get the container line and their own decoders; the
         // ilst test comes first, so an item list is never walked as atoms.
         if (type == "ilst") {
