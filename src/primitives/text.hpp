@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -20,6 +21,25 @@ std::string_view encode_utf8(char32_t code_point, char (&bytes)[4]);
 
 // Appends the UTF-8 encoding of `code_point`, a scalar value.
 void append_utf8(std::string& text, char32_t code_point);
+
+// Decodes the UTF-16 code units unit_at(0) .. unit_at(count - 1), handing
+// each code point to `emit`: a high surrogate followed by a low one is one
+// code point, and every other surrogate unit is U+FFFD (the unit after an
+// unpaired high surrogate is decoded on its own).
+template <typename UnitAt, typename Emit>
+void decode_utf16(std::size_t count, UnitAt&& unit_at, Emit&& emit) {
+    const auto is_high = [](char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; };
+    const auto is_low = [](char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; };
+    for (std::size_t i = 0; i < count; ++i) {
+        const char32_t unit = unit_at(i);
+        if (is_high(unit) && i + 1 < count && is_low(unit_at(i + 1))) {
+            emit(0x10000 + ((unit - 0xD800) << 10) + (unit_at(i + 1) - 0xDC00));
+            ++i;
+        } else {
+            emit(is_high(unit) || is_low(unit) ? char32_t{0xFFFD} : unit);
+        }
+    }
+}
 
 // True when `bytes` is well-formed UTF-8 as a whole; a sequence cut at the
 // end makes it ill-formed.

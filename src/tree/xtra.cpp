@@ -15,14 +15,6 @@ constexpr std::uint16_t kInt64u = 19;
 constexpr std::uint16_t kDate = 21;
 constexpr std::size_t kOtherHexLimit = 32;
 
-bool is_high_surrogate(std::uint32_t unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
-
-bool is_low_surrogate(std::uint32_t unit) {
-    return unit >= 0xDC00 && unit <= 0xDFFF;
-}
-
 // Writes the first value of the entry whose value count lies at
 // `count_pos`; nothing when it is missing or damaged. `entry_end` bounds
 // every read.
@@ -50,24 +42,15 @@ std::string utf16le_text(ByteView data) {
 void write_utf16le(Output& out, ByteView data) {
     std::size_t units = data.size() / 2;
     const auto unit_at = [data](std::size_t i) {
-        return data[2 * i] | (static_cast<std::uint32_t>(data[2 * i + 1]) << 8);
+        return static_cast<char32_t>(data[2 * i] | (data[2 * i + 1] << 8));
     };
     if (units > 0 && unit_at(units - 1) == 0) {
         --units;
     }
     PieceWriter pieces(out);
     char bytes[4];
-    for (std::size_t i = 0; i < units; ++i) {
-        const std::uint32_t unit = unit_at(i);
-        char32_t code_point = unit;
-        if (is_high_surrogate(unit) && i + 1 < units && is_low_surrogate(unit_at(i + 1))) {
-            code_point = 0x10000 + ((unit - 0xD800) << 10) + (unit_at(i + 1) - 0xDC00);
-            ++i;
-        } else if (is_high_surrogate(unit) || is_low_surrogate(unit)) {
-            code_point = 0xFFFD;
-        }
-        pieces.put(encode_utf8(code_point, bytes));
-    }
+    decode_utf16(units, unit_at,
+                 [&](char32_t code_point) { pieces.put(encode_utf8(code_point, bytes)); });
 }
 
 std::string xtra_value_text(std::uint16_t value_type, ByteView data) {

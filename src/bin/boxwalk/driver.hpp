@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "bin/boxwalk/platform.hpp"
+#include "bin/boxwalk/scan.hpp"
 #include "primitives/output.hpp"
 
 namespace boxwalk {
@@ -14,9 +15,5 @@ using FileLoader = std::function<LoadResult(const Argument&)>;
 // moov listing. Returns the exit status: 1 after a usage, load or write
 // error, 0 otherwise.
 int run(const std::vector<Argument>& args, const FileLoader& load, Output& out, Output& err);
-
-// Lists the first top-level moov of `data`: its line, a line per child, and
-// the walk of every udta child. Prints nothing when there is no moov.
-void scan_top_level(ByteView data, Output& out);
 
 }  // namespace boxwalk

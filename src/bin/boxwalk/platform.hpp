@@ -9,8 +9,8 @@
 #include "primitives/bytes.hpp"
 #include "primitives/output.hpp"
 
-// The operating system as the driver sees it: arguments, one whole-file
-// read, and the two console streams. Only the platform_*.cpp files include
+// The operating system as the driver sees it: arguments, the load of a
+// file, and the two console streams. Only the platform_*.cpp files include
 // system headers.
 namespace boxwalk {
 
@@ -25,9 +25,9 @@ struct Argument {
     std::string text;
 };
 
-// The whole content of a file, owned; views of it are lent to the readers.
+// The content of a file, owned; views of it are lent to the readers.
 // Memory comes from `new[]`, or from wherever a loader got it, with the
-// function that gives it back (a mapping is unmapped, not deleted).
+// function that gives it back (a reservation is released, not deleted).
 class FileData {
 public:
     // Gives back `reserved` bytes at `bytes`.
@@ -82,9 +82,12 @@ struct LoadResult {
 // The process's arguments; element 0 is always present.
 std::vector<Argument> platform_arguments(int argc, char** argv);
 
-// Reads the whole file named by `path`, without locking it, until a read
-// returns nothing. Errors read "{system message} (os error {code})" or
-// "out of memory".
+// The file named by `path`, opened without locking it, as one view of its
+// whole length. A regular file of a reported length is read only where the
+// scan can read (plan_reads), every other page left inaccessible; a file
+// that holds more or less than its length says, and anything without a
+// length (pipes, devices), is read whole until a read returns nothing.
+// Errors read "{system message} (os error {code})" or "out of memory".
 LoadResult load_file(const Argument& path);
 
 // Standard output and standard error. Output is buffered unless it is a

@@ -11,33 +11,20 @@
 
 #include <algorithm>
 #include <limits>
-#include <new>
 
-#include "bin/boxwalk/platform.hpp"
-#include "bin/boxwalk/streams.hpp"
+#include "bin/boxwalk/system.hpp"
 #include "primitives/text.hpp"
 
-namespace boxwalk {
+namespace boxwalk::sys {
 namespace {
 
 // UTF-16 as UTF-8, an unpaired surrogate becoming U+FFFD.
 std::string utf8_from_wide(std::wstring_view wide) {
     std::string text;
     text.reserve(wide.size());
-    for (std::size_t i = 0; i < wide.size(); ++i) {
-        char32_t unit = static_cast<char16_t>(wide[i]);
-        const bool high = unit >= 0xD800 && unit <= 0xDBFF;
-        const bool low_follows =
-            i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF;
-        if (high && low_follows) {
-            unit =
-                0x10000 + ((unit - 0xD800) << 10) + (static_cast<char16_t>(wide[i + 1]) - 0xDC00);
-            ++i;
-        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-            unit = 0xFFFD;
-        }
-        append_utf8(text, unit);
-    }
+    decode_utf16(
+        wide.size(), [wide](std::size_t i) { return static_cast<char32_t>(wide[i]); },
+        [&text](char32_t code_point) { append_utf8(text, code_point); });
     return text;
 }
 
@@ -51,30 +38,12 @@ std::string system_message(DWORD code) {
     return os_error_text(std::move(text), code);
 }
 
-std::unique_ptr<std::uint8_t[]> allocate(std::uint64_t size) {
-    if (size > std::numeric_limits<std::size_t>::max()) {
-        return nullptr;
-    }
-    // Not zero-filled: every byte is overwritten by the read before use.
-    return std::unique_ptr<std::uint8_t[]>(new (std::nothrow)
-                                               std::uint8_t[static_cast<std::size_t>(size)]);
+HANDLE handle_of(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+// A count that one call takes.
+DWORD capped(std::size_t count) {
+    return static_cast<DWORD>(std::min<std::size_t>(count, std::size_t{1} << 30));
 }
-
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE handle) : handle_(handle) {}
-    ~FileHandle() {
-        if (handle_ != INVALID_HANDLE_VALUE) {
-            ::CloseHandle(handle_);
-        }
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 // True when `handle` is a console, whose text goes through WriteConsoleW.
 bool is_console(HANDLE handle) {
@@ -103,16 +72,15 @@ std::size_t complete_utf8_length(std::string_view text) {
 // Writes all of `text` to a file or pipe unchanged; the error of the failing
 // call, or 0.
 DWORD write_bytes(HANDLE handle, std::string_view text) {
-    while (!text.empty()) {
-        const auto want =
-            static_cast<DWORD>(std::min<std::size_t>(text.size(), std::size_t{1} << 30));
-        DWORD written = 0;
-        if (!::WriteFile(handle, text.data(), want, &written, nullptr)) {
-            return ::GetLastError();
-        }
-        text.remove_prefix(written);
-    }
-    return 0;
+    return static_cast<DWORD>(write_fully(
+        text,
+        [handle](const char* bytes, std::size_t count) {
+            DWORD written = 0;
+            return ::WriteFile(handle, bytes, capped(count), &written, nullptr)
+                       ? WriteStep{written, 0}
+                       : WriteStep{0, ::GetLastError()};
+        },
+        ERROR_WRITE_FAULT));
 }
 
 // Shows UTF-8 `text` on a console as UTF-16, so that it reads right
@@ -132,13 +100,17 @@ DWORD write_console(HANDLE console, std::string_view text) {
         }
         const int units =
             ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(take), nullptr, 0);
-        wide.resize(static_cast<std::size_t>(units));
-        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(take), wide.data(), units);
+        wide.resize(static_cast<std::size_t>(std::max(units, 0)));
+        // A failed conversion would drop the text while reporting success.
+        if (units <= 0 || ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(take),
+                                                wide.data(), units) != units) {
+            const DWORD code = ::GetLastError();
+            return code != 0 ? code : ERROR_NO_UNICODE_TRANSLATION;
+        }
         std::wstring_view rest = wide;
         while (!rest.empty()) {
             DWORD written = 0;
-            if (!::WriteConsoleW(console, rest.data(), static_cast<DWORD>(rest.size()), &written,
-                                 nullptr)) {
+            if (!::WriteConsoleW(console, rest.data(), capped(rest.size()), &written, nullptr)) {
                 return ::GetLastError();
             }
             if (written == 0) {
@@ -166,12 +138,10 @@ std::optional<WriteFailure> write_failure(DWORD code) {
 // out unchanged.
 class StandardOutput final : public BufferedOutput {
 public:
-    StandardOutput() : StandardOutput(::GetStdHandle(STD_OUTPUT_HANDLE)) {}
-
-private:
     explicit StandardOutput(HANDLE handle)
         : BufferedOutput(is_console(handle)), handle_(handle), console_(is_console(handle)) {}
 
+private:
     std::optional<WriteFailure> emit(std::string_view text) override {
         if (!console_) {
             return write_failure(write_bytes(handle_, text));
@@ -192,12 +162,10 @@ private:
 
 class StandardError final : public LineOutput {
 public:
-    explicit StandardError(Output& out) : StandardError(out, ::GetStdHandle(STD_ERROR_HANDLE)) {}
-
-private:
     StandardError(Output& out, HANDLE handle)
         : LineOutput(out, is_console(handle)), handle_(handle), console_(is_console(handle)) {}
 
+private:
     void emit(std::string_view line) override {
         if (console_) {
             write_console(handle_, line);
@@ -210,55 +178,107 @@ private:
     bool console_;
 };
 
-// This executable's own path, or the empty text.
-std::wstring module_path() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length =
-            ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) {
-            return {};
+ReadResult read_result(BOOL ok, DWORD got) {
+    if (!ok) {
+        // A pipe whose writer has closed it, or a read at the end of a
+        // file, has simply ended.
+        const DWORD code = ::GetLastError();
+        if (code != ERROR_BROKEN_PIPE && code != ERROR_HANDLE_EOF) {
+            return ReadResult{0, system_message(code)};
         }
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        // Cut short: long paths reach 32767 units.
-        if (path.size() >= 32768) {
-            return {};
-        }
-        path.resize(path.size() * 2);
+        got = 0;
     }
+    return ReadResult{got, std::nullopt};
 }
 
 }  // namespace
 
-struct Console::Streams {
-    StandardOutput out;
-    StandardError err{out};
-};
-
-Console::Console() : streams_(std::make_unique<Streams>()) {}
-
-Console::~Console() {
-    streams_->out.flush();
+std::optional<InputFile> InputFile::open(const Argument& path, std::string& error) {
+    // Shared for reading, writing and deleting: a file that another program
+    // has open, even for writing, is still read, and the read never gets in
+    // that program's way.
+    const HANDLE handle = ::CreateFileW(path.native.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        error = system_message(::GetLastError());
+        return std::nullopt;
+    }
+    return InputFile(reinterpret_cast<std::intptr_t>(handle));
 }
 
-Output& Console::out() {
-    return streams_->out;
+InputFile::~InputFile() {
+    if (handle_ != kClosed) {
+        ::CloseHandle(handle_of(handle_));
+    }
 }
 
-Output& Console::err() {
-    return streams_->err;
+std::optional<std::uint64_t> InputFile::reported_length() const {
+    LARGE_INTEGER reported{};
+    if (::GetFileType(handle_of(handle_)) != FILE_TYPE_DISK ||
+        !::GetFileSizeEx(handle_of(handle_), &reported) || reported.QuadPart < 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(reported.QuadPart);
 }
+
+ReadResult InputFile::read(std::uint8_t* into, std::size_t count) {
+    DWORD got = 0;
+    const BOOL ok = ::ReadFile(handle_of(handle_), into, capped(count), &got, nullptr);
+    return read_result(ok, got);
+}
+
+ReadResult InputFile::read_at(std::uint64_t offset, std::uint8_t* into, std::size_t count) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    const BOOL ok = ::ReadFile(handle_of(handle_), into, capped(count), &got, &at);
+    return read_result(ok, got);
+}
+
+std::uint64_t page_size() {
+    SYSTEM_INFO info{};
+    ::GetSystemInfo(&info);
+    return info.dwPageSize;
+}
+
+std::uint64_t physical_memory() {
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    // Unknown: no plan is refused for its size alone.
+    return ::GlobalMemoryStatusEx(&status) ? status.ullTotalPhys
+                                           : std::numeric_limits<std::uint64_t>::max();
+}
+
+std::uint8_t* reserve_pages(std::uint64_t length) {
+    if (length > std::numeric_limits<std::size_t>::max()) {
+        return nullptr;
+    }
+    return static_cast<std::uint8_t*>(
+        ::VirtualAlloc(nullptr, static_cast<std::size_t>(length), MEM_RESERVE, PAGE_NOACCESS));
+}
+
+bool commit_pages(std::uint8_t* at, std::uint64_t length) {
+    return ::VirtualAlloc(at, static_cast<std::size_t>(length), MEM_COMMIT, PAGE_READWRITE) !=
+           nullptr;
+}
+
+void seal_pages(std::uint8_t* at, std::uint64_t length) {
+    DWORD before = 0;
+    ::VirtualProtect(at, static_cast<std::size_t>(length), PAGE_READONLY, &before);
+}
+
+void release_pages(std::uint8_t* at, std::uint64_t) { ::VirtualFree(at, 0, MEM_RELEASE); }
 
 // The C runtime's argv is narrow and split by its own rules; the wide
 // command line is the one the system keeps.
-std::vector<Argument> platform_arguments(int, char**) {
+std::vector<Argument> given_arguments(int, char**) {
     std::vector<Argument> args;
     const wchar_t* command_line = ::GetCommandLineW();
     // CommandLineToArgvW would make up the program's path for an empty
-    // command line itself; that case is handled below like the others.
+    // command line itself; own_path stands in for it in the same way as
+    // on every system.
     if (command_line != nullptr && command_line[0] != L'\0') {
         int count = 0;
         if (wchar_t** argv = ::CommandLineToArgvW(command_line, &count)) {
@@ -270,79 +290,35 @@ std::vector<Argument> platform_arguments(int, char**) {
             ::LocalFree(argv);
         }
     }
-    // Started with no arguments at all: the program's own path stands in for
-    // its name.
-    if (args.empty() || args[0].native.empty()) {
-        std::wstring self = module_path();
-        Argument name{self, utf8_from_wide(self)};
-        if (args.empty()) {
-            args.push_back(std::move(name));
-        } else {
-            args[0] = std::move(name);
-        }
-    }
     return args;
 }
 
-LoadResult load_file(const Argument& path) {
-    // Shared for reading, writing and deleting: a file that another program
-    // has open, even for writing, is still read, and the read never gets in
-    // that program's way.
-    const FileHandle file(::CreateFileW(
-        path.native.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (file.get() == INVALID_HANDLE_VALUE) {
-        return LoadResult::failure(system_message(::GetLastError()));
-    }
-
-    // The reported length only sizes the buffer; the file may shrink or grow
-    // while it is read, and pipes report none.
-    std::uint64_t capacity = 64 * 1024;
-    LARGE_INTEGER reported{};
-    if (::GetFileType(file.get()) == FILE_TYPE_DISK && ::GetFileSizeEx(file.get(), &reported) &&
-        reported.QuadPart > 0) {
-        capacity = static_cast<std::uint64_t>(reported.QuadPart);
-    }
-    auto bytes = allocate(capacity);
-    if (!bytes) {
-        return LoadResult::failure("out of memory");
-    }
-    std::uint64_t size = 0;
+Argument own_path() {
+    std::wstring path(MAX_PATH, L'\0');
     for (;;) {
-        // A full buffer usually means the end of the file: probe before
-        // growing, so that a file read at its reported length is held once.
-        std::uint8_t probe[4096];
-        const bool full = size == capacity;
-        std::uint8_t* target = full ? probe : bytes.get() + size;
-        const auto want = static_cast<DWORD>(
-            full ? sizeof probe : std::min<std::uint64_t>(capacity - size, std::uint64_t{1} << 30));
-        DWORD got = 0;
-        if (!::ReadFile(file.get(), target, want, &got, nullptr)) {
-            // A pipe whose writer has closed it has simply ended.
-            if (const DWORD code = ::GetLastError(); code != ERROR_BROKEN_PIPE) {
-                return LoadResult::failure(system_message(code));
-            }
+        const DWORD length =
+            ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) {
+            return Argument{};
         }
-        if (got == 0) {
-            break;
+        if (length < path.size()) {
+            path.resize(length);
+            return Argument{path, utf8_from_wide(path)};
         }
-        if (full) {
-            const std::uint64_t grown = std::max(sat_add(capacity, capacity), sat_add(size, got));
-            auto larger = allocate(grown);
-            if (!larger) {
-                return LoadResult::failure("out of memory");
-            }
-            std::copy_n(bytes.get(), static_cast<std::size_t>(size), larger.get());
-            std::copy_n(probe, got, larger.get() + size);
-            bytes = std::move(larger);
-            capacity = grown;
+        // Cut short: long paths reach 32767 units.
+        if (path.size() >= 32768) {
+            return Argument{};
         }
-        size += got;
+        path.resize(path.size() * 2);
     }
-    LoadResult result;
-    result.data = FileData(std::move(bytes), size);
-    result.ok = true;
-    return result;
 }
 
-}  // namespace boxwalk
+std::unique_ptr<BufferedOutput> standard_output() {
+    return std::make_unique<StandardOutput>(::GetStdHandle(STD_OUTPUT_HANDLE));
+}
+
+std::unique_ptr<LineOutput> standard_error(Output& out) {
+    return std::make_unique<StandardError>(out, ::GetStdHandle(STD_ERROR_HANDLE));
+}
+
+}  // namespace boxwalk::sys

@@ -18,8 +18,7 @@ std::string os_error_text(std::string message, std::uint64_t code) {
     return message + " (os error " + decimal(code) + ")";
 }
 
-BufferedOutput::BufferedOutput(bool terminal)
-    : terminal_(terminal), buffer_(new char[kCapacity]) {}
+BufferedOutput::BufferedOutput(bool terminal) : terminal_(terminal), buffer_(new char[kCapacity]) {}
 
 void BufferedOutput::write(std::string_view text) {
     if (terminal_) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -15,6 +17,31 @@ namespace boxwalk {
 // "{message} (os error {code})", the message without trailing white space
 // and line breaks, or "unknown error" when none is left.
 std::string os_error_text(std::string message, std::uint64_t code);
+
+// One call of a system's write: how many bytes it took, or its error code.
+struct WriteStep {
+    std::size_t written = 0;
+    std::uint64_t error = 0;
+};
+
+// Writes all of `text` through `write_some(bytes, count)`, retrying short
+// writes; the error code of the failing call, or 0. A call that reports
+// success with nothing written fails with `stalled`, so that a stream that
+// takes no more bytes cannot spin the loop forever.
+template <typename WriteSome>
+std::uint64_t write_fully(std::string_view text, WriteSome&& write_some, std::uint64_t stalled) {
+    while (!text.empty()) {
+        const WriteStep step = write_some(text.data(), text.size());
+        if (step.error != 0) {
+            return step.error;
+        }
+        if (step.written == 0) {
+            return stalled;
+        }
+        text.remove_prefix(std::min(step.written, text.size()));
+    }
+    return 0;
+}
 
 // Standard output: a buffer written out when full (in writes of exactly its
 // capacity), at every line end on a terminal, and at the end. After a failed
