@@ -20,6 +20,20 @@ std::optional<AtomHeader> read_atom_header(ByteView bytes, std::uint64_t pos) {
     return AtomHeader{*size32, 8};
 }
 
+namespace {
+
+// The type code text of the four type bytes at `type`.
+std::array<char, 4> type_chars(const std::uint8_t* type) {
+    std::array<char, 4> text{};
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::uint8_t byte = type[i];
+        text[i] = byte >= 0x20 && byte <= 0x7E ? static_cast<char>(byte) : byte == 0xA9 ? '@' : '?';
+    }
+    return text;
+}
+
+}  // namespace
+
 std::optional<Atom> read_atom(ByteView bytes, std::uint64_t pos) {
     const auto header = read_atom_header(bytes, pos);
     if (!header) {
@@ -27,23 +41,15 @@ std::optional<Atom> read_atom(ByteView bytes, std::uint64_t pos) {
     }
     // The header lies inside `bytes`, so pos + header_len cannot wrap.
     return Atom{pos, *header, pos + header->header_len, sat_add(pos, header->size),
-                type_code_text(bytes, pos)};
+                type_chars(bytes.data() + pos + 4)};
 }
 
 std::string type_code_text(ByteView bytes, std::uint64_t pos) {
-    std::string text(4, '?');
     if (!fits(bytes, pos, 8)) {
-        return text;
+        return std::string(4, '?');
     }
-    for (std::size_t i = 0; i < 4; ++i) {
-        const std::uint8_t byte = bytes[static_cast<std::size_t>(pos) + 4 + i];
-        if (byte >= 0x20 && byte <= 0x7E) {
-            text[i] = static_cast<char>(byte);
-        } else if (byte == 0xA9) {
-            text[i] = '@';
-        }
-    }
-    return text;
+    const std::array<char, 4> text = type_chars(bytes.data() + pos + 4);
+    return std::string(text.data(), text.size());
 }
 
 }  // namespace boxwalk

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "primitives/bytes.hpp"
 
@@ -30,9 +33,16 @@ std::string type_code_text(ByteView bytes, std::uint64_t pos);
 struct Atom {
     std::uint64_t pos = 0;
     AtomHeader header;
-    std::uint64_t payload_start = 0;  // offset + header length
-    std::uint64_t end = 0;            // offset + declared size, kBeyondEveryEnd past 2^64 - 1
-    std::string type;                 // the type code text
+    std::uint64_t payload_start = 0;   // offset + header length
+    std::uint64_t end = 0;             // offset + declared size, kBeyondEveryEnd past 2^64 - 1
+    std::array<char, 4> type_chars{};  // the type code text
+
+    std::string_view type() const { return std::string_view(type_chars.data(), type_chars.size()); }
+    // True when the type code text is `name`: four characters compared as
+    // one word, on the hot path of every walk.
+    bool is(std::string_view name) const {
+        return name.size() == 4 && std::memcmp(type_chars.data(), name.data(), 4) == 0;
+    }
 
     // Not shorter than its own header.
     bool whole() const { return header.size >= header.header_len; }

@@ -53,11 +53,11 @@ void write_freeform_fields(Output& out, ByteView data, const Atom& item) {
             break;
         }
         const ByteView payload = payload_of(data, *child);
-        if (child->type == "mean" && payload.size() > 4) {
+        if (child->is("mean") && payload.size() > 4) {
             mean = payload;
-        } else if (child->type == "name" && payload.size() > 4) {
+        } else if (child->is("name") && payload.size() > 4) {
             name = payload;
-        } else if (child->type == "data" && payload.size() > 8) {
+        } else if (child->is("data") && payload.size() > 8) {
             value = payload;
         }
         pos = child->end;
@@ -84,7 +84,7 @@ void write_plain_value(Output& out, ByteView data, const Atom& item) {
             break;
         }
         const ByteView payload = payload_of(data, *child);
-        if (child->type == "data" && payload.size() > 8) {
+        if (child->is("data") && payload.size() > 8) {
             out.write("type=");
             write_decimal(out, read_u32_be(payload, 0).value_or(0));
             out.write(" ");
@@ -107,10 +107,10 @@ void describe_ilst(ByteView data, std::uint64_t items_start, std::uint64_t items
             return;
         }
         indent(out, depth + 1);
-        out.write(item->type);
+        out.write(item->type());
         out.write(" (size=");
         write_decimal(out, item->header.size);
-        if (item->type == "----") {
+        if (item->is("----")) {
             out.write(")");
             write_freeform_fields(out, data, *item);
         } else {

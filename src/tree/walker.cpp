@@ -17,8 +17,9 @@ namespace {
 constexpr std::array<std::string_view, 9> kContainerTypes = {"moov", "udta", "meta", "ilst", "trak",
                                                              "mdia", "minf", "stbl", "edts"};
 
-bool is_container(std::string_view type) {
-    return std::find(kContainerTypes.begin(), kContainerTypes.end(), type) != kContainerTypes.end();
+bool is_container(const Atom& atom) {
+    return std::any_of(kContainerTypes.begin(), kContainerTypes.end(),
+                       [&atom](std::string_view name) { return atom.is(name); });
 }
 
 }  // namespace
@@ -60,25 +61,24 @@ void walk_container(ByteView data, std::uint64_t start, std::uint64_t end, unsig
             out.line("]");
             return;
         }
-        const std::string_view type = atom->type;
         const std::uint64_t payload_start = atom->payload_start;
         const std::uint64_t atom_end = atom->end;
         const ByteView payload = sub_view(data, payload_start, atom_end);
         indent(out, depth);
-        out.write(type);
+        out.write(atom->type());
         out.write(" (size=");
         write_decimal(out, atom->header.size);
         // ilst and Xtra get the container line and their own decoders; the
         // ilst test comes first, so an item list is never walked as atoms.
-        if (type == "ilst") {
+        if (atom->is("ilst")) {
             out.line(")");
             describe_ilst(data, payload_start, atom_end, depth, out);
-        } else if (type == "Xtra") {
+        } else if (atom->is("Xtra")) {
             out.line(")");
             describe_xtra(payload, depth, out);
-        } else if (is_container(type)) {
+        } else if (is_container(*atom)) {
             // meta carries a 4-byte version and flags field before its children.
-            const bool meta = type == "meta";
+            const bool meta = atom->is("meta");
             out.line(meta ? " (skip 4 byte vfh))" : ")");
             walk_container(data, payload_start + (meta ? 4 : 0), atom_end, depth + 1, out);
         } else {

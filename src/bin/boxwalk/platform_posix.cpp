@@ -134,7 +134,15 @@ std::uint8_t* reserve_pages(std::uint64_t length) {
     // Inaccessible pages commit no memory whatever the overcommit policy.
     void* raw = ::mmap(nullptr, static_cast<std::size_t>(length), PROT_NONE,
                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    return raw == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(raw);
+    if (raw == MAP_FAILED) {
+        return nullptr;
+    }
+#ifdef MADV_HUGEPAGE
+    // A large run read into fresh memory is faulted in far faster in 2 MiB
+    // pages; where they are off, 4 KiB pages work the same, a little slower.
+    ::madvise(raw, static_cast<std::size_t>(length), MADV_HUGEPAGE);
+#endif
+    return static_cast<std::uint8_t*>(raw);
 }
 
 bool commit_pages(std::uint8_t* at, std::uint64_t length) {

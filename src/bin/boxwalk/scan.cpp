@@ -29,7 +29,7 @@ std::optional<Atom> find_moov(ByteView data, Need&& need) {
         if (!atom || !atom->whole()) {
             return std::nullopt;
         }
-        if (atom->type == "moov") {
+        if (atom->is("moov")) {
             return atom;
         }
         // An atom that reaches past the data ends the loop through its test.
@@ -75,13 +75,13 @@ void scan_top_level(ByteView data, Output& out) {
     out.line(")");
     for_each_moov_child(data, *moov, kAllInPlace, [&](const Atom& child) {
         out.write("  ");
-        out.write(child.type);
+        out.write(child.type());
         out.write(" (size=");
         write_decimal(out, child.header.size);
         out.write(", @ ");
         write_decimal(out, child.pos);
         out.line(")");
-        if (child.type == "udta") {
+        if (child.is("udta")) {
             walk_container(data, child.payload_start, child.end, 2, out);
         }
         return true;
@@ -97,7 +97,7 @@ bool plan_reads(ByteView data, ReadPlanner& planner) {
     const auto moov = find_moov(data, need);
     if (moov) {
         for_each_moov_child(data, *moov, need, [&](const Atom& child) {
-            if (child.type != "udta") {
+            if (!child.is("udta")) {
                 return true;
             }
             // What walk_container reads of its range: nothing past the data,
