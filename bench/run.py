@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Whole-program benchmark of boxwalk against cat, the load floor and every
-installed peer, on files kept outside the repository.
+"""Whole-program benchmark of boxwalk against cat and every installed peer,
+on files kept outside the repository.
 
     bench/run.py [DIR] [--runs N] [--timeout SECONDS] [--skip-slow]
 
@@ -91,8 +91,6 @@ def commands(path):
         ("boxwalk", [BUILD / "boxwalk", path]),
         ("cat", ["cat", path]),
     ]
-    if (BUILD / "hugepage_floor").exists():
-        result.append(("huge-page floor", [BUILD / "hugepage_floor", path]))
     peers = [
         ("exiftool -v3", ["exiftool", "-v3", path]),
         ("mediainfo --Details=1", ["mediainfo", "--Details=1", path]),
@@ -215,7 +213,7 @@ def main():
         rows = {}
         for command, argv in commands(path):
             heavy = name in ("leaves.mp4", "items.mp4", "xtra.mp4")
-            if args.skip_slow and heavy and command not in ("boxwalk", "cat", "huge-page floor"):
+            if args.skip_slow and heavy and command not in ("boxwalk", "cat"):
                 continue
             rows[command] = measure(argv, args.runs, args.timeout)
             print(f"  {name}: {command}: {seconds(rows[command]['wall'])}", file=sys.stderr)
@@ -236,9 +234,7 @@ def main():
     print()
     if "video.mp4" in results:
         size, video = results["video.mp4"]
-        floor = video.get("huge-page floor", {}).get("wall")
-        print(f"- video.mp4: boxwalk / huge-page floor = {ratio(video['boxwalk']['wall'], floor)} "
-              f"(target <= 1.15); peak RSS - file size = "
+        print(f"- video.mp4: peak RSS - file size = "
               f"{(video['boxwalk']['rss'] - size) / MIB:.1f} MiB (target <= 8 MiB)")
     for name in ("leaves.mp4", "items.mp4", "xtra.mp4"):
         if name not in results:
