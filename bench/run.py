@@ -1,27 +1,39 @@
 #!/usr/bin/env python3
-"""Whole-program benchmark of boxwalk against cat, the load floor and every
-installed peer, on files kept outside the repository.
+"""Whole-program benchmark of boxwalk against cat and every installed peer,
+on files kept outside the repository, with a warm and a cold page cache.
 
-    bench/run.py [DIR] [--runs N] [--timeout SECONDS] [--skip-slow]
+    bench/run.py [DIR] [--runs N] [--timeout SECONDS] [--skip-slow] [--files a,b]
+                 [--baseline BOXWALK] [--memory-limit GIB]
 
 DIR (default ~/boxwalk-bench) receives the files on the first run:
 video.mp4 (about 1 GiB, encoded by ffmpeg from a generated source, tagged by
-AtomicParsley and by exiftool, which adds an Xtra atom), the three
-metadata-heavy files from make_bench_files, and small.m4a (a copy of a
-small real fixture). Each command runs on warm files with its output going
-to /dev/null. Commands that finish within a few seconds are timed by
-hyperfine (or by repeated runs when it is missing) and the median is shown;
-slower ones run once, and any run is stopped after --timeout seconds. Peak
-memory is the maximum resident set size from /usr/bin/time. Nothing here
-passes or fails: the targets at the end are figures to read.
+AtomicParsley and by exiftool, which adds an Xtra atom, its moov ahead of the
+media data), video-moov-last.mp4 (the same atoms with the moov moved behind
+the media data and the chunk offsets moved with it), sparse-64g.mp4 (64 GiB,
+almost all of it a hole: ftyp, an mdat with a 64-bit size, then the video's
+moov), the three metadata-heavy files from make_bench_files, and small.m4a (a
+copy of a small real fixture). Each command runs with its output going to
+/dev/null, on every file with its bytes in the page cache (warm), and on the
+videos also evicted from the page cache before every run (cold) with
+posix_fadvise(POSIX_FADV_DONTNEED). Commands that finish within a few seconds
+are timed by hyperfine (or by repeated runs when it is missing) and the
+median is shown; slower ones run once, and any run is stopped after
+--timeout seconds, or ends when it maps more writable memory than
+--memory-limit allows. Peak memory is the maximum resident set size from
+/usr/bin/time. --baseline times another boxwalk binary (an older build) in
+the same run. Nothing here passes or fails: the targets at the end are
+figures to read.
 """
 
 import argparse
 import json
 import math
 import os
+import resource
+import shlex
 import shutil
 import statistics
+import struct
 import subprocess
 import sys
 import tempfile
@@ -32,6 +44,19 @@ ROOT = Path(__file__).resolve().parent.parent
 BUILD = ROOT / "build" / "release"
 GIB = 1 << 30
 MIB = 1 << 20
+SPARSE_LENGTH = 64 * GIB
+# Bytes of writable private memory each timed command may map
+# (RLIMIT_DATA), set by --memory-limit: a peer that grows without bound on
+# the sparse file (mediainfo does) must fail on its own, not wake the
+# out-of-memory killer on a shared machine. Address space reserved without
+# access rights does not count, so a loader that reserves the whole length
+# of the sparse file is not refused.
+MEMORY_LIMIT = None
+
+
+def limit_memory():
+    if MEMORY_LIMIT is not None:
+        resource.setrlimit(resource.RLIMIT_DATA, (MEMORY_LIMIT, MEMORY_LIMIT))
 
 
 def sh(*args, **kwargs):
@@ -41,12 +66,142 @@ def sh(*args, **kwargs):
 
 def build():
     sh("cmake", "--preset", "release", stdout=subprocess.DEVNULL, cwd=ROOT)
-    sh("cmake", "--build", "--preset", "release", stdout=subprocess.DEVNULL, cwd=ROOT)
+    sh("cmake", "--build", "--preset", "release", "--target", "boxwalk", "make_bench_files",
+       stdout=subprocess.DEVNULL, cwd=ROOT)
+
+
+# Atoms, read with seeks so that a file of any length costs only its headers.
+
+class Atom:
+    def __init__(self, offset, size, kind, header):
+        self.offset, self.size, self.kind, self.header = offset, size, kind, header
+
+
+def top_level_atoms(path):
+    """The top-level atoms of `path`, up to the first header that does not fit."""
+    atoms = []
+    with open(path, "rb") as file:
+        length = os.fstat(file.fileno()).st_size
+        offset = 0
+        while offset + 8 <= length:
+            file.seek(offset)
+            head = file.read(16)
+            size, kind = struct.unpack(">I4s", head[:8])
+            header = 8
+            if size == 1 and len(head) == 16:
+                size, header = struct.unpack(">Q", head[8:])[0], 16
+            elif size == 0:
+                size = length - offset
+            if size < header or offset + size > length:
+                break
+            atoms.append(Atom(offset, size, kind, header))
+            offset += size
+    return atoms
+
+
+def first_atom(atoms, kind):
+    return next((atom for atom in atoms if atom.kind == kind), None)
+
+
+def read_atom(path, atom):
+    with open(path, "rb") as file:
+        file.seek(atom.offset)
+        return bytearray(file.read(atom.size))
+
+
+# The containers on the way from moov to the chunk offset tables.
+CHUNK_PATH = {b"moov", b"trak", b"mdia", b"minf", b"stbl"}
+
+
+def move_chunk_offsets(moov, where):
+    """Rewrites every stco and co64 entry of the moov atom `moov` (a bytearray)
+    to where(old offset)."""
+    def walk(start, end):
+        pos = start
+        while pos + 8 <= end:
+            size, kind = struct.unpack_from(">I4s", moov, pos)
+            header = 8
+            if size == 1:
+                size, header = struct.unpack_from(">Q", moov, pos + 8)[0], 16
+            if size < header or pos + size > end:
+                return
+            if kind in CHUNK_PATH:
+                walk(pos + header, pos + size)
+            elif kind in (b"stco", b"co64"):
+                form = ">I" if kind == b"stco" else ">Q"
+                width = struct.calcsize(form)
+                count = struct.unpack_from(">I", moov, pos + header + 4)[0]
+                for i in range(count):
+                    at = pos + header + 8 + i * width
+                    struct.pack_into(form, moov, at, where(struct.unpack_from(form, moov, at)[0]))
+            pos += size
+    walk(0, len(moov))
+
+
+def copy_range(source, target, offset, count):
+    while count > 0:
+        done = os.copy_file_range(source.fileno(), target.fileno(), count, offset)
+        if done <= 0:
+            raise OSError(f"copy_file_range stopped with {count} bytes left")
+        offset += done
+        count -= done
+
+
+def place_moov(source, target, last):
+    """Writes `target`: the top-level atoms of `source` in their order, with
+    the moov moved ahead of the first mdat, or behind every other atom when
+    `last`; the chunk offsets follow the media data that moves."""
+    atoms = top_level_atoms(source)
+    moov = first_atom(atoms, b"moov")
+    order = [atom for atom in atoms if atom is not moov]
+    if last:
+        order.append(moov)
+    else:
+        order.insert(order.index(first_atom(order, b"mdat")), moov)
+    moved, position = {}, 0
+    for atom in order:
+        moved[atom.offset] = position
+        position += atom.size
+
+    def where(offset):
+        atom = next(a for a in atoms if a.offset <= offset < a.offset + a.size)
+        return offset - atom.offset + moved[atom.offset]
+
+    moov_bytes = read_atom(source, moov)
+    move_chunk_offsets(moov_bytes, where)
+    partial = target.with_name(target.name + ".part")
+    with open(source, "rb") as src, open(partial, "wb") as out:
+        for atom in order:
+            if atom is moov:
+                out.write(moov_bytes)
+            else:
+                copy_range(src, out, atom.offset, atom.size)
+    partial.rename(target)
+
+
+def make_sparse(source, target, length):
+    """Writes `target` of `length` bytes: the ftyp and the moov of `source`,
+    with between them an mdat with a 64-bit size that is nothing but a hole;
+    the chunk offsets point into it as they pointed into the media data."""
+    atoms = top_level_atoms(source)
+    ftyp = read_atom(source, first_atom(atoms, b"ftyp"))
+    mdat = first_atom(atoms, b"mdat")
+    moov = read_atom(source, first_atom(atoms, b"moov"))
+    data = len(ftyp) + 16
+    move_chunk_offsets(moov, lambda offset: offset - mdat.offset - mdat.header + data)
+    partial = target.with_name(target.name + ".part")
+    with open(partial, "wb") as out:
+        out.write(ftyp)
+        out.write(struct.pack(">I4sQ", 1, b"mdat", length - len(ftyp) - len(moov)))
+        out.seek(length - len(moov))
+        out.write(moov)
+    partial.rename(target)
 
 
 def make_video(path):
     """About 1 GiB of H.264: a 10 s clip of a test pattern, repeated by
-    stream copy (cheap), then tagged by AtomicParsley and exiftool."""
+    stream copy (cheap), then tagged by AtomicParsley and exiftool, with the
+    moov ahead of the media data."""
     clip = path.with_name("clip.mp4")
     sh("ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=30",
        "-t", "10", "-c:v", "libx264", "-preset", "ultrafast", "-b:v", "40M",
@@ -60,6 +215,12 @@ def make_video(path):
     if shutil.which("exiftool"):
         sh("exiftool", "-q", "-overwrite_original", "-Microsoft:Category=Benchmark",
            "-Microsoft:SharedUserRating=75", "-Microsoft:Producer=bench", path)
+    atoms = top_level_atoms(path)
+    if atoms.index(first_atom(atoms, b"moov")) > atoms.index(first_atom(atoms, b"mdat")):
+        # AtomicParsley moves the moov ahead when it rewrites; without it, we do.
+        front = path.with_name("front.mp4")
+        place_moov(path, front, last=False)
+        front.rename(path)
 
 
 def make_files(directory):
@@ -69,6 +230,12 @@ def make_files(directory):
         if not shutil.which("ffmpeg"):
             sys.exit("ffmpeg is needed to make the video (apt-get install ffmpeg)")
         make_video(video)
+    if not (directory / "video-moov-last.mp4").exists():
+        print("+ moving the moov of video.mp4 to its end", file=sys.stderr)
+        place_moov(video, directory / "video-moov-last.mp4", last=True)
+    if not (directory / "sparse-64g.mp4").exists():
+        print("+ writing the 64 GiB sparse file", file=sys.stderr)
+        make_sparse(video, directory / "sparse-64g.mp4", SPARSE_LENGTH)
     if not all((directory / name).exists() for name in ("leaves.mp4", "items.mp4", "xtra.mp4")):
         sh(BUILD / "make_bench_files", directory)
     small = directory / "small.m4a"
@@ -77,24 +244,27 @@ def make_files(directory):
 
 
 FILES = [
-    ("video.mp4", "~1 GiB H.264 video, tags and an Xtra atom"),
+    ("video.mp4", "~1 GiB H.264 video, moov first, tags and an Xtra atom"),
+    ("video-moov-last.mp4", "the same video with its moov at the end"),
+    ("sparse-64g.mp4", "64 GiB sparse file, the video's moov at the end"),
     ("leaves.mp4", "udta holding 1,000,000 16-byte leaves"),
     ("items.mp4", "ilst with 200,000 items, half freeform"),
     ("xtra.mp4", "Xtra with 200,000 entries"),
     ("small.m4a", "small real .m4a"),
 ]
+VIDEOS = ("video.mp4", "video-moov-last.mp4", "sparse-64g.mp4")
+HEAVY = ("leaves.mp4", "items.mp4", "xtra.mp4")
 
 
-def commands(path):
+def commands(path, baseline):
     """(name, argv) of every command to time on `path`; peers only when installed."""
-    result = [
-        ("boxwalk", [BUILD / "boxwalk", path]),
-        ("cat", ["cat", path]),
-    ]
-    if (BUILD / "hugepage_floor").exists():
-        result.append(("huge-page floor", [BUILD / "hugepage_floor", path]))
+    result = [("boxwalk", [BUILD / "boxwalk", path])]
+    if baseline is not None:
+        result.append(("boxwalk before", [baseline, path]))
+    result.append(("cat", ["cat", path]))
     peers = [
-        ("exiftool -v3", ["exiftool", "-v3", path]),
+        # Without LargeFileSupport exiftool stops at a 64-bit size beyond 4 GiB.
+        ("exiftool -v3", ["exiftool", "-v3", "-api", "LargeFileSupport=1", path]),
         ("mediainfo --Details=1", ["mediainfo", "--Details=1", path]),
         ("AtomicParsley -T", ["AtomicParsley", path, "-T"]),
         ("mutagen-inspect", ["mutagen-inspect", path]),
@@ -103,15 +273,59 @@ def commands(path):
     return [(name, [str(a) for a in argv]) for name, argv in result]
 
 
-def timed_once(argv, timeout):
+# The page cache: warm by reading what the file holds, cold by eviction.
+
+def warm(path):
+    """Reads every data extent of `path` (all of a plain file; a sparse file's
+    holes are skipped, as there is nothing to cache)."""
+    with open(path, "rb", buffering=0) as file:
+        fd, length, offset = file.fileno(), os.fstat(file.fileno()).st_size, 0
+        buffer = bytearray(MIB)
+        while offset < length:
+            try:
+                offset = os.lseek(fd, offset, os.SEEK_DATA)
+                end = os.lseek(fd, offset, os.SEEK_HOLE)
+            except OSError:  # past the last extent
+                break
+            os.lseek(fd, offset, os.SEEK_SET)
+            while offset < end:
+                got = os.readv(fd, [memoryview(buffer)[:min(MIB, end - offset)]])
+                if got <= 0:
+                    break
+                offset += got
+
+
+# Run before each cold run (by hyperfine's --prepare): write back, then drop
+# the file's pages from the page cache. Needs no privileges; a filesystem may
+# ignore the advice, which cached_bytes() detects.
+EVICT = ("import os, sys; fd = os.open(sys.argv[1], os.O_RDONLY); os.fsync(fd); "
+         "os.posix_fadvise(fd, 0, 0, os.POSIX_FADV_DONTNEED)")
+
+
+def evict_argv(path):
+    return [sys.executable, "-c", EVICT, str(path)]
+
+
+def cached_bytes(path):
+    """Bytes of `path` in the page cache (by fincore), or None without it."""
+    if not shutil.which("fincore"):
+        return None
+    out = subprocess.run(["fincore", "--bytes", "--noheadings", "--output", "RES", str(path)],
+                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    return int(out.stdout.split()[0]) if out.returncode == 0 and out.stdout.strip() else None
+
+
+def timed_once(argv, timeout, prepare=None):
     """(wall seconds, peak RSS in bytes, exit status) of one run, or None
     when it was stopped after `timeout` seconds."""
+    if prepare is not None:
+        subprocess.run(prepare, check=True)
     with tempfile.NamedTemporaryFile("r") as report:
         start = time.perf_counter()
         try:
             done = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report.name, *argv],
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                  timeout=timeout)
+                                  timeout=timeout, preexec_fn=limit_memory)
         except subprocess.TimeoutExpired:
             return None
         wall = time.perf_counter() - start
@@ -119,42 +333,45 @@ def timed_once(argv, timeout):
         return wall, int(lines[-1]) * 1024, done.returncode
 
 
-def median_wall(argv, runs):
+def median_wall(argv, runs, prepare=None):
     if shutil.which("hyperfine"):
+        extra = ["--warmup", "2"] if prepare is None else ["--prepare", shlex.join(prepare)]
         with tempfile.NamedTemporaryFile("r", suffix=".json") as export:
-            subprocess.run(["hyperfine", "-N", "-i", "--warmup", "2", "--runs", str(runs),
-                            "--export-json", export.name, "--", " ".join(_quote(a) for a in argv)],
-                           check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            subprocess.run(["hyperfine", "-N", "-i", *extra, "--runs", str(runs),
+                            "--export-json", export.name, "--", shlex.join(argv)],
+                           check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                           preexec_fn=limit_memory)
             result = json.load(export)["results"][0]
             return result["median"], result["min"]
     walls = []
     for _ in range(runs):
+        if prepare is not None:
+            subprocess.run(prepare, check=True)
         start = time.perf_counter()
-        subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       preexec_fn=limit_memory)
         walls.append(time.perf_counter() - start)
     return statistics.median(walls), min(walls)
 
 
-def _quote(arg):
-    return "'" + arg.replace("'", "'\\''") + "'" if any(c in arg for c in " '\"\\$") else arg
-
-
-def measure(argv, runs, timeout):
-    """A row of figures: wall (median, or one run), RSS, and how it was timed."""
-    first = timed_once(argv, timeout)
+def measure(argv, runs, timeout, prepare=None):
+    """A row of figures: wall (median, or one run), RSS, and how it was timed.
+    `prepare` runs before every run, the first one too."""
+    first = timed_once(argv, timeout, prepare)
     if first is None:
-        return {"wall": None, "min": None, "rss": None, "how": f"stopped after {timeout:.0f} s"}
+        return {"wall": None, "min": None, "rss": None, "status": None,
+                "how": f"stopped after {timeout:.0f} s"}
     wall, rss, status = first
     notes = [] if status == 0 else [f"exit {status}"]
     if wall < 5:
         # Runs of a few milliseconds are cheap and noisy: take many.
         repeats = runs if wall >= 0.1 else max(runs, 100)
-        wall, fastest = median_wall(argv, repeats)
+        wall, fastest = median_wall(argv, repeats, prepare)
         notes.append(f"median of {repeats}")
     else:
         fastest = wall
         notes.append("1 run")
-    return {"wall": wall, "min": fastest, "rss": rss, "how": ", ".join(notes)}
+    return {"wall": wall, "min": fastest, "rss": rss, "status": status, "how": ", ".join(notes)}
 
 
 def seconds(value):
@@ -169,6 +386,10 @@ def megabytes(value):
 
 def ratio(a, b):
     return "-" if a is None or b is None or b == 0 else f"{a / b:.2f}"
+
+
+def wall_of(rows, command):
+    return rows.get(command, {}).get("wall")
 
 
 def write_calls(path):
@@ -186,6 +407,27 @@ def write_calls(path):
     return 0
 
 
+def moov_text(atoms):
+    moov = first_atom(atoms, b"moov")
+    if moov is None:
+        return "no moov"
+    mdat = first_atom(atoms, b"mdat")
+    place = "first" if mdat is None or moov.offset < mdat.offset else "last"
+    return f"moov of {moov.size:,} bytes at offset {moov.offset:,} ({place})"
+
+
+def print_table(title, rows):
+    print(f"### {title}")
+    print()
+    print("| command | wall | fastest | peak RSS | wall / cat | wall / boxwalk | timed |")
+    print("|---|---|---|---|---|---|---|")
+    for command, row in rows.items():
+        print(f"| {command} | {seconds(row['wall'])} | {seconds(row['min'])} | "
+              f"{megabytes(row['rss'])} | {ratio(row['wall'], wall_of(rows, 'cat'))} | "
+              f"{ratio(row['wall'], wall_of(rows, 'boxwalk'))} | {row['how']} |")
+    print()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("dir", nargs="?", default=Path.home() / "boxwalk-bench", type=Path)
@@ -196,14 +438,25 @@ def main():
                         help="skip peers on the metadata-heavy files (they take minutes)")
     parser.add_argument("--files", default=",".join(name for name, _ in FILES),
                         help="comma-separated subset of the files to time")
+    parser.add_argument("--baseline", type=Path,
+                        help="another boxwalk binary (an older build) to time beside this one")
+    memory = os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES")
+    parser.add_argument("--memory-limit", type=float, default=memory / 4 / GIB,
+                        help="GiB of writable memory a command may map (default a quarter of "
+                             "the machine's memory)")
     args = parser.parse_args()
+    baseline = args.baseline.resolve() if args.baseline else None
+    global MEMORY_LIMIT
+    MEMORY_LIMIT = int(args.memory_limit * GIB)
 
     build()
     make_files(args.dir)
     print(f"machine: {os.cpu_count()} CPUs, load average {os.getloadavg()[0]:.2f}, "
-          f"transparent huge pages: {Path('/sys/kernel/mm/transparent_hugepage/enabled').read_text().strip()}")
+          f"{memory / GIB:.1f} GiB of memory ({MEMORY_LIMIT / GIB:.1f} GiB allowed to each "
+          f"command), transparent huge pages: "
+          f"{Path('/sys/kernel/mm/transparent_hugepage/enabled').read_text().strip()}")
     print("wall is the median; wall / boxwalk above 1 means that boxwalk is that many times "
-          "faster.")
+          "faster. warm: the file's data in the page cache; cold: evicted before every run.")
     print()
     results = {}
     for name, what in FILES:
@@ -211,55 +464,84 @@ def main():
             continue
         path = args.dir / name
         size = path.stat().st_size
-        subprocess.run(["cat", str(path)], stdout=subprocess.DEVNULL, check=True)  # warm
-        rows = {}
-        for command, argv in commands(path):
-            heavy = name in ("leaves.mp4", "items.mp4", "xtra.mp4")
-            if args.skip_slow and heavy and command not in ("boxwalk", "cat", "huge-page floor"):
-                continue
-            rows[command] = measure(argv, args.runs, args.timeout)
-            print(f"  {name}: {command}: {seconds(rows[command]['wall'])}", file=sys.stderr)
-        results[name] = (size, rows)
-        bw = rows["boxwalk"]["wall"]
-        print(f"### {name}: {what}, {size:,} bytes")
-        print()
-        print("| command | wall | fastest | peak RSS | wall / cat | wall / boxwalk | timed |")
-        print("|---|---|---|---|---|---|---|")
-        for command, row in rows.items():
-            print(f"| {command} | {seconds(row['wall'])} | {seconds(row['min'])} | "
-                  f"{megabytes(row['rss'])} | "
-                  f"{ratio(row['wall'], rows['cat']['wall'])} | {ratio(row['wall'], bw)} | "
-                  f"{row['how']} |")
-        print()
+        atoms = top_level_atoms(path)
+        states = ("warm", "cold") if name in VIDEOS else ("warm",)
+        for state in states:
+            prepare = None
+            note = ""
+            if state == "warm":
+                warm(path)
+            else:
+                subprocess.run(evict_argv(path), check=True)
+                left = cached_bytes(path)
+                if left is None:
+                    note = " (eviction unchecked: no fincore)"
+                elif left > MIB:
+                    note = (f" (the filesystem kept {left:,} bytes in the page cache after "
+                            f"POSIX_FADV_DONTNEED: these runs are not cold)")
+                prepare = evict_argv(path)
+            rows = {}
+            for command, argv in commands(path, baseline):
+                if args.skip_slow and name in HEAVY and not command.startswith(("boxwalk", "cat")):
+                    continue
+                if command == "cat" and name == "sparse-64g.mp4" and state == "cold":
+                    continue  # the holes never come from the disk: the warm figure holds
+                rows[command] = measure(argv, args.runs, args.timeout, prepare)
+                print(f"  {name}, {state}: {command}: {seconds(rows[command]['wall'])}",
+                      file=sys.stderr)
+            results[name, state] = rows
+            if name == "sparse-64g.mp4":
+                subprocess.run(evict_argv(path), check=True)  # cat cached gigabytes of zeros
+            print_table(f"{name}, {state}: {what}, {size:,} bytes, {moov_text(atoms)}{note}", rows)
 
     print("### Targets")
     print()
-    if "video.mp4" in results:
-        size, video = results["video.mp4"]
-        floor = video.get("huge-page floor", {}).get("wall")
-        print(f"- video.mp4: boxwalk / huge-page floor = {ratio(video['boxwalk']['wall'], floor)} "
-              f"(target <= 1.15); peak RSS - file size = "
-              f"{(video['boxwalk']['rss'] - size) / MIB:.1f} MiB (target <= 8 MiB)")
-    for name in ("leaves.mp4", "items.mp4", "xtra.mp4"):
-        if name not in results:
+    for name in VIDEOS:
+        if (name, "warm") not in results:
             continue
-        size, rows = results[name]
-        exif = rows.get("exiftool -v3", {}).get("wall")
-        print(f"- {name}: boxwalk {seconds(rows['boxwalk']['wall'])} (target < 0.25 s); "
-              f"exiftool / boxwalk = {ratio(exif, rows['boxwalk']['wall'])} (target > 50); "
+        moov = first_atom(top_level_atoms(args.dir / name), b"moov")
+        warm_rows, cold_rows = results[name, "warm"], results[name, "cold"]
+        rss = max((rows["boxwalk"]["rss"] or 0) for rows in (warm_rows, cold_rows))
+        over = "-" if moov is None or rss == 0 else f"{(rss - moov.size) / MIB:.1f} MiB"
+        failed = [rows["boxwalk"] for rows in (warm_rows, cold_rows)
+                  if rows["boxwalk"]["status"] != 0]
+        failure = ""
+        if failed:
+            status = failed[0]["status"]
+            failure = (f"boxwalk failed ({'stopped' if status is None else f'exit {status}'}), "
+                       f"these are the figures of its error: ")
+        print(f"- {name}: {failure}warm, boxwalk / AtomicParsley -T = "
+              f"{ratio(wall_of(warm_rows, 'boxwalk'), wall_of(warm_rows, 'AtomicParsley -T'))} "
+              f"(target <= 2); cold, boxwalk {seconds(wall_of(cold_rows, 'boxwalk'))} "
+              f"(target < 20 ms); peak RSS - moov size = {over} (target <= 4 MiB; moov "
+              f"{moov.size if moov else 0:,} bytes)")
+    for name in HEAVY:
+        if (name, "warm") not in results:
+            continue
+        rows = results[name, "warm"]
+        size = (args.dir / name).stat().st_size
+        before = ""
+        if baseline is not None:
+            before = (f"; boxwalk / boxwalk before = "
+                      f"{ratio(wall_of(rows, 'boxwalk'), wall_of(rows, 'boxwalk before'))} "
+                      f"(target <= 1, no slower than today)")
+        print(f"- {name}: boxwalk {seconds(wall_of(rows, 'boxwalk'))} (target < 0.25 s){before}; "
+              f"exiftool / boxwalk = "
+              f"{ratio(wall_of(rows, 'exiftool -v3'), wall_of(rows, 'boxwalk'))} (target > 50); "
               f"peak RSS - file size = {(rows['boxwalk']['rss'] - size) / MIB:.1f} MiB "
               f"(target <= 16 MiB)")
-    if "small.m4a" in results:
-        _, small = results["small.m4a"]
-        parsley = small.get("AtomicParsley -T", {}).get("wall")
-        print(f"- small.m4a: boxwalk {seconds(small['boxwalk']['wall'])} (target < 2 ms, "
+    if ("small.m4a", "warm") in results:
+        small = results["small.m4a", "warm"]
+        parsley = wall_of(small, "AtomicParsley -T")
+        print(f"- small.m4a: boxwalk {seconds(wall_of(small, 'boxwalk'))} (target < 2 ms, "
               f"and no slower than AtomicParsley -T: {seconds(parsley)})")
-    calls = write_calls(args.dir / "leaves.mp4")
-    if calls is not None:
-        out = subprocess.run([str(BUILD / "boxwalk"), str(args.dir / "leaves.mp4")],
-                             stdout=subprocess.PIPE, check=True).stdout
-        print(f"- leaves.mp4 output: {len(out):,} bytes in {calls} write calls "
-              f"(target <= {math.ceil(len(out) / 65536)}, one per 64 KiB)")
+    if ("leaves.mp4", "warm") in results:
+        calls = write_calls(args.dir / "leaves.mp4")
+        if calls is not None:
+            out = subprocess.run([str(BUILD / "boxwalk"), str(args.dir / "leaves.mp4")],
+                                 stdout=subprocess.PIPE, check=True).stdout
+            print(f"- leaves.mp4 output: {len(out):,} bytes in {calls} write calls "
+                  f"(target <= {math.ceil(len(out) / 65536)}, one per 64 KiB)")
 
 
 if __name__ == "__main__":
