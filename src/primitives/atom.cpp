@@ -1,47 +1,61 @@
 #include "primitives/atom.hpp"
 
-namespace boxwalk {
+#include <cstring>
 
-std::optional<AtomHeader> read_atom_header(ByteView bytes, std::uint64_t pos) {
-    const auto size32 = read_u32_be(bytes, pos);
-    if (!size32 || !fits(bytes, pos, 8)) {
-        return std::nullopt;
-    }
-    if (*size32 == 0) {
-        return AtomHeader{bytes.size() - pos, 8};
-    }
-    if (*size32 == 1) {
-        const auto large = read_u64_be(bytes, pos + 8);
-        if (!large) {
-            return std::nullopt;
-        }
-        return AtomHeader{*large, 16};
-    }
-    return AtomHeader{*size32, 8};
-}
+namespace boxwalk {
 
 namespace {
 
-// The type code text of the four type bytes at `type`.
+// The type code text of the four type bytes at `type`. The characters are
+// gathered in a register and stored at once: Atom::is reads them back as
+// one word, which four separate byte stores would stall.
 std::array<char, 4> type_chars(const std::uint8_t* type) {
-    std::array<char, 4> text{};
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    std::uint32_t word = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
         const std::uint8_t byte = type[i];
-        text[i] = byte >= 0x20 && byte <= 0x7E ? static_cast<char>(byte) : byte == 0xA9 ? '@' : '?';
+        const std::uint8_t shown = byte >= 0x20 && byte <= 0x7E ? byte : byte == 0xA9 ? '@' : '?';
+        word |= std::uint32_t{shown} << (8 * i);
     }
+    std::array<char, 4> text;
+    std::memcpy(text.data(), &word, text.size());
     return text;
 }
 
 }  // namespace
 
-std::optional<Atom> read_atom(ByteView bytes, std::uint64_t pos) {
-    const auto header = read_atom_header(bytes, pos);
-    if (!header) {
+bool read_atom(ByteView bytes, std::uint64_t pos, Atom& atom) {
+    const auto size32 = read_u32_be(bytes, pos);
+    if (!size32 || !fits(bytes, pos, 8)) {
+        return false;
+    }
+    std::uint64_t size = *size32;
+    std::uint64_t header_len = 8;
+    if (*size32 == 0) {
+        size = bytes.size() - pos;
+    } else if (*size32 == 1) {
+        const auto large = read_u64_be(bytes, pos + 8);
+        if (!large) {
+            return false;
+        }
+        size = *large;
+        header_len = 16;
+    }
+    atom.pos = pos;
+    atom.header.size = size;
+    atom.header.header_len = header_len;
+    // The header lies inside `bytes`, so pos + header_len cannot wrap.
+    atom.payload_start = pos + header_len;
+    atom.end = sat_add(pos, size);
+    atom.type_chars = type_chars(bytes.data() + pos + 4);
+    return true;
+}
+
+std::optional<AtomHeader> read_atom_header(ByteView bytes, std::uint64_t pos) {
+    Atom atom;
+    if (!read_atom(bytes, pos, atom)) {
         return std::nullopt;
     }
-    // The header lies inside `bytes`, so pos + header_len cannot wrap.
-    return Atom{pos, *header, pos + header->header_len, sat_add(pos, header->size),
-                type_chars(bytes.data() + pos + 4)};
+    return atom.header;
 }
 
 std::string type_code_text(ByteView bytes, std::uint64_t pos) {

@@ -50,9 +50,13 @@ struct Atom {
     bool within(std::uint64_t limit) const { return whole() && end <= limit; }
 };
 
-// The atom at `pos`: its header, ends and type, unchecked, so that each
-// caller decides what a short or overlong atom means to it. Empty when the
-// header is not wholly inside `bytes`, as for read_atom_header.
-std::optional<Atom> read_atom(ByteView bytes, std::uint64_t pos);
+// Fills `atom` with the atom at `pos`: its header, ends and type,
+// unchecked, so that each caller decides what a short or overlong atom
+// means to it. False, `atom` then unspecified, when the header is not
+// wholly inside `bytes`, as for read_atom_header. Filled in place, not
+// returned: GCC copies a returned object of this size through the stack in
+// pieces of another width, which stalls the reads of it that follow, on the
+// hot path of every walk.
+bool read_atom(ByteView bytes, std::uint64_t pos, Atom& atom);
 
 }  // namespace boxwalk

@@ -12,14 +12,11 @@
 namespace boxwalk {
 namespace {
 
-// The atom at `pos` when its header is readable, not below its own length,
-// and it ends by `end`; empty otherwise, which ends the loop that asked.
-std::optional<Atom> read_list_atom(ByteView data, std::uint64_t pos, std::uint64_t end) {
-    auto atom = read_atom(data, pos);
-    if (!atom || !atom->within(end)) {
-        return std::nullopt;
-    }
-    return atom;
+// Fills `atom` with the atom at `pos` when its header is readable, not
+// below its own length, and it ends by `end`; false otherwise, which ends
+// the loop that asked.
+bool read_list_atom(ByteView data, std::uint64_t pos, std::uint64_t end, Atom& atom) {
+    return read_atom(data, pos, atom) && atom.within(end);
 }
 
 // The payload of an atom that read_list_atom accepted.
@@ -48,19 +45,19 @@ void write_freeform_fields(Output& out, ByteView data, const Atom& item) {
     ByteView name;
     ByteView value;
     for (std::uint64_t pos = item.payload_start; room_for(pos, item.end, 8);) {
-        const auto child = read_list_atom(data, pos, item.end);
-        if (!child) {
+        Atom child;
+        if (!read_list_atom(data, pos, item.end, child)) {
             break;
         }
-        const ByteView payload = payload_of(data, *child);
-        if (child->is("mean") && payload.size() > 4) {
+        const ByteView payload = payload_of(data, child);
+        if (child.is("mean") && payload.size() > 4) {
             mean = payload;
-        } else if (child->is("name") && payload.size() > 4) {
+        } else if (child.is("name") && payload.size() > 4) {
             name = payload;
-        } else if (child->is("data") && payload.size() > 8) {
+        } else if (child.is("data") && payload.size() > 8) {
             value = payload;
         }
-        pos = child->end;
+        pos = child.end;
     }
     out.write(" mean=\"");
     if (!mean.empty()) {
@@ -79,19 +76,19 @@ void write_freeform_fields(Output& out, ByteView data, const Atom& item) {
 // A plain item's value: its first usable data child.
 void write_plain_value(Output& out, ByteView data, const Atom& item) {
     for (std::uint64_t pos = item.payload_start; room_for(pos, item.end, 8);) {
-        const auto child = read_list_atom(data, pos, item.end);
-        if (!child) {
+        Atom child;
+        if (!read_list_atom(data, pos, item.end, child)) {
             break;
         }
-        const ByteView payload = payload_of(data, *child);
-        if (child->is("data") && payload.size() > 8) {
+        const ByteView payload = payload_of(data, child);
+        if (child.is("data") && payload.size() > 8) {
             out.write("type=");
             write_decimal(out, read_u32_be(payload, 0).value_or(0));
             out.write(" ");
             write_data_preview(out, payload);
             return;
         }
-        pos = child->end;
+        pos = child.end;
     }
     out.write("(no data)");
 }
@@ -102,23 +99,23 @@ void describe_ilst(ByteView data, std::uint64_t items_start, std::uint64_t items
                    unsigned depth, Output& out) {
     items_end = std::min<std::uint64_t>(items_end, data.size());
     for (std::uint64_t pos = items_start; room_for(pos, items_end, 8);) {
-        const auto item = read_list_atom(data, pos, items_end);
-        if (!item) {
+        Atom item;
+        if (!read_list_atom(data, pos, items_end, item)) {
             return;
         }
         indent(out, depth + 1);
-        out.write(item->type());
+        out.write(item.type());
         out.write(" (size=");
-        write_decimal(out, item->header.size);
-        if (item->is("----")) {
+        write_decimal(out, item.header.size);
+        if (item.is("----")) {
             out.write(")");
-            write_freeform_fields(out, data, *item);
+            write_freeform_fields(out, data, item);
         } else {
             out.write(") ");
-            write_plain_value(out, data, *item);
+            write_plain_value(out, data, item);
         }
         out.end_line();
-        pos = item->end;
+        pos = item.end;
     }
 }
 

@@ -48,37 +48,37 @@ void walk_container(ByteView data, std::uint64_t start, std::uint64_t end, unsig
     }
     std::uint64_t pos = start;
     while (room_for(pos, end, 8)) {
-        const auto atom = read_atom(data, pos);
-        if (!atom) {
+        Atom atom;
+        if (!read_atom(data, pos, atom)) {
             return;  // a 64-bit size cut off by the end of the data
         }
-        if (!atom->within(end)) {
+        if (!atom.within(end)) {
             indent(out, depth);
             out.write("[malformed @ ");
             write_decimal(out, pos);
             out.write(", size=");
-            write_decimal(out, atom->header.size);
+            write_decimal(out, atom.header.size);
             out.line("]");
             return;
         }
-        const std::uint64_t payload_start = atom->payload_start;
-        const std::uint64_t atom_end = atom->end;
+        const std::uint64_t payload_start = atom.payload_start;
+        const std::uint64_t atom_end = atom.end;
         const ByteView payload = sub_view(data, payload_start, atom_end);
         indent(out, depth);
-        out.write(atom->type());
+        out.write(atom.type());
         out.write(" (size=");
-        write_decimal(out, atom->header.size);
+        write_decimal(out, atom.header.size);
         // ilst and Xtra get the container line and their own decoders; the
         // ilst test comes first, so an item list is never walked as atoms.
-        if (atom->is("ilst")) {
+        if (atom.is("ilst")) {
             out.line(")");
             describe_ilst(data, payload_start, atom_end, depth, out);
-        } else if (atom->is("Xtra")) {
+        } else if (atom.is("Xtra")) {
             out.line(")");
             describe_xtra(payload, depth, out);
-        } else if (is_container(*atom)) {
+        } else if (is_container(atom)) {
             // meta carries a 4-byte version and flags field before its children.
-            const bool meta = atom->is("meta");
+            const bool meta = atom.is("meta");
             out.line(meta ? " (skip 4 byte vfh))" : ")");
             walk_container(data, payload_start + (meta ? 4 : 0), atom_end, depth + 1, out);
         } else {

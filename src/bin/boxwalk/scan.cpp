@@ -25,15 +25,15 @@ std::optional<Atom> find_moov(ByteView data, Need&& need) {
         if (!need(pos, kLongestHeader)) {
             return std::nullopt;
         }
-        auto atom = read_atom(data, pos);
-        if (!atom || !atom->whole()) {
+        Atom atom;
+        if (!read_atom(data, pos, atom) || !atom.whole()) {
             return std::nullopt;
         }
-        if (atom->is("moov")) {
+        if (atom.is("moov")) {
             return atom;
         }
         // An atom that reaches past the data ends the loop through its test.
-        pos = atom->end;
+        pos = atom.end;
     }
     return std::nullopt;
 }
@@ -49,15 +49,15 @@ void for_each_moov_child(ByteView data, const Atom& moov, Need&& need, Visit&& v
         if (!need(off, kLongestHeader)) {
             return;
         }
-        const auto child = read_atom(data, off);
-        if (!child || !visit(*child)) {
+        Atom child;
+        if (!read_atom(data, off, child) || !visit(child)) {
             return;
         }
         // A 64-bit size of 0 would never advance.
-        if (child->header.size == 0) {
+        if (child.header.size == 0) {
             return;
         }
-        off = child->end;
+        off = child.end;
     }
 }
 
