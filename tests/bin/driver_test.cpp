@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bin/boxwalk/platform.hpp"
+#include "bin/boxwalk/streams.hpp"
 #include "support/atoms.hpp"
 #include "support/process.hpp"
 
@@ -335,6 +336,24 @@ TEST(LoadFile, ReadsOnlyWhatTheScanReaches) {
         scan_top_level(loaded.data.view(), out);
         EXPECT_EQ(out.text(), c.expected) << c.name;
     }
+}
+
+// Short writes are retried; a stream that takes nothing while reporting no
+// error fails the write instead of spinning forever, as does an error.
+TEST(WriteFully, ShortStalledAndFailedWrites) {
+    std::string taken;
+    const auto three_then_nothing = [&taken](const char* bytes, std::size_t count) {
+        const std::size_t take = taken.size() < 6 ? std::min<std::size_t>(count, 3) : 0;
+        taken.append(bytes, take);
+        return WriteStep{take, 0};
+    };
+    EXPECT_EQ(write_fully("abcdefghij", three_then_nothing, 99), 99u);
+    EXPECT_EQ(taken, "abcdef");
+    taken.clear();
+    EXPECT_EQ(write_fully("abcde", three_then_nothing, 99), 0u);
+    EXPECT_EQ(taken, "abcde");
+    EXPECT_EQ(write_fully("abc", [](const char*, std::size_t) { return WriteStep{0, 28}; }, 99),
+              28u);
 }
 
 TEST(Console, BuffersOutputThatIsNotATerminal) {
