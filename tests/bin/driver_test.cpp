@@ -1,6 +1,7 @@
-#include <gtest/gtest.h>
+#include "bin/boxwalk/driver.hpp"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -10,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "bin/boxwalk/driver.hpp"
 #include "bin/boxwalk/platform.hpp"
+#include "bin/boxwalk/streams.hpp"
 #include "support/atoms.hpp"
 #include "support/process.hpp"
 
@@ -83,7 +84,8 @@ TEST(ScanTopLevel, MoovChildren) {
          "moov (size=26, @ 0)\n  abcd (size=18, @ 8)\n"},
         {"64-bit udta walks 16 bytes in", atom("moov", atom64("udta", atom("free"))),
          "moov (size=32, @ 0)\n  udta (size=24, @ 8)\n    free (size=8) \"\"\n"},
-        {"udta of size 8", atom("moov", atom("udta")), "moov (size=16, @ 0)\n  udta (size=8, @ 8)\n"},
+        {"udta of size 8", atom("moov", atom("udta")),
+         "moov (size=16, @ 0)\n  udta (size=8, @ 8)\n"},
         {"two udta, each walked",
          atom("moov", cat({atom("udta", atom("one!")), atom("mvhd"), atom("udta", atom("two!"))})),
          "moov (size=48, @ 0)\n  udta (size=16, @ 8)\n    one! (size=8) \"\"\n"
@@ -123,8 +125,8 @@ TEST(ScanTopLevel, MoovListingEndsSafely) {
         {"moov end saturates", cat({atom64_sized(kBeyondEveryEnd, "moov"), atom("abcd")}),
          "moov (size=18446744073709551615, @ 0)\n  abcd (size=8, @ 16)\n"},
         {"child end saturates",
-         atom64_sized(kBeyondEveryEnd, "moov", cat({atom64_sized(kBeyondEveryEnd - 1, "abcd"),
-                                                    atom("next")})),
+         atom64_sized(kBeyondEveryEnd, "moov",
+                      cat({atom64_sized(kBeyondEveryEnd - 1, "abcd"), atom("next")})),
          "moov (size=18446744073709551615, @ 0)\n  abcd (size=18446744073709551614, @ 16)\n"},
         {"udta range saturates",
          atom64_sized(kBeyondEveryEnd, "moov", atom64_sized(kBeyondEveryEnd, "udta", atom("free"))),
@@ -249,7 +251,8 @@ TEST(LoadFile, SystemErrorsAndSizes) {
         const LoadResult loaded = load_file(path_argument(dir.path() / "big"));
         ASSERT_TRUE(loaded.ok) << "row " << row << ": " << loaded.error;
         const ByteView bytes = loaded.data.view();
-        EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), big.begin(), big.end())) << "row " << row;
+        EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), big.begin(), big.end()))
+            << "row " << row;
     }
 }
 
@@ -282,14 +285,79 @@ TEST(LoadFile, ReadsPipesThatReportNoLength) {
 TEST(LoadFile, LengthTooLargeToHold) {
     test::TempDir dir;
     const auto path = dir.path() / "sparse";
-    {
-        std::ofstream create(path);
-    }
+    { std::ofstream create(path); }
     // 8 TiB of holes: the buffer for it cannot be had.
     ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(8) << 40), 0);
     const LoadResult loaded = load_file(path_argument(path));
     EXPECT_FALSE(loaded.ok);
     EXPECT_EQ(loaded.error, "out of memory");
+}
+
+// The two console streams, sending what they write out into strings.
+class StringStream final : public BufferedOutput {
+public:
+    explicit StringStream(bool terminal) : BufferedOutput(terminal) {}
+    std::string sent;
+
+private:
+    std::optional<WriteFailure> emit(std::string_view text) override {
+        sent.append(text);
+        return std::nullopt;
+    }
+};
+
+class StringLines final : public LineOutput {
+public:
+    StringLines(Output& out, bool terminal) : LineOutput(out, terminal) {}
+    std::string sent;
+
+private:
+    void emit(std::string_view line) override { sent.append(line); }
+};
+
+// What standard output and standard error send on when `pieces` are written
+// to each, one after another, as one line.
+std::pair<std::string, std::string> sent(const std::vector<std::string_view>& pieces,
+                                         bool terminal) {
+    StringStream out(terminal);
+    StringLines err(out, terminal);
+    for (Output* stream : {static_cast<Output*>(&out), static_cast<Output*>(&err)}) {
+        for (const std::string_view piece : pieces) {
+            stream->write(piece);
+        }
+        stream->end_line();
+    }
+    out.flush();
+    return {out.sent, err.sent};
+}
+
+TEST(Streams, EscapingDoesNotDependOnWhereTextIsCut) {
+    using namespace std::string_literals;
+    // Controls of each kind, C1 controls, characters of every length, ill-formed
+    // bytes, a four-byte lead cut before an escape, and a lead byte at the end.
+    const std::string text =
+        "a\t\x1b[2J\xC2\x9B"
+        "1\xC2\xA0\xE2\x82\xAC\xF0\x9F\x98\x80\xC2\x85\x7F\r"
+        "\xC2\xC2\x80\xE2\x82\xFF\xED\xA0\x80\0z\xF0\x9F\x98\x1B\xC2"s;
+    const std::string escaped =
+        "a\t\\x1b[2J\\x9b1\xC2\xA0\xE2\x82\xAC\xF0\x9F\x98\x80\\x85\\x7f\\x0d"
+        "\xC2\\x80\xE2\x82\xFF\xED\xA0\x80\\x00z\xF0\x9F\x98\\x1b\xC2\n";
+    for (const bool terminal : {false, true}) {
+        // Redirected, the bytes go out exactly as they came.
+        const std::string line = terminal ? escaped : text + "\n";
+        ASSERT_EQ(sent({text}, terminal), std::make_pair(line, line)) << terminal;
+        // Cut into three pieces at every two points (empty pieces included).
+        for (std::size_t first = 0; first <= text.size(); ++first) {
+            for (std::size_t second = first; second <= text.size(); ++second) {
+                const std::string_view all = text;
+                ASSERT_EQ(sent({all.substr(0, first), all.substr(first, second - first),
+                                all.substr(second)},
+                               terminal),
+                          std::make_pair(line, line))
+                    << "terminal " << terminal << ", cut at " << first << " and " << second;
+            }
+        }
+    }
 }
 
 TEST(Console, BuffersOutputThatIsNotATerminal) {
@@ -352,7 +420,9 @@ TEST(Console, FlushesAndEscapesEveryLineOnATerminal) {
     {
         Console console;
         // Text from a file cannot reach the terminal as control characters.
-        console.out().line("first \x1b]0;title\x07 \r\xc2\x9b" "2J\n line");
+        console.out().line(
+            "first \x1b]0;title\x07 \r\xc2\x9b"
+            "2J\n line");
         console.out().write("no line end yet");
         // Whatever reaches the terminal before the console is flushed.
         pollfd ready{master, POLLIN, 0};

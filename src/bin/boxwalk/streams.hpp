@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "primitives/output.hpp"
+#include "primitives/text.hpp"
 
 // The two console streams as every system keeps them; a system supplies
 // only how bytes reach a stream. No system headers here.
@@ -19,7 +20,9 @@ std::string os_error_text(std::string message, std::uint64_t code);
 // Standard output: a buffer written out when full (in writes of exactly its
 // capacity), at every line end on a terminal, and at the end. After a failed
 // write nothing more is written. On a terminal, control characters in the
-// text are escaped.
+// text are escaped, across writes: a character cut between two writes is
+// escaped as if it had come whole, and waits in the escaper until it is
+// finished or the line ends (a flush does not send it on its own).
 class BufferedOutput : public Output {
 public:
     explicit BufferedOutput(bool terminal);
@@ -35,12 +38,14 @@ protected:
 private:
     static constexpr std::size_t kCapacity = 64 * 1024;
 
+    void put(std::string_view text);
     void append(std::string_view text);
     void drain();
 
     bool terminal_;
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
+    TerminalEscaper escaper_;
     std::string escaped_;  // a terminal's text after escaping
     std::optional<WriteFailure> failure_;
 };
@@ -63,6 +68,7 @@ protected:
 private:
     Output& out_;
     bool terminal_;
+    TerminalEscaper escaper_;
     std::string line_;
 };
 
