@@ -1,14 +1,12 @@
 #include <gtest/gtest.h>
-
 #include <signal.h>
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <fstream>
-#include <thread>
-
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -132,7 +130,8 @@ TEST(Cli, NamesThatAreNotUtf8) {
 
 TEST(Cli, ReadsFromAPipe) {
     ProcessOptions piped;
-    piped.stdin_path = (kSource / "samples" / "song.m4a").string();
+    const std::string song = test::read_file(kSource / "samples" / "song.m4a");
+    piped.stdin_pipe = Bytes(song.begin(), song.end());
     ProcessOptions in_samples;
     in_samples.cwd = kSource / "samples";
     const ProcessResult from_pipe = boxwalk({"/dev/stdin"}, piped);
@@ -146,7 +145,7 @@ TEST(Cli, ReadsFromAPipe) {
 TEST(Cli, OutputThatCannotBeWritten) {
     const std::string sample = (kSource / "samples" / "song.m4a").string();
     ProcessOptions full;
-    full.stdout_path = "/dev/full";
+    full.stdout_to = test::StdoutTo::full_device;
     const ProcessResult no_space = boxwalk({sample}, full);
     EXPECT_EQ(no_space.err, "[boxwalk] ERROR: write: No space left on device (os error 28)\n");
     EXPECT_EQ(no_space.exit_status, 1);
@@ -154,7 +153,7 @@ TEST(Cli, OutputThatCannotBeWritten) {
     // A reader that went away ends the run as it ends cat: by SIGPIPE, or
     // quietly with status 1 where the signal is ignored.
     ProcessOptions closed;
-    closed.stdout_closed_pipe = true;
+    closed.stdout_to = test::StdoutTo::closed_pipe;
     const ProcessResult killed = boxwalk({sample}, closed);
     EXPECT_EQ(killed.signal, SIGPIPE);
     EXPECT_EQ(killed.err, "");
@@ -174,13 +173,15 @@ TEST(Cli, TerminalSeesControlCharactersEscaped) {
     const Bytes file = atom(
         "moov",
         atom("udta",
-             test::cat({atom("\xA9" "cmt", raw("a\rb\0c\xC2\x9B"s)),
-                        test::meta(atom(
-                            "ilst",
-                            atom("----", test::cat({test::text_atom("mean", "com.\x1B]0;t\x07"),
-                                                    test::text_atom("name", "n\r\xC2\x9B"),
-                                                    test::data_atom(1, raw("v"))})))),
-                        atom("Xtra", test::xtra_entry("WM/\x1B[2J", 1, 8, utf16))})));
+             test::cat(
+                 {atom("\xA9"
+                       "cmt",
+                       raw("a\rb\0c\xC2\x9B"s)),
+                  test::meta(atom(
+                      "ilst", atom("----", test::cat({test::text_atom("mean", "com.\x1B]0;t\x07"),
+                                                      test::text_atom("name", "n\r\xC2\x9B"),
+                                                      test::data_atom(1, raw("v"))})))),
+                  atom("Xtra", test::xtra_entry("WM/\x1B[2J", 1, 8, utf16))})));
     test::TempDir dir;
     const std::string name = "tag\x1B[31m\r.mp4";
     test::write_file(dir.path() / name, file);
@@ -202,7 +203,7 @@ TEST(Cli, TerminalSeesControlCharactersEscaped) {
                              "    Xtra (size=39)\n"
                              "      \"WM/\x1B[2J\" count=1 Unicode \"a\x07\xC2\x9B\"\n");
 
-    options.stdout_terminal = true;
+    options.stdout_to = test::StdoutTo::terminal;
     const ProcessResult shown = boxwalk({name}, options);
     EXPECT_EQ(shown.out, "[boxwalk] File: tag\\x1b[31m\\x0d.mp4\n" + tail +
                              "    @cmt (size=15) \"a\\x0db\\x00c\\x9b\"\n"
@@ -228,10 +229,11 @@ TEST(Cli, HostileShapesStayBounded) {
     for (std::size_t i = 0; i < levels; ++i) {
         const Bytes header =
             test::atom_sized(static_cast<std::uint32_t>(nested.size() - i * 8), "udta");
-        std::copy(header.begin(), header.end(), nested.begin() + static_cast<std::ptrdiff_t>(i * 8));
+        std::copy(header.begin(), header.end(),
+                  nested.begin() + static_cast<std::ptrdiff_t>(i * 8));
     }
-    nested = test::cat({test::atom_sized(static_cast<std::uint32_t>(nested.size() + 8), "moov"),
-                        nested});
+    nested = test::cat(
+        {test::atom_sized(static_cast<std::uint32_t>(nested.size() + 8), "moov"), nested});
     test::write_file(dir.path() / "nested.mp4", nested);
     const ProcessResult deep = boxwalk({"nested.mp4"}, in_dir);
     EXPECT_EQ(deep.exit_status, 0);
@@ -242,9 +244,7 @@ TEST(Cli, HostileShapesStayBounded) {
     EXPECT_EQ(deep.out.substr(deep.out.size() - marker.size()), marker);
 
     // 8 TiB of holes: refused without reading, whatever the disk holds.
-    {
-        std::ofstream create(dir.path() / "sparse.mp4");
-    }
+    { std::ofstream create(dir.path() / "sparse.mp4"); }
     fs::resize_file(dir.path() / "sparse.mp4", std::uintmax_t{8} << 40);
     const ProcessResult huge = boxwalk({"sparse.mp4"}, in_dir);
     // (A sanitizer's allocator may put its own warning first.)
@@ -257,8 +257,7 @@ TEST(Cli, ReadsWhatTheInputHolds) {
     test::TempDir dir;
     const fs::path fifo = dir.path() / "fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const Bytes sample = test::sample_song();
-    std::thread writer([&] { test::write_file(fifo, sample); });
+    test::PipeFeeder writer(fifo, test::sample_song());
     const ProcessResult piped = boxwalk({fifo.string()});
     writer.join();
     EXPECT_EQ(piped.exit_status, 0);
@@ -279,6 +278,37 @@ TEST(Cli, ReadsWhatTheInputHolds) {
             EXPECT_NE(result.out.find("Size: " + std::to_string(held.size()) + " bytes"),
                       std::string::npos);
         }
+    }
+}
+
+// The runner's own faults must fail a test, never hang it or pass it: a
+// child ended by a signal is no clean exit, a blank BOXWALK_RUN_UNDER is no
+// command, and a child that the system reaps itself (SIGCHLD ignored) leaves
+// no status to read.
+TEST(RunProcess, ReportsHowTheChildEnded) {
+    const std::string shell = "/bin/sh";
+    const ProcessResult killed = test::run_process(shell, {"sh", "-c", "kill -KILL $$"});
+    EXPECT_EQ(killed.signal, SIGKILL);
+    EXPECT_EQ(killed.exit_status, -1);
+
+    const char* under = std::getenv("BOXWALK_RUN_UNDER");
+    const std::optional<std::string> saved =
+        under != nullptr ? std::optional<std::string>(under) : std::nullopt;
+    ::setenv("BOXWALK_RUN_UNDER", " ", 1);
+    const ProcessResult blank = test::run_process(shell, {"sh", "-c", "exit 3"});
+    saved ? ::setenv("BOXWALK_RUN_UNDER", saved->c_str(), 1) : ::unsetenv("BOXWALK_RUN_UNDER");
+    EXPECT_EQ(blank.exit_status, 3);
+
+    for (const auto stdout_to : {test::StdoutTo::file, test::StdoutTo::terminal}) {
+        ProcessOptions options;
+        options.stdout_to = stdout_to;
+        struct sigaction ignore {};
+        struct sigaction previous {};
+        ignore.sa_handler = SIG_IGN;
+        ::sigaction(SIGCHLD, &ignore, &previous);
+        EXPECT_THROW(test::run_process(shell, {"sh", "-c", "exit 3"}, options), std::runtime_error)
+            << static_cast<int>(stdout_to);
+        ::sigaction(SIGCHLD, &previous, nullptr);
     }
 }
 

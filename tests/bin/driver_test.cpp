@@ -2,13 +2,10 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "bin/boxwalk/platform.hpp"
@@ -260,22 +257,13 @@ TEST(LoadFile, ReadsPipesThatReportNoLength) {
     // A few bytes, and many times the first guess so that the buffer grows.
     for (const std::size_t size : {std::size_t{108}, std::size_t{3u << 20} + 5}) {
         int fds[2];
-        ASSERT_EQ(::pipe(fds), 0);
+        ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
         const Bytes bytes = pattern(size);
-        std::thread writer([&] {
-            std::size_t done = 0;
-            while (done < bytes.size()) {
-                const ssize_t put = ::write(fds[1], bytes.data() + done, bytes.size() - done);
-                if (put <= 0) {
-                    break;
-                }
-                done += static_cast<std::size_t>(put);
-            }
-            ::close(fds[1]);
-        });
+        test::PipeFeeder writer(fds[1], bytes);
         const LoadResult loaded = load_file(path_argument("/dev/fd/" + std::to_string(fds[0])));
-        writer.join();
+        // A load that stopped early leaves the writer to find no reader.
         ::close(fds[0]);
+        writer.join();
         ASSERT_TRUE(loaded.ok) << loaded.error;
         const ByteView got = loaded.data.view();
         EXPECT_TRUE(std::equal(got.begin(), got.end(), bytes.begin(), bytes.end())) << size;
@@ -402,19 +390,10 @@ TEST(Console, BuffersOutputThatIsNotATerminal) {
 }
 
 TEST(Console, FlushesAndEscapesEveryLineOnATerminal) {
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(::grantpt(master), 0);
-    ASSERT_EQ(::unlockpt(master), 0);
-    const int terminal = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
-    ASSERT_GE(terminal, 0);
-    termios mode{};
-    ::tcgetattr(terminal, &mode);
-    ::cfmakeraw(&mode);  // bytes pass through unchanged
-    ::tcsetattr(terminal, TCSANOW, &mode);
+    test::PseudoTerminal terminal;
     std::fflush(stdout);
     const int saved = ::dup(STDOUT_FILENO);
-    ::dup2(terminal, STDOUT_FILENO);
+    ::dup2(terminal.terminal(), STDOUT_FILENO);
 
     std::string seen;
     {
@@ -425,20 +404,11 @@ TEST(Console, FlushesAndEscapesEveryLineOnATerminal) {
             "2J\n line");
         console.out().write("no line end yet");
         // Whatever reaches the terminal before the console is flushed.
-        pollfd ready{master, POLLIN, 0};
-        char buffer[256];
-        while (::poll(&ready, 1, 200) > 0) {
-            const ssize_t got = ::read(master, buffer, sizeof buffer);
-            if (got <= 0) {
-                break;
-            }
-            seen.append(buffer, static_cast<std::size_t>(got));
+        while (terminal.read_some(seen, 200)) {
         }
     }
     ::dup2(saved, STDOUT_FILENO);
     ::close(saved);
-    ::close(terminal);
-    ::close(master);
     EXPECT_EQ(seen, "first \\x1b]0;title\\x07 \\x0d\\x9b2J\\x0a line\n");
 }
 
