@@ -12,6 +12,7 @@
 #include "bin/boxwalk/streams.hpp"
 #include "support/atoms.hpp"
 #include "support/process.hpp"
+#include "support/table.hpp"
 
 namespace boxwalk {
 namespace {
@@ -33,11 +34,8 @@ std::string scan(const Bytes& data) {
     return out.text();
 }
 
-struct Row {
-    const char* name;
-    Bytes data;
-    std::string expected;
-};
+// Rows of file bytes and the lines of their scan.
+using Row = test::Row<Bytes>;
 
 TEST(ScanTopLevel, FindsTheFirstMoov) {
     const Bytes abcd = atom("abcd");
@@ -64,9 +62,7 @@ TEST(ScanTopLevel, FindsTheFirstMoov) {
         {"64-bit header in the last 15 bytes", cat({atom("free"), be32(1), raw("moov"), zeros(7)}),
          ""},
     };
-    for (const Row& row : rows) {
-        EXPECT_EQ(scan(row.data), row.expected) << row.name;
-    }
+    test::check_rows(rows, scan);
 }
 
 TEST(ScanTopLevel, MoovChildren) {
@@ -100,9 +96,7 @@ TEST(ScanTopLevel, MoovChildren) {
          cat({atom("moov", atom_sized(24, "udta")), atom("free")}),
          "moov (size=16, @ 0)\n  udta (size=24, @ 8)\n    free (size=8) \"\"\n"},
     };
-    for (const Row& row : rows) {
-        EXPECT_EQ(scan(row.data), row.expected) << row.name;
-    }
+    test::check_rows(rows, scan);
 }
 
 TEST(ScanTopLevel, MoovListingEndsSafely) {
@@ -130,9 +124,7 @@ TEST(ScanTopLevel, MoovListingEndsSafely) {
          "moov (size=18446744073709551615, @ 0)\n  udta (size=18446744073709551615, @ 16)\n"
          "    free (size=8) \"\"\n"},
     };
-    for (const Row& row : rows) {
-        EXPECT_EQ(scan(row.data), row.expected) << row.name;
-    }
+    test::check_rows(rows, scan);
 }
 
 // An output whose writes fail as a full disk or a closed pipe would.

@@ -10,6 +10,7 @@
 #include "primitives/text.hpp"
 #include "support/atoms.hpp"
 #include "support/process.hpp"
+#include "support/table.hpp"
 #include "tree/walker.hpp"
 
 namespace boxwalk {
@@ -160,11 +161,9 @@ TEST(Robustness, WideValuesAreReadOnlyAtTheirStart) {
     using test::be32;
     using test::cat;
     const Bytes text(200, 'a');
-    struct Row {
-        std::string what;
-        Bytes head;  // the readable start; the rest of kSize bytes is guarded
-        std::string expected;
-    };
+    // Each row's input is the readable start; the rest of kSize bytes is
+    // guarded.
+    using Row = test::Row<Bytes>;
     const std::string dots = std::string(80, 'a') + "\"...\n";
     const std::vector<Row> rows = {
         {"leaf", cat({atom_sized(kSize, "free"), text}), "free (size=100000000) \"" + dots},
@@ -183,15 +182,15 @@ TEST(Robustness, WideValuesAreReadOnlyAtTheirStart) {
          "Xtra (size=100000000)\n  \"n\" count=1 type=3 hex=" +
              hex_join(test::view(text).first(32), "") + "\n"},
     };
-    for (const Row& row : rows) {
+    test::for_each_row(rows, [](const Row& row) {
         GuardedRegion region(kSize);
         ASSERT_NE(region.bytes(), nullptr);
-        ASSERT_LE(row.head.size(), GuardedRegion::kPage);
-        std::copy(row.head.begin(), row.head.end(), region.bytes());
+        ASSERT_LE(row.input.size(), GuardedRegion::kPage);
+        std::copy(row.input.begin(), row.input.end(), region.bytes());
         StringOutput out;
         walk_container(ByteView(region.bytes(), kSize), 0, kSize, 0, out);
-        EXPECT_EQ(out.text(), row.expected) << row.what;
-    }
+        EXPECT_EQ(out.text(), row.expected);
+    });
 }
 
 }  // namespace
