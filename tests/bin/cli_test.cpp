@@ -20,9 +20,7 @@ namespace boxwalk {
 namespace {
 
 namespace fs = std::filesystem;
-using test::Bytes;
-using test::ProcessOptions;
-using test::ProcessResult;
+using namespace test;
 
 const fs::path kSource = BOXWALK_SOURCE_DIR;
 
@@ -32,14 +30,21 @@ ProcessResult boxwalk(const std::vector<std::string>& args, ProcessOptions optio
     return test::run_process(BOXWALK_BINARY, argv, options);
 }
 
+// Options that run boxwalk inside `folder`, so that file lines show bare
+// names.
+ProcessOptions inside(const fs::path& folder) {
+    ProcessOptions options;
+    options.cwd = folder;
+    return options;
+}
+
 // Runs boxwalk on a committed file from inside its folder, so that the file
 // line shows the bare name, and compares standard output with the golden
 // text. BOXWALK_UPDATE_GOLDEN=1 rewrites the golden file instead; check
 // every rewritten line against the file's bytes before committing it.
 void check_golden(const fs::path& input, const std::string& golden) {
-    ProcessOptions options;
-    options.cwd = kSource / input.parent_path();
-    const ProcessResult result = boxwalk({input.filename().string()}, options);
+    const ProcessResult result =
+        boxwalk({input.filename().string()}, inside(kSource / input.parent_path()));
     const fs::path golden_path = kSource / "tests" / "golden" / golden;
     if (std::getenv("BOXWALK_UPDATE_GOLDEN") != nullptr) {
         test::write_file(golden_path, test::raw(result.out));
@@ -97,14 +102,12 @@ TEST(Cli, Usage) {
 
 TEST(Cli, LoadFailures) {
     test::TempDir dir;
-    ProcessOptions in_dir;
-    in_dir.cwd = dir.path();
-    const ProcessResult missing = boxwalk({"nope.mp4", "ignored"}, in_dir);
+    const ProcessResult missing = boxwalk({"nope.mp4", "ignored"}, inside(dir.path()));
     EXPECT_EQ(missing.out, "[boxwalk] File: nope.mp4\n");
     EXPECT_EQ(missing.err, "[boxwalk] ERROR: read: No such file or directory (os error 2)\n");
     EXPECT_EQ(missing.exit_status, 1);
 
-    const ProcessResult directory = boxwalk({"."}, in_dir);
+    const ProcessResult directory = boxwalk({"."}, inside(dir.path()));
     EXPECT_EQ(directory.out, "[boxwalk] File: .\n");
     EXPECT_EQ(directory.err, "[boxwalk] ERROR: read: Is a directory (os error 21)\n");
     EXPECT_EQ(directory.exit_status, 1);
@@ -112,26 +115,22 @@ TEST(Cli, LoadFailures) {
 
 TEST(Cli, ShortFiles) {
     test::TempDir dir;
-    ProcessOptions in_dir;
-    in_dir.cwd = dir.path();
     test::write_file(dir.path() / "empty.mp4", {});
-    const ProcessResult empty = boxwalk({"empty.mp4"}, in_dir);
+    const ProcessResult empty = boxwalk({"empty.mp4"}, inside(dir.path()));
     EXPECT_EQ(empty.out, "[boxwalk] File: empty.mp4\n[boxwalk] Size: 0 bytes\n\n");
     EXPECT_EQ(empty.err, "");
     EXPECT_EQ(empty.exit_status, 0);
 
     test::write_file(dir.path() / "seven", test::zeros(7));
-    const ProcessResult seven = boxwalk({"seven"}, in_dir);
+    const ProcessResult seven = boxwalk({"seven"}, inside(dir.path()));
     EXPECT_EQ(seven.out, "[boxwalk] File: seven\n[boxwalk] Size: 7 bytes\n\n");
     EXPECT_EQ(seven.exit_status, 0);
 }
 
 TEST(Cli, NamesThatAreNotUtf8) {
     test::TempDir dir;
-    ProcessOptions in_dir;
-    in_dir.cwd = dir.path();
     test::write_file(dir.path() / "bad\xFFname.mp4", test::atom("moov"));
-    const ProcessResult result = boxwalk({"bad\xFFname.mp4"}, in_dir);
+    const ProcessResult result = boxwalk({"bad\xFFname.mp4"}, inside(dir.path()));
     EXPECT_EQ(result.out,
               "[boxwalk] File: bad\xEF\xBF\xBDname.mp4\n[boxwalk] Size: 8 bytes\n\n"
               "moov (size=8, @ 0)\n");
@@ -142,10 +141,8 @@ TEST(Cli, ReadsFromAPipe) {
     ProcessOptions piped;
     const std::string song = test::read_file(kSource / "samples" / "song.m4a");
     piped.stdin_pipe = Bytes(song.begin(), song.end());
-    ProcessOptions in_samples;
-    in_samples.cwd = kSource / "samples";
     const ProcessResult from_pipe = boxwalk({"/dev/stdin"}, piped);
-    const ProcessResult direct = boxwalk({"song.m4a"}, in_samples);
+    const ProcessResult direct = boxwalk({"song.m4a"}, inside(kSource / "samples"));
     EXPECT_EQ(from_pipe.exit_status, 0);
     const std::string first_line = "[boxwalk] File: song.m4a\n";
     ASSERT_EQ(direct.out.rfind(first_line, 0), 0u);
@@ -195,8 +192,7 @@ TEST(Cli, TerminalSeesControlCharactersEscaped) {
     test::TempDir dir;
     const std::string name = "tag\x1B[31m\r.mp4";
     test::write_file(dir.path() / name, file);
-    ProcessOptions options;
-    options.cwd = dir.path();
+    ProcessOptions options = inside(dir.path());
     const std::string tail =
         "[boxwalk] Size: 153 bytes\n"
         "\n"
@@ -229,8 +225,6 @@ TEST(Cli, TerminalSeesControlCharactersEscaped) {
 // Files that would cost without bound if the scan trusted them.
 TEST(Cli, HostileShapesStayBounded) {
     test::TempDir dir;
-    ProcessOptions in_dir;
-    in_dir.cwd = dir.path();
 
     // 100,000 udta atoms inside each other (800 KB): lines down to the
     // nesting limit, then one marker line.
@@ -245,7 +239,7 @@ TEST(Cli, HostileShapesStayBounded) {
     nested = test::cat(
         {test::atom_sized(static_cast<std::uint32_t>(nested.size() + 8), "moov"), nested});
     test::write_file(dir.path() / "nested.mp4", nested);
-    const ProcessResult deep = boxwalk({"nested.mp4"}, in_dir);
+    const ProcessResult deep = boxwalk({"nested.mp4"}, inside(dir.path()));
     EXPECT_EQ(deep.exit_status, 0);
     // Five lines down to moov's udta child, depths 2 to 1000, the marker.
     EXPECT_EQ(std::count(deep.out.begin(), deep.out.end(), '\n'), 5 + 999 + 1);
@@ -256,7 +250,7 @@ TEST(Cli, HostileShapesStayBounded) {
     // 8 TiB of holes: refused without reading, whatever the disk holds.
     { std::ofstream create(dir.path() / "sparse.mp4"); }
     fs::resize_file(dir.path() / "sparse.mp4", std::uintmax_t{8} << 40);
-    const ProcessResult huge = boxwalk({"sparse.mp4"}, in_dir);
+    const ProcessResult huge = boxwalk({"sparse.mp4"}, inside(dir.path()));
     // (A sanitizer's allocator may put its own warning first.)
     EXPECT_TRUE(huge.err.ends_with("[boxwalk] ERROR: read: out of memory\n")) << huge.err;
     EXPECT_EQ(huge.exit_status, 1);

@@ -17,16 +17,7 @@
 namespace boxwalk {
 namespace {
 
-using test::atom;
-using test::atom64;
-using test::atom64_sized;
-using test::atom_sized;
-using test::be32;
-using test::Bytes;
-using test::cat;
-using test::raw;
-using test::view;
-using test::zeros;
+using namespace test;
 
 std::string scan(const Bytes& data) {
     StringOutput out;

@@ -25,13 +25,7 @@ void PrintTo(const AtomHeader& header, std::ostream* os) {
 
 namespace {
 
-using test::be32;
-using test::be64;
-using test::Bytes;
-using test::cat;
-using test::raw;
-using test::view;
-using test::zeros;
+using namespace test;
 
 constexpr std::uint64_t kMax = kBeyondEveryEnd;
 

@@ -13,19 +13,7 @@
 namespace boxwalk {
 namespace {
 
-using test::atom;
-using test::atom64;
-using test::atom64_sized;
-using test::atom_sized;
-using test::be32;
-using test::Bytes;
-using test::cat;
-using test::data_atom;
-using test::raw;
-using test::text_atom;
-using test::view;
-using test::walk_all;
-using test::zeros;
+using namespace test;
 
 // The item lines of an ilst holding `items_bytes`, followed by a sibling atom
 // so that every case also shows the walk going on after the list; the ilst

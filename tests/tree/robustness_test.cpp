@@ -16,7 +16,7 @@
 namespace boxwalk {
 namespace {
 
-using test::Bytes;
+using namespace test;
 
 bool valid_utf8(std::string_view text) {
     return is_valid_utf8(ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));

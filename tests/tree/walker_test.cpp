@@ -12,18 +12,7 @@
 namespace boxwalk {
 namespace {
 
-using test::atom;
-using test::atom64;
-using test::atom64_sized;
-using test::atom_sized;
-using test::be32;
-using test::Bytes;
-using test::cat;
-using test::meta;
-using test::raw;
-using test::walk;
-using test::walk_all;
-using test::zeros;
+using namespace test;
 
 // Checks walk_all on the bytes of each row.
 void check_rows(const std::vector<test::Row<Bytes>>& rows) { test::check_rows(rows, walk_all); }

@@ -13,18 +13,7 @@
 namespace boxwalk {
 namespace {
 
-using test::atom;
-using test::atom64;
-using test::atom_sized;
-using test::be16;
-using test::be32;
-using test::Bytes;
-using test::cat;
-using test::le64;
-using test::raw;
-using test::view;
-using test::xtra_entry;
-using test::zeros;
+using namespace test;
 
 const std::string kReplacement = "\xEF\xBF\xBD";
 
