@@ -22,9 +22,9 @@ bool valid_utf8(std::string_view text) {
     return is_valid_utf8(ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
-// Keeps what is written, and whether every single write was valid UTF-8: a
-// terminal sink escapes each write on its own, so a write that cut a
-// character (say C2 | 9B, a C1 control) would reach the terminal unescaped.
+// Keeps what is written, and whether every single write was valid UTF-8:
+// the writers keep each character whole within a write (PieceWriter), so a
+// sink never has to put one together, though the terminal escaper can.
 class PieceCheckingOutput final : public Output {
 public:
     void write(std::string_view text) override {
