@@ -287,8 +287,9 @@ TEST(Cli, ReadsWhatTheInputHolds) {
 
 // The runner's own faults must fail a test, never hang it or pass it: a
 // child ended by a signal is no clean exit, a blank BOXWALK_RUN_UNDER is no
-// command, and a child that the system reaps itself (SIGCHLD ignored) leaves
-// no status to read.
+// command, descriptors the runner opens do not leak into the child, and a
+// child that the system reaps itself (SIGCHLD ignored) leaves no status to
+// read.
 TEST(RunProcess, ReportsHowTheChildEnded) {
     const std::string shell = "/bin/sh";
     const ProcessResult killed = test::run_process(shell, {"sh", "-c", "kill -KILL $$"});
@@ -302,6 +303,28 @@ TEST(RunProcess, ReportsHowTheChildEnded) {
     const ProcessResult blank = test::run_process(shell, {"sh", "-c", "exit 3"});
     saved ? ::setenv("BOXWALK_RUN_UNDER", saved->c_str(), 1) : ::unsetenv("BOXWALK_RUN_UNDER");
     EXPECT_EQ(blank.exit_status, 3);
+
+    // Of what the runner opens, the child holds only its standard streams:
+    // no end of the terminal and no capture file past descriptor 2.
+    ProcessOptions on_terminal;
+    on_terminal.stdout_to = test::StdoutTo::terminal;
+    const ProcessResult open =
+        test::run_process(shell, {"sh", "-c", "ls -l /proc/$$/fd"}, on_terminal);
+    std::istringstream lines(open.out);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t arrow = line.find(" -> ");
+        if (arrow == std::string::npos) {
+            continue;
+        }
+        const std::size_t start = line.rfind(' ', arrow - 1) + 1;
+        const int fd = std::stoi(line.substr(start, arrow - start));
+        const std::string target = line.substr(arrow + 4);
+        if (fd > 2) {
+            EXPECT_EQ(target.find("/dev/pt"), std::string::npos) << line;
+            EXPECT_EQ(target.find("boxwalk-test-"), std::string::npos) << line;
+        }
+    }
+    EXPECT_NE(open.out.find(" 2 -> "), std::string::npos) << open.out;
 
     for (const auto stdout_to : {test::StdoutTo::file, test::StdoutTo::terminal}) {
         ProcessOptions options;
