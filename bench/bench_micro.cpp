@@ -19,6 +19,7 @@ namespace {
 using boxwalk::ByteView;
 using boxwalk::Output;
 using boxwalk::bench::Bytes;
+using boxwalk::test::view;
 
 class CountingOutput final : public Output {
 public:
@@ -26,10 +27,6 @@ public:
     void end_line() override { ++bytes; }
     std::uint64_t bytes = 0;
 };
-
-ByteView view(const Bytes& bytes) {
-    return ByteView(bytes.data(), bytes.size());
-}
 
 // Where the payload of the udta inside the file's moov starts and ends.
 struct Range {
@@ -145,7 +142,8 @@ BENCHMARK(BM_HexJoin);
 
 // 4 KiB of text: ASCII, two- to four-byte sequences and ill-formed bytes.
 Bytes mixed_utf8() {
-    const std::string unit = "name \xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 bad\xFF\xC3 end ";
+    const std::string unit =
+        "name \xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 bad\xFF\xC3 end ";
     Bytes bytes;
     while (bytes.size() < 4096) {
         bytes.insert(bytes.end(), unit.begin(), unit.end());

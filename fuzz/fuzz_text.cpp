@@ -1,6 +1,6 @@
 // libFuzzer entry point for the byte-level text routines: UTF-8 and UTF-16
-// decoding, terminal escaping, payload previews and hex. Each is checked
-// against the property its callers rely on.
+// decoding, terminal escaping (whole and cut in two), payload previews and
+// hex. Each is checked against the property its callers rely on.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -50,6 +50,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string escaped;
     boxwalk::append_escaped(escaped, decoded);
     require(boxwalk::is_valid_utf8(bytes_of(escaped)) && !has_control(escaped));
+
+    // Escaping any bytes in two pieces gives what escaping them whole gives,
+    // wherever the cut (every point of the first 32 bytes).
+    const std::string_view head(reinterpret_cast<const char*>(data), size < 32 ? size : 32);
+    std::string whole;
+    boxwalk::append_escaped(whole, head);
+    for (std::size_t cut = 0; cut <= head.size(); ++cut) {
+        boxwalk::TerminalEscaper escaper;
+        std::string pieces;
+        escaper.append(pieces, head.substr(0, cut));
+        escaper.append(pieces, head.substr(cut));
+        escaper.finish(pieces);
+        require(pieces == whole);
+    }
 
     const std::string preview = boxwalk::preview_payload(input);
     require(boxwalk::is_valid_utf8(bytes_of(preview)));

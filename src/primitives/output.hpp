@@ -18,8 +18,9 @@ struct WriteFailure {
 // feed included, when it comes from the file or the command line; so every
 // write carries its length, and the break that ends a line is a call of its
 // own. A console sink decides buffering and escaping, and keeps the first
-// write failure for the driver to report. It escapes each write on its own,
-// so a write holds whole UTF-8 sequences: text is never cut inside one.
+// write failure for the driver to report. Its escaping does not depend on
+// where text is cut between writes; writers still keep each UTF-8 sequence
+// whole within one write where they can.
 class Output {
 public:
     virtual ~Output() = default;

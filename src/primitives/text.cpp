@@ -4,6 +4,7 @@ namespace boxwalk {
 namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+constexpr std::string_view kHexDigits = "0123456789abcdef";
 
 // Length of the well-formed sequence at `pos`, or 0 when it is ill-formed;
 // `consumed` then holds the length of its maximal subpart (at least 1).
@@ -51,6 +52,24 @@ std::size_t sequence_length(ByteView bytes, std::size_t pos, std::size_t& consum
     }
     consumed = length;
     return length;
+}
+
+// The length of the UTF-8 sequence that `text` ends inside of: a lead byte
+// followed by fewer continuation bytes than it announces (at most 3 bytes),
+// or 0 when the last sequence is complete or no sequence at all.
+std::size_t unfinished_tail(std::string_view text) {
+    for (std::size_t back = 1; back <= 3 && back <= text.size(); ++back) {
+        const auto byte = static_cast<unsigned char>(text[text.size() - back]);
+        if (byte >= 0x80 && byte <= 0xBF) {
+            continue;  // a continuation byte: its lead is further back
+        }
+        const std::size_t length = byte >= 0xC2 && byte <= 0xDF   ? 2
+                                   : byte >= 0xE0 && byte <= 0xEF ? 3
+                                   : byte >= 0xF0 && byte <= 0xF4 ? 4
+                                                                  : 0;
+        return length > back ? back : 0;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -102,7 +121,8 @@ std::string lenient_utf8(ByteView bytes) {
 }
 
 std::string lenient_utf8(std::string_view bytes) {
-    return lenient_utf8(ByteView(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    return lenient_utf8(
+        ByteView(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
 }
 
 void write_lenient_utf8(Output& out, ByteView bytes) {
@@ -121,18 +141,24 @@ void write_lenient_utf8(Output& out, ByteView bytes) {
     out.write(as_chars(bytes.subspan(run)));
 }
 
-void append_escaped(std::string& target, std::string_view text) {
-    constexpr std::string_view kDigits = "0123456789abcdef";
-    const auto escape = [&](unsigned code) {
-        target.append("\\x");
-        target.push_back(kDigits[code >> 4]);
-        target.push_back(kDigits[code & 0xF]);
-    };
+void TerminalEscaper::append(std::string& target, std::string_view text) {
+    // What was held back comes first; this copy is made only for a piece
+    // that followed a cut.
+    std::string joined;
+    if (held_size_ != 0) {
+        joined.assign(held_, held_size_);
+        joined.append(text);
+        text = joined;
+        held_size_ = 0;
+    }
+    const std::string_view tail = text.substr(text.size() - unfinished_tail(text));
+    text.remove_suffix(tail.size());
     std::size_t run = 0;  // start of the bytes not yet appended
     for (std::size_t pos = 0; pos < text.size(); ++pos) {
         const auto byte = static_cast<unsigned char>(text[pos]);
         const bool c0 = (byte < 0x20 && byte != '\t') || byte == 0x7F;
-        // C1 controls are the two-byte sequences C2 80 .. C2 9F.
+        // C1 controls are the two-byte sequences C2 80 .. C2 9F. A C2 at the
+        // end of `text` is the tail held back, so it is never seen alone.
         const bool c1 = byte == 0xC2 && pos + 1 < text.size() &&
                         (static_cast<unsigned char>(text[pos + 1]) & 0xE0) == 0x80;
         if (!c0 && !c1) {
@@ -141,13 +167,26 @@ void append_escaped(std::string& target, std::string_view text) {
         target.append(text.substr(run, pos - run));
         if (c1) {
             ++pos;
-            escape(static_cast<unsigned char>(text[pos]));
-        } else {
-            escape(byte);
         }
+        const auto code = static_cast<unsigned char>(text[pos]);
+        const char escape[] = {'\\', 'x', kHexDigits[code >> 4], kHexDigits[code & 0xF]};
+        target.append(escape, sizeof escape);
         run = pos + 1;
     }
     target.append(text.substr(run));
+    tail.copy(held_, tail.size());
+    held_size_ = tail.size();
+}
+
+void TerminalEscaper::finish(std::string& target) {
+    target.append(held_, held_size_);
+    held_size_ = 0;
+}
+
+void append_escaped(std::string& target, std::string_view text) {
+    TerminalEscaper escaper;
+    escaper.append(target, text);
+    escaper.finish(target);
 }
 
 }  // namespace boxwalk

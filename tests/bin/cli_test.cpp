@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
@@ -18,9 +21,7 @@ namespace boxwalk {
 namespace {
 
 namespace fs = std::filesystem;
-using test::Bytes;
-using test::ProcessOptions;
-using test::ProcessResult;
+using namespace test;
 
 const fs::path kSource = BOXWALK_SOURCE_DIR;
 
@@ -30,14 +31,21 @@ ProcessResult boxwalk(const std::vector<std::string>& args, ProcessOptions optio
     return test::run_process(BOXWALK_BINARY, argv, options);
 }
 
+// Options that run boxwalk inside `folder`, so that file lines show bare
+// names.
+ProcessOptions inside(const fs::path& folder) {
+    ProcessOptions options;
+    options.cwd = folder;
+    return options;
+}
+
 // Runs boxwalk on a committed file from inside its folder, so that the file
 // line shows the bare name, and compares standard output with the golden
 // text. BOXWALK_UPDATE_GOLDEN=1 rewrites the golden file instead; check
 // every rewritten line against the file's bytes before committing it.
 void check_golden(const fs::path& input, const std::string& golden) {
-    ProcessOptions options;
-    options.cwd = kSource / input.parent_path();
-    const ProcessResult result = boxwalk({input.filename().string()}, options);
+    const ProcessResult result =
+        boxwalk({input.filename().string()}, inside(kSource / input.parent_path()));
     const fs::path golden_path = kSource / "tests" / "golden" / golden;
     if (std::getenv("BOXWALK_UPDATE_GOLDEN") != nullptr) {
         test::write_file(golden_path, test::raw(result.out));
@@ -47,19 +55,27 @@ void check_golden(const fs::path& input, const std::string& golden) {
     EXPECT_EQ(result.exit_status, 0) << input;
 }
 
-// The real files come from independent taggers (tests/fixtures/README.md);
-// their goldens were checked against the bytes and against exiftool.
+// Every case of tests/golden/cases.txt, which the Windows tests run too;
+// every golden file is one of them.
 TEST(Cli, GoldenOutputs) {
-    check_golden("samples/song.m4a", "song.out");
-    check_golden("tests/fixtures/tagged.m4a", "tagged.out");
-    check_golden("tests/fixtures/ffmpeg_tags.m4a", "ffmpeg_tags.out");
-    check_golden("tests/fixtures/xtra.mp4", "xtra.out");
-    check_golden("tests/fixtures/xtra_mixed.mp4", "xtra_mixed.out");
-    // Damage of every kind, 64-bit sizes, nesting, controls in text.
-    check_golden("samples/damaged.m4a", "damaged.out");
-    check_golden("fuzz/corpus/tags.mp4", "seed_tags.out");
-    check_golden("fuzz/corpus/wide.mp4", "seed_wide.out");
-    check_golden("fuzz/corpus/deep.mp4", "seed_deep.out");
+    std::istringstream lines(test::read_file(kSource / "tests" / "golden" / "cases.txt"));
+    std::set<std::string> listed;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        std::istringstream words(line);
+        std::string name;
+        std::string input;
+        ASSERT_TRUE(words >> name >> input) << line;
+        check_golden(input, name + ".out");
+        listed.insert(name + ".out");
+    }
+    for (const auto& entry : fs::directory_iterator(kSource / "tests" / "golden")) {
+        if (entry.path().extension() == ".out") {
+            EXPECT_EQ(listed.count(entry.path().filename().string()), 1u) << entry.path();
+        }
+    }
 }
 
 // make_sample re-creates them.
@@ -87,14 +103,12 @@ TEST(Cli, Usage) {
 
 TEST(Cli, LoadFailures) {
     test::TempDir dir;
-    ProcessOptions in_dir;
-    in_dir.cwd = dir.path();
-    const ProcessResult missing = boxwalk({"nope.mp4", "ignored"}, in_dir);
+    const ProcessResult missing = boxwalk({"nope.mp4", "ignored"}, inside(dir.path()));
     EXPECT_EQ(missing.out, "[boxwalk] File: nope.mp4\n");
     EXPECT_EQ(missing.err, "[boxwalk] ERROR: read: No such file or directory (os error 2)\n");
     EXPECT_EQ(missing.exit_status, 1);
 
-    const ProcessResult directory = boxwalk({"."}, in_dir);
+    const ProcessResult directory = boxwalk({"."}, inside(dir.path()));
     EXPECT_EQ(directory.out, "[boxwalk] File: .\n");
     EXPECT_EQ(directory.err, "[boxwalk] ERROR: read: Is a directory (os error 21)\n");
     EXPECT_EQ(directory.exit_status, 1);
@@ -102,26 +116,22 @@ TEST(Cli, LoadFailures) {
 
 TEST(Cli, ShortFiles) {
     test::TempDir dir;
-    ProcessOptions in_dir;
-    in_dir.cwd = dir.path();
     test::write_file(dir.path() / "empty.mp4", {});
-    const ProcessResult empty = boxwalk({"empty.mp4"}, in_dir);
+    const ProcessResult empty = boxwalk({"empty.mp4"}, inside(dir.path()));
     EXPECT_EQ(empty.out, "[boxwalk] File: empty.mp4\n[boxwalk] Size: 0 bytes\n\n");
     EXPECT_EQ(empty.err, "");
     EXPECT_EQ(empty.exit_status, 0);
 
     test::write_file(dir.path() / "seven", test::zeros(7));
-    const ProcessResult seven = boxwalk({"seven"}, in_dir);
+    const ProcessResult seven = boxwalk({"seven"}, inside(dir.path()));
     EXPECT_EQ(seven.out, "[boxwalk] File: seven\n[boxwalk] Size: 7 bytes\n\n");
     EXPECT_EQ(seven.exit_status, 0);
 }
 
 TEST(Cli, NamesThatAreNotUtf8) {
     test::TempDir dir;
-    ProcessOptions in_dir;
-    in_dir.cwd = dir.path();
     test::write_file(dir.path() / "bad\xFFname.mp4", test::atom("moov"));
-    const ProcessResult result = boxwalk({"bad\xFFname.mp4"}, in_dir);
+    const ProcessResult result = boxwalk({"bad\xFFname.mp4"}, inside(dir.path()));
     EXPECT_EQ(result.out,
               "[boxwalk] File: bad\xEF\xBF\xBDname.mp4\n[boxwalk] Size: 8 bytes\n\n"
               "moov (size=8, @ 0)\n");
@@ -130,11 +140,10 @@ TEST(Cli, NamesThatAreNotUtf8) {
 
 TEST(Cli, ReadsFromAPipe) {
     ProcessOptions piped;
-    piped.stdin_path = (kSource / "samples" / "song.m4a").string();
-    ProcessOptions in_samples;
-    in_samples.cwd = kSource / "samples";
+    const std::string song = test::read_file(kSource / "samples" / "song.m4a");
+    piped.stdin_pipe = Bytes(song.begin(), song.end());
     const ProcessResult from_pipe = boxwalk({"/dev/stdin"}, piped);
-    const ProcessResult direct = boxwalk({"song.m4a"}, in_samples);
+    const ProcessResult direct = boxwalk({"song.m4a"}, inside(kSource / "samples"));
     EXPECT_EQ(from_pipe.exit_status, 0);
     const std::string first_line = "[boxwalk] File: song.m4a\n";
     ASSERT_EQ(direct.out.rfind(first_line, 0), 0u);
@@ -144,7 +153,7 @@ TEST(Cli, ReadsFromAPipe) {
 TEST(Cli, OutputThatCannotBeWritten) {
     const std::string sample = (kSource / "samples" / "song.m4a").string();
     ProcessOptions full;
-    full.stdout_path = "/dev/full";
+    full.stdout_to = test::StdoutTo::full_device;
     const ProcessResult no_space = boxwalk({sample}, full);
     EXPECT_EQ(no_space.err, "[boxwalk] ERROR: write: No space left on device (os error 28)\n");
     EXPECT_EQ(no_space.exit_status, 1);
@@ -152,7 +161,7 @@ TEST(Cli, OutputThatCannotBeWritten) {
     // A reader that went away ends the run as it ends cat: by SIGPIPE, or
     // quietly with status 1 where the signal is ignored.
     ProcessOptions closed;
-    closed.stdout_closed_pipe = true;
+    closed.stdout_to = test::StdoutTo::closed_pipe;
     const ProcessResult killed = boxwalk({sample}, closed);
     EXPECT_EQ(killed.signal, SIGPIPE);
     EXPECT_EQ(killed.err, "");
@@ -184,8 +193,7 @@ TEST(Cli, TerminalSeesControlCharactersEscaped) {
     test::TempDir dir;
     const std::string name = "tag\x1B[31m\r.mp4";
     test::write_file(dir.path() / name, file);
-    ProcessOptions options;
-    options.cwd = dir.path();
+    ProcessOptions options = inside(dir.path());
     const std::string tail =
         "[boxwalk] Size: 153 bytes\n"
         "\n"
@@ -202,7 +210,7 @@ TEST(Cli, TerminalSeesControlCharactersEscaped) {
                              "    Xtra (size=39)\n"
                              "      \"WM/\x1B[2J\" count=1 Unicode \"a\x07\xC2\x9B\"\n");
 
-    options.stdout_terminal = true;
+    options.stdout_to = test::StdoutTo::terminal;
     const ProcessResult shown = boxwalk({name}, options);
     EXPECT_EQ(shown.out, "[boxwalk] File: tag\\x1b[31m\\x0d.mp4\n" + tail +
                              "    @cmt (size=15) \"a\\x0db\\x00c\\x9b\"\n"
@@ -218,8 +226,6 @@ TEST(Cli, TerminalSeesControlCharactersEscaped) {
 // Files that would cost without bound if the scan trusted them.
 TEST(Cli, HostileShapesStayBounded) {
     test::TempDir dir;
-    ProcessOptions in_dir;
-    in_dir.cwd = dir.path();
 
     // 100,000 udta atoms inside each other (800 KB): lines down to the
     // nesting limit, then one marker line.
@@ -234,7 +240,7 @@ TEST(Cli, HostileShapesStayBounded) {
     nested = test::cat(
         {test::atom_sized(static_cast<std::uint32_t>(nested.size() + 8), "moov"), nested});
     test::write_file(dir.path() / "nested.mp4", nested);
-    const ProcessResult deep = boxwalk({"nested.mp4"}, in_dir);
+    const ProcessResult deep = boxwalk({"nested.mp4"}, inside(dir.path()));
     EXPECT_EQ(deep.exit_status, 0);
     // Five lines down to moov's udta child, depths 2 to 1000, the marker.
     EXPECT_EQ(std::count(deep.out.begin(), deep.out.end(), '\n'), 5 + 999 + 1);
@@ -249,8 +255,6 @@ TEST(Cli, HostileShapesStayBounded) {
 // space.)
 TEST(Cli, SparseFilesOfTerabytes) {
     test::TempDir dir;
-    ProcessOptions in_dir;
-    in_dir.cwd = dir.path();
     const std::uintmax_t k8TiB = std::uintmax_t{8} << 40;
     for (const bool claimed : {false, true}) {
         test::write_file(
@@ -258,7 +262,7 @@ TEST(Cli, SparseFilesOfTerabytes) {
             claimed ? test::atom64_sized(k8TiB, "moov", test::atom64_sized(k8TiB - 16, "udta"))
                     : Bytes{});
         fs::resize_file(dir.path() / "sparse.mp4", k8TiB);
-        const ProcessResult huge = boxwalk({"sparse.mp4"}, in_dir);
+        const ProcessResult huge = boxwalk({"sparse.mp4"}, inside(dir.path()));
         if (claimed) {
             // (A sanitizer's allocator may put its own warning first.)
             EXPECT_TRUE(huge.err.ends_with("[boxwalk] ERROR: read: out of memory\n")) << huge.err;
@@ -276,8 +280,7 @@ TEST(Cli, ReadsWhatTheInputHolds) {
     test::TempDir dir;
     const fs::path fifo = dir.path() / "fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const Bytes sample = test::sample_song();
-    std::thread writer([&] { test::write_file(fifo, sample); });
+    test::PipeFeeder writer(fifo, test::sample_song());
     const ProcessResult piped = boxwalk({fifo.string()});
     writer.join();
     EXPECT_EQ(piped.exit_status, 0);
@@ -298,6 +301,60 @@ TEST(Cli, ReadsWhatTheInputHolds) {
             EXPECT_NE(result.out.find("Size: " + std::to_string(held.size()) + " bytes"),
                       std::string::npos);
         }
+    }
+}
+
+// The runner's own faults must fail a test, never hang it or pass it: a
+// child ended by a signal is no clean exit, a blank BOXWALK_RUN_UNDER is no
+// command, descriptors the runner opens do not leak into the child, and a
+// child that the system reaps itself (SIGCHLD ignored) leaves no status to
+// read.
+TEST(RunProcess, ReportsHowTheChildEnded) {
+    const std::string shell = "/bin/sh";
+    const ProcessResult killed = test::run_process(shell, {"sh", "-c", "kill -KILL $$"});
+    EXPECT_EQ(killed.signal, SIGKILL);
+    EXPECT_EQ(killed.exit_status, -1);
+
+    const char* under = std::getenv("BOXWALK_RUN_UNDER");
+    const std::optional<std::string> saved =
+        under != nullptr ? std::optional<std::string>(under) : std::nullopt;
+    ::setenv("BOXWALK_RUN_UNDER", " ", 1);
+    const ProcessResult blank = test::run_process(shell, {"sh", "-c", "exit 3"});
+    saved ? ::setenv("BOXWALK_RUN_UNDER", saved->c_str(), 1) : ::unsetenv("BOXWALK_RUN_UNDER");
+    EXPECT_EQ(blank.exit_status, 3);
+
+    // Of what the runner opens, the child holds only its standard streams:
+    // no end of the terminal and no capture file past descriptor 2.
+    ProcessOptions on_terminal;
+    on_terminal.stdout_to = test::StdoutTo::terminal;
+    const ProcessResult open =
+        test::run_process(shell, {"sh", "-c", "ls -l /proc/$$/fd"}, on_terminal);
+    std::istringstream lines(open.out);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t arrow = line.find(" -> ");
+        if (arrow == std::string::npos) {
+            continue;
+        }
+        const std::size_t start = line.rfind(' ', arrow - 1) + 1;
+        const int fd = std::stoi(line.substr(start, arrow - start));
+        const std::string target = line.substr(arrow + 4);
+        if (fd > 2) {
+            EXPECT_EQ(target.find("/dev/pt"), std::string::npos) << line;
+            EXPECT_EQ(target.find("boxwalk-test-"), std::string::npos) << line;
+        }
+    }
+    EXPECT_NE(open.out.find(" 2 -> "), std::string::npos) << open.out;
+
+    for (const auto stdout_to : {test::StdoutTo::file, test::StdoutTo::terminal}) {
+        ProcessOptions options;
+        options.stdout_to = stdout_to;
+        struct sigaction ignore {};
+        struct sigaction previous {};
+        ignore.sa_handler = SIG_IGN;
+        ::sigaction(SIGCHLD, &ignore, &previous);
+        EXPECT_THROW(test::run_process(shell, {"sh", "-c", "exit 3"}, options), std::runtime_error)
+            << static_cast<int>(stdout_to);
+        ::sigaction(SIGCHLD, &previous, nullptr);
     }
 }
 

@@ -2,33 +2,22 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "bin/boxwalk/platform.hpp"
 #include "bin/boxwalk/streams.hpp"
 #include "support/atoms.hpp"
 #include "support/process.hpp"
+#include "support/table.hpp"
 
 namespace boxwalk {
 namespace {
 
-using test::atom;
-using test::atom64;
-using test::atom64_sized;
-using test::atom_sized;
-using test::be32;
-using test::Bytes;
-using test::cat;
-using test::raw;
-using test::view;
-using test::zeros;
+using namespace test;
 
 std::string scan(const Bytes& data) {
     StringOutput out;
@@ -36,11 +25,8 @@ std::string scan(const Bytes& data) {
     return out.text();
 }
 
-struct Row {
-    const char* name;
-    Bytes data;
-    std::string expected;
-};
+// Rows of file bytes and the lines of their scan.
+using Row = test::Row<Bytes>;
 
 TEST(ScanTopLevel, FindsTheFirstMoov) {
     const Bytes abcd = atom("abcd");
@@ -67,9 +53,7 @@ TEST(ScanTopLevel, FindsTheFirstMoov) {
         {"64-bit header in the last 15 bytes", cat({atom("free"), be32(1), raw("moov"), zeros(7)}),
          ""},
     };
-    for (const Row& row : rows) {
-        EXPECT_EQ(scan(row.data), row.expected) << row.name;
-    }
+    test::check_rows(rows, scan);
 }
 
 TEST(ScanTopLevel, MoovChildren) {
@@ -103,9 +87,7 @@ TEST(ScanTopLevel, MoovChildren) {
          cat({atom("moov", atom_sized(24, "udta")), atom("free")}),
          "moov (size=16, @ 0)\n  udta (size=24, @ 8)\n    free (size=8) \"\"\n"},
     };
-    for (const Row& row : rows) {
-        EXPECT_EQ(scan(row.data), row.expected) << row.name;
-    }
+    test::check_rows(rows, scan);
 }
 
 TEST(ScanTopLevel, MoovListingEndsSafely) {
@@ -133,9 +115,7 @@ TEST(ScanTopLevel, MoovListingEndsSafely) {
          "moov (size=18446744073709551615, @ 0)\n  udta (size=18446744073709551615, @ 16)\n"
          "    free (size=8) \"\"\n"},
     };
-    for (const Row& row : rows) {
-        EXPECT_EQ(scan(row.data), row.expected) << row.name;
-    }
+    test::check_rows(rows, scan);
 }
 
 // An output whose writes fail as a full disk or a closed pipe would.
@@ -263,22 +243,13 @@ TEST(LoadFile, ReadsPipesThatReportNoLength) {
     // A few bytes, and many times the first guess so that the buffer grows.
     for (const std::size_t size : {std::size_t{108}, std::size_t{3u << 20} + 5}) {
         int fds[2];
-        ASSERT_EQ(::pipe(fds), 0);
+        ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
         const Bytes bytes = pattern(size);
-        std::thread writer([&] {
-            std::size_t done = 0;
-            while (done < bytes.size()) {
-                const ssize_t put = ::write(fds[1], bytes.data() + done, bytes.size() - done);
-                if (put <= 0) {
-                    break;
-                }
-                done += static_cast<std::size_t>(put);
-            }
-            ::close(fds[1]);
-        });
+        test::PipeFeeder writer(fds[1], bytes);
         const LoadResult loaded = load_file(path_argument("/dev/fd/" + std::to_string(fds[0])));
-        writer.join();
+        // A load that stopped early leaves the writer to find no reader.
         ::close(fds[0]);
+        writer.join();
         ASSERT_TRUE(loaded.ok) << loaded.error;
         const ByteView got = loaded.data.view();
         EXPECT_TRUE(std::equal(got.begin(), got.end(), bytes.begin(), bytes.end())) << size;
@@ -302,40 +273,36 @@ TEST(LoadFile, ReadsOnlyWhatTheScanReaches) {
     constexpr std::uint64_t k8TiB = std::uint64_t{8} << 40;
     const Bytes moov =
         atom("moov", cat({atom("mvhd"), atom("udta", atom("name", raw("at the end")))}));
-    struct Case {
-        const char* name;
-        Bytes head;
-        Bytes tail;
-        std::string expected;  // the scan's output, or the load's error
-    };
-    const std::vector<Case> cases = {
-        {"holes only", {}, {}, ""},
-        {"moov after 8 TiB of media", atom64_sized(k8TiB - moov.size(), "mdat"), moov,
-         "moov (size=42, @ 8796093022166)\n  mvhd (size=8, @ 8796093022174)\n"
-         "  udta (size=26, @ 8796093022182)\n    name (size=18) \"at the end\"\n"},
-        {"moov of terabytes, children in holes",
-         atom64_sized(k8TiB, "moov", atom("mvhd")),
-         {},
-         "moov (size=8796093022208, @ 0)\n  mvhd (size=8, @ 16)\n"
-         "  ???? (size=8796093022184, @ 24)\n"},
-        {"udta of terabytes",
-         atom64_sized(k8TiB, "moov", atom64_sized(k8TiB - 16, "udta")),
-         {},
-         "out of memory"},
-    };
     test::TempDir dir;
-    for (const Case& c : cases) {
-        write_sparse(dir.path() / "sparse", c.head, k8TiB, c.tail);
-        const LoadResult loaded = load_file(path_argument(dir.path() / "sparse"));
-        if (!loaded.ok) {
-            EXPECT_EQ(loaded.error, c.expected) << c.name;
-            continue;
-        }
-        EXPECT_EQ(loaded.data.view().size(), k8TiB) << c.name;
-        StringOutput out;
-        scan_top_level(loaded.data.view(), out);
-        EXPECT_EQ(out.text(), c.expected) << c.name;
-    }
+    const auto path = dir.path() / "sparse";
+    // The head and the tail of the file; the scan's output, or the load's
+    // error.
+    check_rows<std::pair<Bytes, Bytes>>(
+        {
+            {"holes only", {}, ""},
+            {"moov after 8 TiB of media",
+             {atom64_sized(k8TiB - moov.size(), "mdat"), moov},
+             "moov (size=42, @ 8796093022166)\n  mvhd (size=8, @ 8796093022174)\n"
+             "  udta (size=26, @ 8796093022182)\n    name (size=18) \"at the end\"\n"},
+            {"moov of terabytes, children in holes",
+             {atom64_sized(k8TiB, "moov", atom("mvhd")), {}},
+             "moov (size=8796093022208, @ 0)\n  mvhd (size=8, @ 16)\n"
+             "  ???? (size=8796093022184, @ 24)\n"},
+            {"udta of terabytes",
+             {atom64_sized(k8TiB, "moov", atom64_sized(k8TiB - 16, "udta")), {}},
+             "out of memory"},
+        },
+        [&](const std::pair<Bytes, Bytes>& file) {
+            write_sparse(path, file.first, k8TiB, file.second);
+            const LoadResult loaded = load_file(path_argument(path));
+            if (!loaded.ok) {
+                return loaded.error;
+            }
+            EXPECT_EQ(loaded.data.view().size(), k8TiB);
+            StringOutput out;
+            scan_top_level(loaded.data.view(), out);
+            return out.text();
+        });
 }
 
 // Short writes are retried; a stream that takes nothing while reporting no
@@ -352,8 +319,80 @@ TEST(WriteFully, ShortStalledAndFailedWrites) {
     taken.clear();
     EXPECT_EQ(write_fully("abcde", three_then_nothing, 99), 0u);
     EXPECT_EQ(taken, "abcde");
-    EXPECT_EQ(write_fully("abc", [](const char*, std::size_t) { return WriteStep{0, 28}; }, 99),
+    EXPECT_EQ(write_fully(
+                  "abc",
+                  [](const char*, std::size_t) {
+                      return WriteStep{0, 28};
+                  },
+                  99),
               28u);
+}
+
+// The two console streams, sending what they write out into strings.
+class StringStream final : public BufferedOutput {
+public:
+    explicit StringStream(bool terminal) : BufferedOutput(terminal) {}
+    std::string sent;
+
+private:
+    std::optional<WriteFailure> emit(std::string_view text) override {
+        sent.append(text);
+        return std::nullopt;
+    }
+};
+
+class StringLines final : public LineOutput {
+public:
+    StringLines(Output& out, bool terminal) : LineOutput(out, terminal) {}
+    std::string sent;
+
+private:
+    void emit(std::string_view line) override { sent.append(line); }
+};
+
+// What standard output and standard error send on when `pieces` are written
+// to each, one after another, as one line.
+std::pair<std::string, std::string> sent(const std::vector<std::string_view>& pieces,
+                                         bool terminal) {
+    StringStream out(terminal);
+    StringLines err(out, terminal);
+    for (Output* stream : {static_cast<Output*>(&out), static_cast<Output*>(&err)}) {
+        for (const std::string_view piece : pieces) {
+            stream->write(piece);
+        }
+        stream->end_line();
+    }
+    out.flush();
+    return {out.sent, err.sent};
+}
+
+TEST(Streams, EscapingDoesNotDependOnWhereTextIsCut) {
+    using namespace std::string_literals;
+    // Controls of each kind, C1 controls, characters of every length, ill-formed
+    // bytes, a four-byte lead cut before an escape, and a lead byte at the end.
+    const std::string text =
+        "a\t\x1b[2J\xC2\x9B"
+        "1\xC2\xA0\xE2\x82\xAC\xF0\x9F\x98\x80\xC2\x85\x7F\r"
+        "\xC2\xC2\x80\xE2\x82\xFF\xED\xA0\x80\0z\xF0\x9F\x98\x1B\xC2"s;
+    const std::string escaped =
+        "a\t\\x1b[2J\\x9b1\xC2\xA0\xE2\x82\xAC\xF0\x9F\x98\x80\\x85\\x7f\\x0d"
+        "\xC2\\x80\xE2\x82\xFF\xED\xA0\x80\\x00z\xF0\x9F\x98\\x1b\xC2\n";
+    for (const bool terminal : {false, true}) {
+        // Redirected, the bytes go out exactly as they came.
+        const std::string line = terminal ? escaped : text + "\n";
+        ASSERT_EQ(sent({text}, terminal), std::make_pair(line, line)) << terminal;
+        // Cut into three pieces at every two points (empty pieces included).
+        for (std::size_t first = 0; first <= text.size(); ++first) {
+            for (std::size_t second = first; second <= text.size(); ++second) {
+                const std::string_view all = text;
+                ASSERT_EQ(sent({all.substr(0, first), all.substr(first, second - first),
+                                all.substr(second)},
+                               terminal),
+                          std::make_pair(line, line))
+                    << "terminal " << terminal << ", cut at " << first << " and " << second;
+            }
+        }
+    }
 }
 
 TEST(Console, BuffersOutputThatIsNotATerminal) {
@@ -398,19 +437,10 @@ TEST(Console, BuffersOutputThatIsNotATerminal) {
 }
 
 TEST(Console, FlushesAndEscapesEveryLineOnATerminal) {
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(::grantpt(master), 0);
-    ASSERT_EQ(::unlockpt(master), 0);
-    const int terminal = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
-    ASSERT_GE(terminal, 0);
-    termios mode{};
-    ::tcgetattr(terminal, &mode);
-    ::cfmakeraw(&mode);  // bytes pass through unchanged
-    ::tcsetattr(terminal, TCSANOW, &mode);
+    test::PseudoTerminal terminal;
     std::fflush(stdout);
     const int saved = ::dup(STDOUT_FILENO);
-    ::dup2(terminal, STDOUT_FILENO);
+    ::dup2(terminal.terminal(), STDOUT_FILENO);
 
     std::string seen;
     {
@@ -421,20 +451,11 @@ TEST(Console, FlushesAndEscapesEveryLineOnATerminal) {
             "2J\n line");
         console.out().write("no line end yet");
         // Whatever reaches the terminal before the console is flushed.
-        pollfd ready{master, POLLIN, 0};
-        char buffer[256];
-        while (::poll(&ready, 1, 200) > 0) {
-            const ssize_t got = ::read(master, buffer, sizeof buffer);
-            if (got <= 0) {
-                break;
-            }
-            seen.append(buffer, static_cast<std::size_t>(got));
+        while (terminal.read_some(seen, 200)) {
         }
     }
     ::dup2(saved, STDOUT_FILENO);
     ::close(saved);
-    ::close(terminal);
-    ::close(master);
     EXPECT_EQ(seen, "first \\x1b]0;title\\x07 \\x0d\\x9b2J\\x0a line\n");
 }
 

@@ -1,38 +1,23 @@
+#include "tree/item_list.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "support/atoms.hpp"
-#include "tree/item_list.hpp"
+#include "support/table.hpp"
+#include "support/walk.hpp"
 #include "tree/walker.hpp"
 
 namespace boxwalk {
 namespace {
 
-using test::atom;
-using test::atom64;
-using test::atom64_sized;
-using test::atom_sized;
-using test::be32;
-using test::Bytes;
-using test::cat;
-using test::data_atom;
-using test::raw;
-using test::text_atom;
-using test::view;
-using test::zeros;
+using namespace test;
 
-// Walks `data` as the inside of a udta (depth 2): the ilst line gets four
-// spaces, its items six.
-std::string walk_all(const Bytes& data) {
-    StringOutput out;
-    walk_container(view(data), 0, data.size(), 2, out);
-    return out.text();
-}
-
-// The item lines of an ilst holding `items`, followed by a sibling atom so
-// that every case also shows the walk going on after the list.
+// The item lines of an ilst holding `items_bytes`, followed by a sibling atom
+// so that every case also shows the walk going on after the list; the ilst
+// line gets four spaces, its items six.
 std::string items(const Bytes& items_bytes) {
     const std::string text = walk_all(cat({atom("ilst", items_bytes), atom("next")}));
     const std::string next = "    next (size=8) \"\"\n";
@@ -41,11 +26,8 @@ std::string items(const Bytes& items_bytes) {
     return text.substr(first, text.size() - next.size() - first);
 }
 
-struct Row {
-    const char* name;
-    Bytes items;
-    std::string expected;
-};
+// Rows of the items inside an ilst and their lines.
+using Row = test::Row<Bytes>;
 
 const Bytes kSongMean = text_atom("mean", "tools");
 const Bytes kSongName = text_atom("name", "KEY");
@@ -70,10 +52,12 @@ TEST(DescribeIlst, PlainItems) {
         {"zero type", atom(std::string_view("\0\0\0\0", 4), data_atom(1, raw("x"))),
          "      ???? (size=25) type=1 \"x\"\n"},
         {"first usable data wins",
-         atom("tmpo", cat({data_atom(1, {}), data_atom(2, raw("first")), data_atom(3, raw("2nd"))})),
+         atom("tmpo",
+              cat({data_atom(1, {}), data_atom(2, raw("first")), data_atom(3, raw("2nd"))})),
          "      tmpo (size=64) type=2 \"first\"\n"},
         {"mean, name and other children passed over",
-         atom("cprt", cat({text_atom("name", "n"), atom("free", raw("x")), data_atom(1, raw("c"))})),
+         atom("cprt",
+              cat({text_atom("name", "n"), atom("free", raw("x")), data_atom(1, raw("c"))})),
          "      cprt (size=47) type=1 \"c\"\n"},
         {"all 32 indicator bits", atom("covr", data_atom(0x01000001, raw("x"))),
          "      covr (size=25) type=16777217 \"x\"\n"},
@@ -84,7 +68,8 @@ TEST(DescribeIlst, PlainItems) {
         {"long value", atom("\xA9lyr", data_atom(1, raw(std::string(81, 'l')))),
          "      @lyr (size=105) type=1 \"" + std::string(80, 'l') + "\"...\n"},
         {"child past the item's end keeps what was found",
-         atom("aART", cat({atom("free"), atom_sized(40, "data", cat({be32(1), be32(0), raw("x")}))})),
+         atom("aART",
+              cat({atom("free"), atom_sized(40, "data", cat({be32(1), be32(0), raw("x")}))})),
          "      aART (size=33) (no data)\n"},
         {"child below its header keeps what was found",
          atom("aART", cat({atom_sized(7, "data"), data_atom(1, raw("x"))})),
@@ -93,12 +78,13 @@ TEST(DescribeIlst, PlainItems) {
          "      aART (size=32) type=1 \"x\"\n"},
         {"container types are plain items here", atom("meta", atom("ilst", data_atom(1, raw("x")))),
          "      meta (size=33) (no data)\n"},
-        {"64-bit item and child", atom64("\xA9" "ART", atom64("data", cat({be32(1), be32(0), raw("x")}))),
+        {"64-bit item and child",
+         atom64("\xA9"
+                "ART",
+                atom64("data", cat({be32(1), be32(0), raw("x")}))),
          "      @ART (size=41) type=1 \"x\"\n"},
     };
-    for (const Row& row : rows) {
-        EXPECT_EQ(items(row.items), row.expected) << row.name;
-    }
+    test::check_rows(rows, items);
 }
 
 TEST(DescribeIlst, FreeformItems) {
@@ -127,9 +113,7 @@ TEST(DescribeIlst, FreeformItems) {
          atom("----", cat({kSongMean, atom_sized(100, "name", raw("KEY"))})),
          "      ---- (size=36) mean=\"tools\" name=\"\" data=\n"},
     };
-    for (const Row& row : rows) {
-        EXPECT_EQ(items(row.items), row.expected) << row.name;
-    }
+    test::check_rows(rows, items);
 }
 
 TEST(DescribeIlst, ListEndsSilently) {
@@ -146,15 +130,16 @@ TEST(DescribeIlst, ListEndsSilently) {
         {"size 0 item inside a list that ends earlier", cat({song, atom_sized(0, "tmpo")}),
          song_line},
     };
-    for (const Row& row : rows) {
-        EXPECT_EQ(items(row.items), row.expected) << row.name;
-    }
+    test::check_rows(rows, items);
 }
 
 TEST(DescribeIlst, AtTheEndOfTheData) {
     // An item whose size field is 0 runs to the end of the file: used when
     // the list ends there too.
-    const Bytes tail = atom("ilst", atom_sized(0, "\xA9" "day", cat({data_atom(1, raw("2024"))})));
+    const Bytes tail = atom("ilst", atom_sized(0,
+                                               "\xA9"
+                                               "day",
+                                               cat({data_atom(1, raw("2024"))})));
     EXPECT_EQ(walk_all(tail), "    ilst (size=36)\n      @day (size=28) type=1 \"2024\"\n");
     // A 64-bit child header that the data cuts off ends its item's children.
     for (std::size_t left = 8; left < 16; ++left) {

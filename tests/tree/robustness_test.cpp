@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <sys/mman.h>
 
 #include <filesystem>
@@ -11,20 +10,21 @@
 #include "primitives/text.hpp"
 #include "support/atoms.hpp"
 #include "support/process.hpp"
+#include "support/table.hpp"
 #include "tree/walker.hpp"
 
 namespace boxwalk {
 namespace {
 
-using test::Bytes;
+using namespace test;
 
 bool valid_utf8(std::string_view text) {
     return is_valid_utf8(ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
-// Keeps what is written, and whether every single write was valid UTF-8: a
-// terminal sink escapes each write on its own, so a write that cut a
-// character (say C2 | 9B, a C1 control) would reach the terminal unescaped.
+// Keeps what is written, and whether every single write was valid UTF-8:
+// the writers keep each character whole within a write (PieceWriter), so a
+// sink never has to put one together, though the terminal escaper can.
 class PieceCheckingOutput final : public Output {
 public:
     void write(std::string_view text) override {
@@ -65,23 +65,33 @@ Bytes long_values() {
         name.insert(name.end(), bytes.begin(), bytes.end());
     }
     const std::string name_text(name.begin(), name.end());
-    return test::atom("moov", test::atom("udta", test::atom("Xtra", test::cat({
-        test::xtra_entry("WM/Long", 1, 8, utf16),
-        test::xtra_entry(name_text, 1, 21, Bytes(200, 0xAB)),
-    }))));
+    return test::atom(
+        "moov",
+        test::atom("udta",
+                   test::atom("Xtra", test::cat({
+                                          test::xtra_entry("WM/Long", 1, 8, utf16),
+                                          test::xtra_entry(name_text, 1, 21, Bytes(200, 0xAB)),
+                                      }))));
 }
 
 std::vector<std::pair<std::string, Bytes>> rich_files() {
     const std::filesystem::path source = BOXWALK_SOURCE_DIR;
     std::vector<std::pair<std::string, Bytes>> files = {{"sample", test::sample_song()},
-                                                         {"long values", long_values()}};
+                                                        {"long values", long_values()}};
     std::vector<std::filesystem::path> paths = {source / "tests" / "fixtures" / "tagged.m4a",
                                                 source / "tests" / "fixtures" / "xtra_mixed.mp4"};
-    // The fuzzers' seeds, and every input that once found a fault.
+    // The fuzzers' seeds, and every input that once found a fault. A folder
+    // that cannot be read fails the test rather than shrinking it.
     for (const char* folder : {"corpus", "regressions"}) {
-        std::error_code none;
-        for (const auto& entry : std::filesystem::directory_iterator(source / "fuzz" / folder, none)) {
-            paths.push_back(entry.path());
+        std::error_code error;
+        for (const auto& entry :
+             std::filesystem::directory_iterator(source / "fuzz" / folder, error)) {
+            if (entry.path().filename() != "README.md") {
+                paths.push_back(entry.path());
+            }
+        }
+        if (error) {
+            ADD_FAILURE() << "fuzz/" << folder << ": " << error.message();
         }
     }
     for (const auto& path : paths) {
@@ -109,8 +119,8 @@ TEST(Robustness, ByteCorruptions) {
             for (const std::uint8_t value : values) {
                 Bytes corrupt = bytes;
                 corrupt[pos] = value;
-                scan_exactly(corrupt, name + " byte " + std::to_string(pos) + " = " +
-                                          std::to_string(value));
+                scan_exactly(corrupt,
+                             name + " byte " + std::to_string(pos) + " = " + std::to_string(value));
             }
         }
     }
@@ -121,8 +131,8 @@ TEST(Robustness, ByteCorruptions) {
 class GuardedRegion {
 public:
     explicit GuardedRegion(std::size_t size) : size_(size) {
-        void* base = ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
-                            -1, 0);
+        void* base =
+            ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         if (base != MAP_FAILED && ::mprotect(base, kPage, PROT_READ | PROT_WRITE) == 0) {
             bytes_ = static_cast<std::uint8_t*>(base);
         }
@@ -151,35 +161,36 @@ TEST(Robustness, WideValuesAreReadOnlyAtTheirStart) {
     using test::be32;
     using test::cat;
     const Bytes text(200, 'a');
-    struct Row {
-        std::string what;
-        Bytes head;  // the readable start; the rest of kSize bytes is guarded
-        std::string expected;
-    };
+    // Each row's input is the readable start; the rest of kSize bytes is
+    // guarded.
+    using Row = test::Row<Bytes>;
     const std::string dots = std::string(80, 'a') + "\"...\n";
     const std::vector<Row> rows = {
         {"leaf", cat({atom_sized(kSize, "free"), text}), "free (size=100000000) \"" + dots},
         {"item",
-         atom_sized(kSize, "ilst",
-                    atom_sized(kSize - 8, "\xA9" "nam",
-                               cat({atom_sized(kSize - 16, "data", cat({be32(1), be32(0)})), text}))),
+         atom_sized(
+             kSize, "ilst",
+             atom_sized(kSize - 8,
+                        "\xA9"
+                        "nam",
+                        cat({atom_sized(kSize - 16, "data", cat({be32(1), be32(0)})), text}))),
          "ilst (size=100000000)\n  @nam (size=99999992) type=1 \"" + dots},
         {"Xtra value",
          atom_sized(kSize, "Xtra",
                     cat({be32(kSize - 8), be32(1), test::raw("n"), be32(1), be32(kSize - 21),
                          be16(3), text})),
-         "Xtra (size=100000000)\n  \"n\" count=1 type=3 hex=" + hex_join(test::view(text).first(32), "") +
-             "\n"},
+         "Xtra (size=100000000)\n  \"n\" count=1 type=3 hex=" +
+             hex_join(test::view(text).first(32), "") + "\n"},
     };
-    for (const Row& row : rows) {
+    test::for_each_row(rows, [](const Row& row) {
         GuardedRegion region(kSize);
         ASSERT_NE(region.bytes(), nullptr);
-        ASSERT_LE(row.head.size(), GuardedRegion::kPage);
-        std::copy(row.head.begin(), row.head.end(), region.bytes());
+        ASSERT_LE(row.input.size(), GuardedRegion::kPage);
+        std::copy(row.input.begin(), row.input.end(), region.bytes());
         StringOutput out;
         walk_container(ByteView(region.bytes(), kSize), 0, kSize, 0, out);
-        EXPECT_EQ(out.text(), row.expected) << row.what;
-    }
+        EXPECT_EQ(out.text(), row.expected);
+    });
 }
 
 }  // namespace

@@ -1,47 +1,21 @@
+#include "tree/walker.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "support/atoms.hpp"
-#include "tree/walker.hpp"
+#include "support/table.hpp"
+#include "support/walk.hpp"
 
 namespace boxwalk {
 namespace {
 
-using test::atom;
-using test::atom64;
-using test::atom64_sized;
-using test::atom_sized;
-using test::be32;
-using test::Bytes;
-using test::cat;
-using test::meta;
-using test::raw;
-using test::view;
-using test::zeros;
+using namespace test;
 
-std::string walk(const Bytes& data, std::uint64_t start, std::uint64_t end, unsigned depth = 2) {
-    StringOutput out;
-    walk_container(view(data), start, end, depth, out);
-    return out.text();
-}
-
-std::string walk_all(const Bytes& data) {
-    return walk(data, 0, data.size());
-}
-
-struct Row {
-    const char* name;
-    Bytes data;
-    std::string expected;
-};
-
-void check_rows(const std::vector<Row>& rows) {
-    for (const Row& row : rows) {
-        EXPECT_EQ(walk_all(row.data), row.expected) << row.name;
-    }
-}
+// Checks walk_all on the bytes of each row.
+void check_rows(const std::vector<test::Row<Bytes>>& rows) { test::check_rows(rows, walk_all); }
 
 TEST(WalkContainer, Ranges) {
     const Bytes leaf = atom("abcd", raw("x"));
@@ -85,10 +59,10 @@ TEST(WalkContainer, AtomLines) {
          "    next (size=8) \"\"\n"},
         {"one byte past the range", atom("udta", atom_sized(10, "free", raw("a"))),
          "    udta (size=17)\n      [malformed @ 8, size=10]\n"},
-        {"size 0 runs to the end of the data", cat({atom("free"), atom_sized(0, "abcd", raw("xy"))}),
+        {"size 0 runs to the end of the data",
+         cat({atom("free"), atom_sized(0, "abcd", raw("xy"))}),
          "    free (size=8) \"\"\n    abcd (size=10) \"xy\"\n"},
-        {"size 0 inside a shorter range",
-         cat({atom("udta", atom_sized(0, "abcd")), zeros(4)}),
+        {"size 0 inside a shorter range", cat({atom("udta", atom_sized(0, "abcd")), zeros(4)}),
          "    udta (size=16)\n      [malformed @ 8, size=12]\n"},
     });
 }
@@ -108,7 +82,8 @@ TEST(WalkContainer, MetaSkipsVersionAndFlags) {
 TEST(WalkContainer, SixtyFourBitSizes) {
     check_rows({
         {"payload 16 bytes in", atom64("abcd", raw("ok")), "    abcd (size=18) \"ok\"\n"},
-        {"container", atom64("udta", atom("free")), "    udta (size=24)\n      free (size=8) \"\"\n"},
+        {"container", atom64("udta", atom("free")),
+         "    udta (size=24)\n      free (size=8) \"\"\n"},
         {"64-bit size 8", atom64_sized(8, "abcd"), "    [malformed @ 0, size=8]\n"},
         {"64-bit size 15", atom64_sized(15, "abcd"), "    [malformed @ 0, size=15]\n"},
         {"64-bit size 0", atom64_sized(0, "abcd"), "    [malformed @ 0, size=0]\n"},
@@ -143,7 +118,8 @@ TEST(WalkContainer, NestingDepthIsBounded) {
     EXPECT_EQ(walk(atom("free"), 0, 8, kMaxDepth + 1),
               std::string(2 * (kMaxDepth + 1), ' ') + "[nesting too deep]\n");
     EXPECT_EQ(walk(atom("free"), 0, 7, kMaxDepth + 1), "");
-    EXPECT_EQ(walk(atom("free"), 0, 8, kMaxDepth), std::string(2 * kMaxDepth, ' ') + "free (size=8) \"\"\n");
+    EXPECT_EQ(walk(atom("free"), 0, 8, kMaxDepth),
+              std::string(2 * kMaxDepth, ' ') + "free (size=8) \"\"\n");
 
     // 5000 udta atoms inside each other: lines down to depth 1000, then the
     // one marker line for the rest.

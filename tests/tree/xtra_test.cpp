@@ -1,27 +1,19 @@
+#include "tree/xtra.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "support/atoms.hpp"
+#include "support/table.hpp"
+#include "support/walk.hpp"
 #include "tree/walker.hpp"
-#include "tree/xtra.hpp"
 
 namespace boxwalk {
 namespace {
 
-using test::atom;
-using test::atom64;
-using test::atom_sized;
-using test::be16;
-using test::be32;
-using test::Bytes;
-using test::cat;
-using test::le64;
-using test::raw;
-using test::view;
-using test::xtra_entry;
-using test::zeros;
+using namespace test;
 
 const std::string kReplacement = "\xEF\xBF\xBD";
 
@@ -47,84 +39,70 @@ const Bytes kTitle = {0x00, 0x00, 0x00, 0x1D, 0x00, 0x00, 0x00, 0x05, 0x54, 0x69
 const std::string kTitleLine = "      \"Title\" count=1 Unicode \"Hi\"\n";
 
 TEST(Utf16leText, UnitsAndSurrogates) {
-    struct Row {
-        Bytes data;
-        std::string expected;
-    };
-    const std::vector<Row> rows = {
-        {{}, ""},
-        {{0x41, 0x00, 0x00, 0x00, 0x00, 0x00}, std::string("A\0", 2)},  // one zero unit dropped
-        {{0x41, 0x00, 0x42}, "A"},                                     // odd byte ignored
-        {{0x00, 0x00}, ""},
-        {{0x00, 0xD8, 0x41, 0x00}, kReplacement + "A"},  // high then non-low: one unit used
-        {{0x00, 0xDC}, kReplacement},
-        {{0x41, 0x00, 0x00, 0xD8}, "A" + kReplacement},
-        {{0x3D, 0xD8, 0x00, 0xDE}, "\xF0\x9F\x98\x80"},  // U+1F600
-        {{0x3D, 0xD8, 0x00, 0xDE, 0x00, 0x00}, "\xF0\x9F\x98\x80"},
+    const std::vector<test::Row<Bytes>> rows = {
+        {"", {}, ""},
+        {"one zero unit dropped", {0x41, 0x00, 0x00, 0x00, 0x00, 0x00}, std::string("A\0", 2)},
+        {"odd byte ignored", {0x41, 0x00, 0x42}, "A"},
+        {"", {0x00, 0x00}, ""},
+        {"high then non-low: one unit used", {0x00, 0xD8, 0x41, 0x00}, kReplacement + "A"},
+        {"", {0x00, 0xDC}, kReplacement},
+        {"", {0x41, 0x00, 0x00, 0xD8}, "A" + kReplacement},
+        {"U+1F600", {0x3D, 0xD8, 0x00, 0xDE}, "\xF0\x9F\x98\x80"},
+        {"", {0x3D, 0xD8, 0x00, 0xDE, 0x00, 0x00}, "\xF0\x9F\x98\x80"},
         // the pair split by the dropped zero unit's removal is not a pair
-        {{0x3D, 0xD8, 0x00, 0x00}, kReplacement},
-        {{0x3D, 0xD8, 0x3D, 0xD8, 0x00, 0xDE}, kReplacement + "\xF0\x9F\x98\x80"},
-        {{0x00, 0xDC, 0x00, 0xD8}, kReplacement + kReplacement},
-        {{0xFF, 0xDB, 0xFF, 0xDF}, "\xF4\x8F\xBF\xBF"},  // U+10FFFF
-        {{0xE9, 0x00, 0xAC, 0x20}, "\xC3\xA9\xE2\x82\xAC"},
-        {{0x22, 0x00, 0x0A, 0x00}, "\"\n"},  // nothing escaped
+        {"", {0x3D, 0xD8, 0x00, 0x00}, kReplacement},
+        {"", {0x3D, 0xD8, 0x3D, 0xD8, 0x00, 0xDE}, kReplacement + "\xF0\x9F\x98\x80"},
+        {"", {0x00, 0xDC, 0x00, 0xD8}, kReplacement + kReplacement},
+        {"U+10FFFF", {0xFF, 0xDB, 0xFF, 0xDF}, "\xF4\x8F\xBF\xBF"},
+        {"", {0xE9, 0x00, 0xAC, 0x20}, "\xC3\xA9\xE2\x82\xAC"},
+        {"nothing escaped", {0x22, 0x00, 0x0A, 0x00}, "\"\n"},
     };
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        EXPECT_EQ(utf16le_text(view(rows[i].data)), rows[i].expected) << "row " << i;
-    }
+    test::check_rows(rows, [](const Bytes& data) { return utf16le_text(view(data)); });
 }
 
 TEST(XtraValueText, ByType) {
-    struct Row {
-        std::uint16_t type;
-        Bytes data;
-        std::string expected;
-    };
+    // The value's type and its bytes.
+    using Value = std::pair<std::uint16_t, Bytes>;
     Bytes counting(40);
     for (std::size_t i = 0; i < counting.size(); ++i) {
         counting[i] = static_cast<std::uint8_t>(i);
     }
-    const std::vector<Row> rows = {
-        {19, le64(42), "int64u 42"},
-        {19, Bytes(8, 0xFF), "int64u 18446744073709551615"},
-        {19, zeros(4), "int64u? wrong len 4"},
-        {19, {}, "int64u? wrong len 0"},
-        {19, zeros(9), "int64u? wrong len 9"},
-        {21, {0x00, 0x80, 0x3E, 0xD5, 0xDE, 0xB1, 0x9D, 0x01}, "date hex=00803ed5deb19d01"},
-        {21, {}, "date hex="},
-        {21, Bytes(40, 0xAB), "date hex=" + repeat("ab", 40)},  // dates are never cut
-        {11, {0x01, 0x00}, "type=11 hex=0100"},
-        {3, counting, "type=3 hex=000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f"},
-        {2048, {0x41, 0x00}, "type=2048 hex=4100"},
-        {65535, {}, "type=65535 hex="},
-        {0, {0x00}, "type=0 hex=00"},
-        {8, {}, "Unicode \"\""},
+    const std::vector<test::Row<Value>> rows = {
+        {"", {19, le64(42)}, "int64u 42"},
+        {"", {19, Bytes(8, 0xFF)}, "int64u 18446744073709551615"},
+        {"", {19, zeros(4)}, "int64u? wrong len 4"},
+        {"", {19, {}}, "int64u? wrong len 0"},
+        {"", {19, zeros(9)}, "int64u? wrong len 9"},
+        {"", {21, {0x00, 0x80, 0x3E, 0xD5, 0xDE, 0xB1, 0x9D, 0x01}}, "date hex=00803ed5deb19d01"},
+        {"", {21, {}}, "date hex="},
+        {"dates are never cut", {21, Bytes(40, 0xAB)}, "date hex=" + repeat("ab", 40)},
+        {"", {11, {0x01, 0x00}}, "type=11 hex=0100"},
+        {"",
+         {3, counting},
+         "type=3 hex=000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f"},
+        {"", {2048, {0x41, 0x00}}, "type=2048 hex=4100"},
+        {"", {65535, {}}, "type=65535 hex="},
+        {"", {0, {0x00}}, "type=0 hex=00"},
+        {"", {8, {}}, "Unicode \"\""},
     };
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        EXPECT_EQ(xtra_value_text(rows[i].type, view(rows[i].data)), rows[i].expected)
-            << "row " << i;
-    }
+    test::check_rows(
+        rows, [](const Value& value) { return xtra_value_text(value.first, view(value.second)); });
 }
 
 TEST(DescribeXtra, Entries) {
-    struct Row {
-        const char* name;
-        Bytes payload;
-        std::string expected;
-    };
     // An entry with a first value given as raw bytes after the count.
     const auto entry_with = [](std::uint32_t count, const Bytes& after_count) {
         const Bytes body = cat({be32(1), raw("n"), be32(count), after_count});
         return cat({be32(static_cast<std::uint32_t>(4 + body.size())), body});
     };
-    const std::vector<Row> rows = {
+    const std::vector<test::Row<Bytes>> rows = {
         {"one text entry", kTitle, kTitleLine},
         {"empty payload", {}, ""},
         {"7 bytes", zeros(7), ""},
-        {"smallest entry", {0, 0, 0, 0x0C, 0, 0, 0, 0, 0, 0, 0, 0x07},
-         "      \"\" count=7 \n"},
+        {"smallest entry", {0, 0, 0, 0x0C, 0, 0, 0, 0, 0, 0, 0, 0x07}, "      \"\" count=7 \n"},
         {"count 0", entry_with(0, cat({be32(14), be16(19), le64(1)})), "      \"n\" count=0 \n"},
-        {"value size 5", entry_with(1, cat({be32(5), be16(19), le64(1)})), "      \"n\" count=1 \n"},
+        {"value size 5", entry_with(1, cat({be32(5), be16(19), le64(1)})),
+         "      \"n\" count=1 \n"},
         {"value past the entry", entry_with(1, cat({be32(15), be16(19), le64(1)})),
          "      \"n\" count=1 \n"},
         {"value size FFFFFFFF", entry_with(1, cat({be32(0xFFFFFFFF), be16(19), le64(1)})),
@@ -134,8 +112,8 @@ TEST(DescribeXtra, Entries) {
         {"value of size 6 exactly at the end", entry_with(1, cat({be32(6), be16(21)})),
          "      \"n\" count=1 date hex=\n"},
         {"only the first of two values",
-         cat({be32(33), be32(1), raw("n"), be32(2), be32(10), be16(8), Bytes{0x41, 0, 0, 0}, be32(10),
-              be16(8), Bytes{0x42, 0, 0, 0}}),
+         cat({be32(33), be32(1), raw("n"), be32(2), be32(10), be16(8), Bytes{0x41, 0, 0, 0},
+              be32(10), be16(8), Bytes{0x42, 0, 0, 0}}),
          "      \"n\" count=2 Unicode \"A\"\n"},
         {"the damaged value does not move the next entry",
          cat({entry_with(1, cat({be32(99), be16(8), raw("xx")})), kTitle}),
@@ -146,18 +124,11 @@ TEST(DescribeXtra, Entries) {
         {"two entries", cat({kTitle, xtra_entry("Counter", 1, 19, le64(42))}),
          kTitleLine + "      \"Counter\" count=1 int64u 42\n"},
     };
-    for (const Row& row : rows) {
-        EXPECT_EQ(entries(row.payload), row.expected) << row.name;
-    }
+    test::check_rows(rows, entries);
 }
 
 TEST(DescribeXtra, DamagedStores) {
-    struct Row {
-        const char* name;
-        Bytes payload;
-        std::string expected;
-    };
-    const std::vector<Row> rows = {
+    const std::vector<test::Row<Bytes>> rows = {
         {"entry size 8", {0, 0, 0, 8, 0, 0, 0, 0}, "      [malformed Xtra entry @ 0, size=8]\n"},
         {"entry size 0", zeros(8), "      [malformed Xtra entry @ 0, size=0]\n"},
         {"entry past the payload", cat({kTitle, be32(40), zeros(8)}),
@@ -171,27 +142,23 @@ TEST(DescribeXtra, DamagedStores) {
         {"7 bytes after the last entry", cat({kTitle, zeros(7)}), kTitleLine},
         {"9 bytes after the last entry", cat({kTitle, zeros(9)}),
          kTitleLine + "      [malformed Xtra entry @ 29, size=0]\n"},
-        {"nothing after a malformed entry",
-         cat({be32(8), zeros(4), kTitle}), "      [malformed Xtra entry @ 0, size=8]\n"},
+        {"nothing after a malformed entry", cat({be32(8), zeros(4), kTitle}),
+         "      [malformed Xtra entry @ 0, size=8]\n"},
     };
-    for (const Row& row : rows) {
-        EXPECT_EQ(entries(row.payload), row.expected) << row.name;
-    }
+    test::check_rows(rows, entries);
 }
 
 TEST(DescribeXtra, HandOffFromTheWalker) {
-    const auto walk_all = [](const Bytes& data) {
-        StringOutput out;
-        walk_container(view(data), 0, data.size(), 2, out);
-        return out.text();
-    };
+    using test::walk_all;
     // Offsets are relative to the payload whatever the header length.
     const Bytes bad = cat({be32(8), zeros(4)});
-    EXPECT_EQ(walk_all(cat({atom64("Xtra", bad), atom("next")})),
-              "    Xtra (size=24)\n      [malformed Xtra entry @ 0, size=8]\n    next (size=8) \"\"\n");
-    EXPECT_EQ(walk_all(cat({atom("Xtra", cat({kTitle, be32(12), be32(1), be32(0)})), atom("next")})),
-              "    Xtra (size=49)\n" + kTitleLine +
-                  "      [malformed Xtra tag @ 29]\n    next (size=8) \"\"\n");
+    EXPECT_EQ(
+        walk_all(cat({atom64("Xtra", bad), atom("next")})),
+        "    Xtra (size=24)\n      [malformed Xtra entry @ 0, size=8]\n    next (size=8) \"\"\n");
+    EXPECT_EQ(
+        walk_all(cat({atom("Xtra", cat({kTitle, be32(12), be32(1), be32(0)})), atom("next")})),
+        "    Xtra (size=49)\n" + kTitleLine +
+            "      [malformed Xtra tag @ 29]\n    next (size=8) \"\"\n");
     EXPECT_EQ(walk_all(atom("Xtra", zeros(7))), "    Xtra (size=15)\n");
     // A malformed Xtra atom is the walker's to report.
     EXPECT_EQ(walk_all(atom_sized(99, "Xtra", kTitle)), "    [malformed @ 0, size=99]\n");

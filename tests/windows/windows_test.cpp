@@ -269,10 +269,20 @@ void system_errors_carry_the_windows_code() {
     ::CloseHandle(read_only);
 }
 
+// The absolute form of `path`, or the empty text when there is none.
 std::wstring full_path(const wchar_t* path) {
-    wchar_t full[MAX_PATH * 4];
-    const DWORD length = ::GetFullPathNameW(path, MAX_PATH * 4, full, nullptr);
-    return std::wstring(full, length);
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        // The length without the terminator, or the size needed with it
+        // when the buffer is too small; 0 on failure.
+        const DWORD length =
+            ::GetFullPathNameW(path, static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (length < full.size()) {
+            full.resize(length);
+            return full;
+        }
+        full.resize(length);
+    }
 }
 
 }  // namespace

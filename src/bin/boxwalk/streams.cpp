@@ -23,9 +23,14 @@ BufferedOutput::BufferedOutput(bool terminal) : terminal_(terminal), buffer_(new
 void BufferedOutput::write(std::string_view text) {
     if (terminal_) {
         escaped_.clear();
-        append_escaped(escaped_, text);
+        escaper_.append(escaped_, text);
         text = escaped_;
     }
+    put(text);
+}
+
+// Copies `text` into the buffer, writing it out each time it is full.
+void BufferedOutput::put(std::string_view text) {
     while (text.size() > kCapacity - used_) {
         const std::size_t room = kCapacity - used_;
         append(text.substr(0, room));
@@ -36,6 +41,11 @@ void BufferedOutput::write(std::string_view text) {
 }
 
 void BufferedOutput::end_line() {
+    if (terminal_) {
+        escaped_.clear();
+        escaper_.finish(escaped_);
+        put(escaped_);
+    }
     if (used_ == kCapacity) {
         drain();
     }
@@ -68,13 +78,14 @@ void BufferedOutput::drain() {
 
 void LineOutput::write(std::string_view text) {
     if (terminal_) {
-        append_escaped(line_, text);
+        escaper_.append(line_, text);
     } else {
         line_.append(text);
     }
 }
 
 void LineOutput::end_line() {
+    escaper_.finish(line_);
     line_.push_back('\n');
     out_.flush();
     emit(line_);

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "primitives/output.hpp"
+#include "primitives/text.hpp"
 
 // The two console streams as every system keeps them; a system supplies
 // only how bytes reach a stream. No system headers here.
@@ -46,7 +47,9 @@ std::uint64_t write_fully(std::string_view text, WriteSome&& write_some, std::ui
 // Standard output: a buffer written out when full (in writes of exactly its
 // capacity), at every line end on a terminal, and at the end. After a failed
 // write nothing more is written. On a terminal, control characters in the
-// text are escaped.
+// text are escaped, across writes: a character cut between two writes is
+// escaped as if it had come whole, and waits in the escaper until it is
+// finished or the line ends (a flush does not send it on its own).
 class BufferedOutput : public Output {
 public:
     explicit BufferedOutput(bool terminal);
@@ -62,12 +65,14 @@ protected:
 private:
     static constexpr std::size_t kCapacity = 64 * 1024;
 
+    void put(std::string_view text);
     void append(std::string_view text);
     void drain();
 
     bool terminal_;
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
+    TerminalEscaper escaper_;
     std::string escaped_;  // a terminal's text after escaping
     std::optional<WriteFailure> failure_;
 };
@@ -90,6 +95,7 @@ protected:
 private:
     Output& out_;
     bool terminal_;
+    TerminalEscaper escaper_;
     std::string line_;
 };
 
