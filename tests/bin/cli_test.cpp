@@ -53,6 +53,15 @@ void check_golden(const fs::path& input, const std::string& golden) {
     EXPECT_EQ(result.out, test::read_file(golden_path)) << input;
     EXPECT_EQ(result.err, "") << input;
     EXPECT_EQ(result.exit_status, 0) << input;
+
+    // Through a pipe the file is read whole, from a file only where the scan
+    // can reach: the lines after the file line must not differ.
+    const std::string bytes = test::read_file(kSource / input);
+    ProcessOptions piped;
+    piped.stdin_pipe = Bytes(bytes.begin(), bytes.end());
+    const ProcessResult whole = boxwalk({"/dev/stdin"}, piped);
+    const auto after_file_line = [](const std::string& out) { return out.substr(out.find('\n')); };
+    EXPECT_EQ(after_file_line(whole.out), after_file_line(result.out)) << input;
 }
 
 // Every case of tests/golden/cases.txt, which the Windows tests run too;
