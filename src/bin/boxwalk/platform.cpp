@@ -47,9 +47,12 @@ LoadResult read_whole(sys::InputFile& file, std::uint64_t guess, bool positioned
             // of a file of the guessed length needs no larger buffer.
             const std::uint64_t grown =
                 capacity == 0 ? sat_add(guess, 1) : sat_add(capacity, capacity);
-            void* larger = grown > std::numeric_limits<std::size_t>::max()
-                               ? nullptr
-                               : std::realloc(heap.bytes, static_cast<std::size_t>(grown));
+            // Never more than the machine holds, which a system that
+            // overcommits would grant and then kill the process for.
+            const std::uint64_t limit = std::min<std::uint64_t>(
+                std::numeric_limits<std::size_t>::max(), sys::physical_memory());
+            void* larger =
+                grown > limit ? nullptr : std::realloc(heap.bytes, static_cast<std::size_t>(grown));
             if (larger == nullptr) {
                 return LoadResult::failure("out of memory");
             }
