@@ -70,7 +70,7 @@ def make_files(directory):
             sys.exit("ffmpeg is needed to make the video (apt-get install ffmpeg)")
         make_video(video)
     if not all((directory / name).exists() for name in ("leaves.mp4", "items.mp4", "xtra.mp4")):
-        sh(BUILD / "make_bench_files", directory)
+        sh(BUILD / "bench" / "make_bench_files", directory)
     small = directory / "small.m4a"
     if not small.exists():
         shutil.copyfile(ROOT / "tests" / "fixtures" / "tagged.m4a", small)
@@ -91,8 +91,8 @@ def commands(path):
         ("boxwalk", [BUILD / "boxwalk", path]),
         ("cat", ["cat", path]),
     ]
-    if (BUILD / "hugepage_floor").exists():
-        result.append(("huge-page floor", [BUILD / "hugepage_floor", path]))
+    if (BUILD / "bench" / "hugepage_floor").exists():
+        result.append(("huge-page floor", [BUILD / "bench" / "hugepage_floor", path]))
     peers = [
         ("exiftool -v3", ["exiftool", "-v3", path]),
         ("mediainfo --Details=1", ["mediainfo", "--Details=1", path]),
