@@ -22,15 +22,24 @@ if(BOXWALK_HARDEN AND NOT MSVC)
     add_compile_options("$<$<NOT:$<CONFIG:Debug>>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=2>")
   endif()
   # Each flag where the compiler has it: control-flow protection is
-  # -fcf-protection on x86 and -mbranch-protection on arm64.
-  foreach(flag -fstack-protector-strong -fstack-clash-protection -fcf-protection
-               -mbranch-protection=standard)
+  # -fcf-protection on x86 and -mbranch-protection on arm64. Windows probes
+  # every large stack frame already (___chkstk), and MinGW's GCC 12 fails
+  # inside on -fstack-clash-protection.
+  set(flags -fstack-protector-strong -fcf-protection -mbranch-protection=standard)
+  if(NOT WIN32)
+    list(APPEND flags -fstack-clash-protection)
+  endif()
+  foreach(flag ${flags})
     string(MAKE_C_IDENTIFIER "BOXWALK_CXX_HAS${flag}" has_flag)
     check_cxx_compiler_flag(${flag} ${has_flag})
     if(${has_flag})
       add_compile_options(${flag})
     endif()
   endforeach()
+  if(BOXWALK_CXX_HAS_fstack_protector_strong)
+    # MinGW links its libssp only when the linker is given the flag too.
+    add_link_options(-fstack-protector-strong)
+  endif()
   if(NOT WIN32)
     # Position independent, so that the program loads at a random address.
     # The libraries end only in executables: -fPIE, not -fPIC, for them too.
