@@ -21,11 +21,17 @@ if(BOXWALK_HARDEN AND NOT MSVC)
   if(NOT BOXWALK_SANITIZE)
     add_compile_options("$<$<NOT:$<CONFIG:Debug>>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=2>")
   endif()
-  # Each flag where the compiler has it: control-flow protection is
-  # -fcf-protection on x86 and -mbranch-protection on arm64. Windows probes
-  # every large stack frame already (___chkstk), and MinGW's GCC 12 fails
-  # inside on -fstack-clash-protection.
-  set(flags -fstack-protector-strong -fcf-protection -mbranch-protection=standard)
+  # Each flag where the compiler has it. Control-flow protection is
+  # -fcf-protection on x86 and -mbranch-protection on arm64 (clang only
+  # warns about the other's). Windows probes every large stack frame
+  # already (___chkstk), and MinGW's GCC 12 fails inside on
+  # -fstack-clash-protection.
+  set(flags -fstack-protector-strong)
+  if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|i.86)$")
+    list(APPEND flags -fcf-protection)
+  elseif(CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64)$")
+    list(APPEND flags -mbranch-protection=standard)
+  endif()
   if(NOT WIN32)
     list(APPEND flags -fstack-clash-protection)
   endif()
