@@ -237,7 +237,7 @@ def make_files(directory):
         print("+ writing the 64 GiB sparse file", file=sys.stderr)
         make_sparse(video, directory / "sparse-64g.mp4", SPARSE_LENGTH)
     if not all((directory / name).exists() for name in ("leaves.mp4", "items.mp4", "xtra.mp4")):
-        sh(BUILD / "make_bench_files", directory)
+        sh(BUILD / "bench" / "make_bench_files", directory)
     small = directory / "small.m4a"
     if not small.exists():
         shutil.copyfile(ROOT / "tests" / "fixtures" / "tagged.m4a", small)

@@ -21,7 +21,7 @@ for target in fuzz_scan fuzz_text fuzz_plan; do
   mkdir -p "$work/$target/corpus" "$work/$target/found"
   cp fuzz/corpus/* samples/*.m4a tests/fixtures/*.m4a tests/fixtures/*.mp4 "$work/$target/corpus/"
   echo "== $target: ${seconds} s"
-  if ! "build/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  if ! "build/fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
       -dict=fuzz/boxwalk.dict -print_final_stats=1 \
       -artifact_prefix="$work/$target/found/" "$work/$target/corpus" \
       >"$work/$target/log" 2>&1; then

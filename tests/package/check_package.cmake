@@ -1,0 +1,124 @@
+# Makes the package of this build tree (GENERATOR: DEB or TGZ) and checks it
+# as an installer would see it: its files, fields and owners, a stripped
+# program that runs on the sample, lintian and hardening-check when they are
+# installed. Then builds it again in another folder: the bytes must match.
+# cmake -DGENERATOR=DEB|TGZ -DCPACK=... -DREADELF=... -DBUILD_DIR=... -DSOURCE_DIR=...
+#       -DCMAKE_ARGS=... [-DDPKG_DEB=...] [-DLINTIAN=...] [-DHARDENING_CHECK=...]
+#       -P check_package.cmake
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${ARGN} failed (${status}):\n${out}${err}")
+  endif()
+  set(out "${out}" PARENT_SCOPE)
+endfunction()
+
+# pack(FOLDER BUILD VARIABLE): the one package that cpack makes from BUILD.
+function(pack folder build variable)
+  run(${CPACK} -G ${GENERATOR} -B ${folder} --config ${build}/CPackConfig.cmake)
+  file(GLOB made LIST_DIRECTORIES false ${folder}/*.deb ${folder}/*.tar.gz)
+  list(LENGTH made count)
+  if(NOT count EQUAL 1)
+    message(FATAL_ERROR "expected one package in ${folder}, found: ${made}")
+  endif()
+  set(${variable} ${made} PARENT_SCOPE)
+endfunction()
+
+set(scratch ${BUILD_DIR}/package-check-${GENERATOR})
+file(REMOVE_RECURSE ${scratch})
+pack(${scratch}/first ${BUILD_DIR} package)
+set(root ${scratch}/root)
+file(MAKE_DIRECTORY ${root})
+
+if(GENERATOR STREQUAL "DEB")
+  # Regular files only; directories are dpkg's business.
+  run(${DPKG_DEB} -c ${package})
+  string(REGEX MATCHALL "\n-[^\n]* \\./[^\n]*" files "\n${out}")
+  string(REGEX REPLACE "\n-[^\n]* \\./" "" files "${files}")
+  set(doc usr/share/doc/boxwalk)
+  set(expected usr/bin/boxwalk ${doc}/README.md ${doc}/changelog.gz ${doc}/copyright
+               usr/share/man/man1/boxwalk.1.gz)
+  run(${DPKG_DEB} -x ${package} ${root})
+  set(program ${root}/usr/bin/boxwalk)
+  run(${DPKG_DEB} -f ${package} Section Depends)
+  # The C and C++ runtimes with versions from dpkg-shlibdeps, nothing else.
+  string(REGEX REPLACE "(libc6|libstdc\\+\\+6|libgcc-s1) \\(>= [0-9.]+\\)(, )?" "" others "${out}")
+  if(NOT out MATCHES "libc6 \\(>=.*libstdc\\+\\+6 \\(>=" OR NOT others STREQUAL "Section: utils\nDepends: \n")
+    message(SEND_ERROR "fields:\n${out}")
+  endif()
+else()
+  # Owned by root whoever built it; regular files only.
+  run(${CMAKE_COMMAND} -E tar tvf ${package})
+  string(REGEX MATCHALL "(^|\n)[^ ]+ +[0-9]+ +[^ ]+" owners "${out}")
+  list(FILTER owners EXCLUDE REGEX " (root|0)$")
+  if(owners)
+    message(SEND_ERROR "files not owned by root:\n${out}")
+  endif()
+  run(${CMAKE_COMMAND} -E tar tf ${package})
+  string(REGEX MATCHALL "[^\n]*[^/\n]\n" files "${out}")
+  string(REPLACE "\n" "" files "${files}")
+  get_filename_component(top ${package} NAME)
+  string(REGEX REPLACE "\\.tar\\.gz$" "" top ${top})
+  set(expected ${top}/bin/boxwalk ${top}/share/doc/boxwalk/LICENSE
+               ${top}/share/doc/boxwalk/README.md ${top}/share/man/man1/boxwalk.1.gz)
+  run(${CMAKE_COMMAND} -E chdir ${root} ${CMAKE_COMMAND} -E tar xf ${package})
+  set(program ${root}/${top}/bin/boxwalk)
+endif()
+list(SORT files)
+if(NOT files STREQUAL expected)
+  message(SEND_ERROR "package files: ${files}\nexpected: ${expected}")
+endif()
+
+# The .deb carries a dynamically linked program, the .tar.gz a static one;
+# both stripped.
+run(${READELF} -l -S ${program})
+if(out MATCHES "INTERP")
+  set(linking DEB)
+else()
+  set(linking TGZ)
+endif()
+if(NOT linking STREQUAL GENERATOR)
+  message(SEND_ERROR "the packaged program is linked wrongly:\n${out}")
+endif()
+if(out MATCHES "\\.symtab")
+  message(SEND_ERROR "the packaged program is not stripped")
+endif()
+
+execute_process(COMMAND ${program} song.m4a WORKING_DIRECTORY ${SOURCE_DIR}/samples
+  RESULT_VARIABLE status OUTPUT_FILE ${scratch}/song.out)
+execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${scratch}/song.out
+                        ${SOURCE_DIR}/tests/golden/song.out RESULT_VARIABLE differ)
+if(NOT status EQUAL 0 OR differ)
+  message(SEND_ERROR "the packaged boxwalk ended with ${status}; its output differs: ${differ}")
+endif()
+
+if(LINTIAN)
+  execute_process(COMMAND ${LINTIAN} --fail-on error,warning ${package}
+    RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT status EQUAL 0)
+    message(SEND_ERROR "lintian (${status}):\n${out}${err}")
+  endif()
+endif()
+if(HARDENING_CHECK)
+  # Fortified functions are not required: the program's buffers are sized
+  # at run time, so no call can be checked at compile time.
+  execute_process(COMMAND ${HARDENING_CHECK} ${program} OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  string(CONCAT wanted "Position Independent Executable: yes.*Stack protected: yes.*"
+                "Read-only relocations: yes.*Immediate binding: yes")
+  if(NOT out MATCHES "${wanted}")
+    message(SEND_ERROR "hardening-check:\n${out}${err}")
+  endif()
+endif()
+
+# The same commit built again, in another folder and later: the same bytes.
+set(again ${scratch}/again)
+run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${again} ${CMAKE_ARGS}
+    -DBOXWALK_BUILD_TESTS=OFF -DBOXWALK_BENCH=OFF)
+run(${CMAKE_COMMAND} --build ${again})
+pack(${again}/packages ${again} second)
+execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${package} ${second}
+  RESULT_VARIABLE differ)
+if(differ)
+  message(FATAL_ERROR "two builds differ: ${package} and ${second}")
+endif()
+file(REMOVE_RECURSE ${scratch})

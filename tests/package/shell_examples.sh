@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Runs the shell examples of the README and the manual page, the example
+# blocks that start with a command other than "$ boxwalk NAME" (cli_test
+# runs those), in samples/ and compares what each command prints with the
+# lines below it. Each runs twice: with boxwalk, and with a boxwalk whose
+# output also holds a NUL byte, as the text previews of most real files
+# do; diff and grep must still treat it as text.
+#   shell_examples.sh BOXWALK SOURCE_DIR
+set -u
+boxwalk=$1
+source_dir=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/plain" "$work/nul"
+ln -s "$boxwalk" "$work/plain/boxwalk"
+printf '#!/bin/sh\n"%s" "$@"; status=$?; printf '"'"'nul \\000 byte\\n'"'"'; exit $status\n' \
+  "$boxwalk" >"$work/nul/boxwalk"
+chmod +x "$work/nul/boxwalk"
+
+# blocks FILE OPEN CLOSE: "C command", "O output line" and "E" (end of a
+# command) for each shell example between OPEN and CLOSE lines.
+blocks() {
+  awk -v start="$2" -v stop="$3" '
+    !inside && index($0, start) == 1 { inside = 1; first = 1; next }
+    inside && $0 == stop { if (shell && cmd) print "E"; inside = 0; shell = 0; cmd = 0; next }
+    inside && first { first = 0; shell = /^\$ / && !/^\$ boxwalk [^ |<>]*$/ }
+    inside && shell && /^\$ / { if (cmd) print "E"; cmd = 1; print "C " substr($0, 3); next }
+    inside && shell { print "O " $0 }' "$1"
+}
+
+# The manual page's examples with the roff escapes they use undone.
+unroff() { sed -e 's/\\-/-/g; s/\\e/\\/g; s/\\&//g'; }
+
+failures=0
+count=0
+check() {  # WHERE: reads blocks on standard input
+  local where=$1 line command="" expected=""
+  while IFS= read -r line; do
+    case $line in
+      "C "*) command=${line#C }; expected="" ;;
+      "O "*) expected+="${line#O }"$'\n' ;;
+      E)
+        count=$((count + 1))
+        printf '%s' "$expected" >"$work/expected"
+        for kind in plain nul; do
+          (cd "$source_dir/samples" && PATH="$work/$kind:$PATH" bash -c "$command") \
+            >"$work/actual" 2>&1
+          if ! cmp -s "$work/expected" "$work/actual"; then
+            echo "$where ($kind): \$ $command"
+            diff --text "$work/expected" "$work/actual"
+            failures=$((failures + 1))
+          fi
+        done ;;
+    esac
+  done
+}
+
+check README.md < <(blocks "$source_dir/README.md" '```' '```')
+check boxwalk.1 < <(blocks "$source_dir/doc/boxwalk.1" .EX .EE | unroff)
+if [ "$count" -eq 0 ]; then
+  echo "no shell examples found"
+  exit 1
+fi
+echo "$count shell examples checked, $failures failures"
+[ "$failures" -eq 0 ]
