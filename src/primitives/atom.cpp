@@ -1,5 +1,6 @@
 #include "primitives/atom.hpp"
 
+#include <bit>
 #include <cstring>
 
 namespace boxwalk {
@@ -14,7 +15,9 @@ std::array<char, 4> type_chars(const std::uint8_t* type) {
     for (std::size_t i = 0; i < 4; ++i) {
         const std::uint8_t byte = type[i];
         const std::uint8_t shown = byte >= 0x20 && byte <= 0x7E ? byte : byte == 0xA9 ? '@' : '?';
-        word |= std::uint32_t{shown} << (8 * i);
+        // Character i goes where memcpy will put it at index i.
+        const std::size_t shift = std::endian::native == std::endian::little ? i : 3 - i;
+        word |= std::uint32_t{shown} << (8 * shift);
     }
     std::array<char, 4> text;
     std::memcpy(text.data(), &word, text.size());
