@@ -41,10 +41,11 @@ constexpr std::optional<T> read_uint(ByteView bytes, std::uint64_t pos) {
     if (!fits(bytes, pos, Width)) {
         return std::nullopt;
     }
-    const auto at = static_cast<std::size_t>(pos);
+    // Checked once above for all of its bytes.
+    const std::uint8_t* const at = bytes.data() + pos;
     T value = 0;
     for (std::size_t i = 0; i < Width; ++i) {
-        value = static_cast<T>((value << 8) | bytes[at + (BigEndian ? i : Width - 1 - i)]);
+        value = static_cast<T>((value << 8) | at[BigEndian ? i : Width - 1 - i]);
     }
     return value;
 }

@@ -33,14 +33,16 @@ void write_hex(Output& out, ByteView bytes, std::string_view separator) {
     static constexpr char kDigits[] = "0123456789abcdef";
     // All ASCII, so the pieces can be single characters.
     PieceWriter pieces(out);
+    // The loop's bound keeps every index inside `bytes`.
+    const std::uint8_t* const at = bytes.data();
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (i != 0) {
             for (const char c : separator) {
                 pieces.put(c);
             }
         }
-        pieces.put(kDigits[bytes[i] >> 4]);
-        pieces.put(kDigits[bytes[i] & 0x0F]);
+        pieces.put(kDigits[at[i] >> 4]);
+        pieces.put(kDigits[at[i] & 0x0F]);
     }
 }
 
@@ -60,8 +62,10 @@ void write_preview(Output& out, ByteView payload) {
         }
         return;
     }
+    // The loops' bounds keep every index inside `shown`.
+    const std::uint8_t* const at = shown.data();
     std::size_t length = shown.size();
-    while (length > 0 && shown[length - 1] == 0x00) {
+    while (length > 0 && at[length - 1] == 0x00) {
         --length;
     }
     // The text goes out in runs between line feeds, each line feed as \n; a
@@ -69,7 +73,7 @@ void write_preview(Output& out, ByteView payload) {
     out.write("\"");
     std::size_t run = 0;
     for (std::size_t i = 0; i < length; ++i) {
-        if (shown[i] == 0x0A) {
+        if (at[i] == 0x0A) {
             out.write(as_chars(shown.subspan(run, i - run)));
             out.write("\\n");
             run = i + 1;

@@ -9,7 +9,9 @@ constexpr std::string_view kHexDigits = "0123456789abcdef";
 // Length of the well-formed sequence at `pos`, or 0 when it is ill-formed;
 // `consumed` then holds the length of its maximal subpart (at least 1).
 std::size_t sequence_length(ByteView bytes, std::size_t pos, std::size_t& consumed) {
-    const std::uint8_t lead = bytes[pos];
+    // Callers keep pos below the size; every later index is tested first.
+    const std::uint8_t* const at = bytes.data() + pos;
+    const std::uint8_t lead = at[0];
     std::size_t length = 0;
     // The second byte's range depends on the lead byte: it is what excludes
     // overlongs, surrogates and code points above U+10FFFF.
@@ -43,7 +45,7 @@ std::size_t sequence_length(ByteView bytes, std::size_t pos, std::size_t& consum
             consumed = i;
             return 0;
         }
-        const std::uint8_t byte = bytes[pos + i];
+        const std::uint8_t byte = at[i];
         const bool in_range = i == 1 ? byte >= low && byte <= high : byte >= 0x80 && byte <= 0xBF;
         if (!in_range) {
             consumed = i;

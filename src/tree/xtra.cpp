@@ -41,8 +41,10 @@ std::string utf16le_text(ByteView data) {
 
 void write_utf16le(Output& out, ByteView data) {
     std::size_t units = data.size() / 2;
-    const auto unit_at = [data](std::size_t i) {
-        return static_cast<char32_t>(data[2 * i] | (data[2 * i + 1] << 8));
+    // Every unit lies inside `data`: units is cut to its length.
+    const std::uint8_t* const bytes_in = data.data();
+    const auto unit_at = [bytes_in](std::size_t i) {
+        return static_cast<char32_t>(bytes_in[2 * i] | (bytes_in[2 * i + 1] << 8));
     };
     if (units > 0 && unit_at(units - 1) == 0) {
         --units;
