@@ -7,17 +7,27 @@ namespace boxwalk {
 
 namespace {
 
+// The character that shows each type byte: 0x20..0x7E as they are, 0xA9 as
+// '@', anything else as '?'. A table, so that no byte costs a branch.
+constexpr std::array<std::uint8_t, 256> kShown = [] {
+    std::array<std::uint8_t, 256> shown{};
+    for (std::size_t byte = 0; byte < shown.size(); ++byte) {
+        shown[byte] = static_cast<std::uint8_t>(byte >= 0x20 && byte <= 0x7E ? byte
+                                                : byte == 0xA9               ? '@'
+                                                                             : '?');
+    }
+    return shown;
+}();
+
 // The type code text of the four type bytes at `type`. The characters are
 // gathered in a register and stored at once: Atom::is reads them back as
 // one word, which four separate byte stores would stall.
 std::array<char, 4> type_chars(const std::uint8_t* type) {
     std::uint32_t word = 0;
     for (std::size_t i = 0; i < 4; ++i) {
-        const std::uint8_t byte = type[i];
-        const std::uint8_t shown = byte >= 0x20 && byte <= 0x7E ? byte : byte == 0xA9 ? '@' : '?';
         // Character i goes where memcpy will put it at index i.
         const std::size_t shift = std::endian::native == std::endian::little ? i : 3 - i;
-        word |= std::uint32_t{shown} << (8 * shift);
+        word |= std::uint32_t{kShown[type[i]]} << (8 * shift);
     }
     std::array<char, 4> text;
     std::memcpy(text.data(), &word, text.size());

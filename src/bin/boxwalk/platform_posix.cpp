@@ -132,7 +132,11 @@ std::uint64_t physical_memory() {
 
 std::uint8_t* reserve_pages(std::uint64_t length) {
     // A run of huge pages must start on a huge-page boundary: room for one
-    // more, so that an aligned range can be cut out.
+    // more, so that an aligned range can be cut out. The file's first page
+    // is read on its own, for the first top-level header, and a long run
+    // (moov's udta, as a rule) follows it: so the second page, not the
+    // first, is put on the boundary, and the run gets whole huge pages
+    // instead of one made of 4 KiB pages around the first.
     if (length > std::numeric_limits<std::size_t>::max() - kHugePage) {
         return nullptr;
     }
@@ -146,7 +150,8 @@ std::uint8_t* reserve_pages(std::uint64_t length) {
     auto* start = static_cast<std::uint8_t*>(raw);
     if (slack != 0) {
         const auto address = reinterpret_cast<std::uintptr_t>(raw);
-        const std::size_t head = (kHugePage - address % kHugePage) % kHugePage;
+        const std::size_t page = static_cast<std::size_t>(page_size());
+        const std::size_t head = (2 * kHugePage - page - address % kHugePage) % kHugePage;
         if (head != 0) {
             ::munmap(start, head);
         }

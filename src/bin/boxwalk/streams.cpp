@@ -21,6 +21,11 @@ std::string os_error_text(std::string message, std::uint64_t code) {
 BufferedOutput::BufferedOutput(bool terminal) : terminal_(terminal), buffer_(new char[kCapacity]) {}
 
 void BufferedOutput::write(std::string_view text) {
+    // The common case first, in place: redirected text that fits.
+    if (!terminal_ && text.size() <= kCapacity - used_) {
+        append(text);
+        return;
+    }
     if (terminal_) {
         escaped_.clear();
         escaper_.append(escaped_, text);
