@@ -18,6 +18,9 @@ namespace {
 // No single read asks for more: every system takes this much at once.
 constexpr std::uint64_t kReadPiece = std::uint64_t{1} << 30;
 
+// The usual transparent huge page: x86-64, and arm64 with 4 KiB pages.
+constexpr std::uint64_t kHugePage = std::uint64_t{2} << 20;
+
 // The first guess for a file that reports no length, such as a pipe.
 constexpr std::uint64_t kFirstGuess = 64 * 1024;
 
@@ -77,6 +80,18 @@ LoadResult read_whole(sys::InputFile& file, std::uint64_t guess, bool positioned
     return result;
 }
 
+// The address space for a file of `length` bytes: whole pages, and for a
+// file of a huge page or more, through the end of the huge page that holds
+// its last byte (the reservation puts the file's second page on a huge-page
+// boundary), so that a run read to the file's end can be backed in huge
+// pages to its last byte.
+std::uint64_t reservation(std::uint64_t length, std::uint64_t page) {
+    if (length < kHugePage + page) {
+        return round_up(length, page);
+    }
+    return round_up(length - page, kHugePage) + page;
+}
+
 // A file of a known length read into a reservation of that whole length,
 // only where the plan asks: every other page stays inaccessible, so that a
 // read the plan did not foresee faults at once instead of seeing zeros.
@@ -86,7 +101,7 @@ public:
         : file_(file),
           length_(length),
           page_(sys::page_size()),
-          reserved_(round_up(length, page_)),
+          reserved_(reservation(length, page_)),
           budget_(sys::physical_memory()) {}
     ~PlannedLoad() {
         if (base_ != nullptr) {
@@ -144,7 +159,13 @@ public:
             return true;
         }
         const std::uint64_t from = pos / page_ * page_;
-        const std::uint64_t to = round_up(std::min(sat_add(pos, count), length_), page_);
+        std::uint64_t to = round_up(std::min(sat_add(pos, count), length_), page_);
+        // A run to the end of the file takes the rest of the reservation
+        // too: past the file's last byte there is nothing to hide, and the
+        // last huge page is then backed whole.
+        if (to == round_up(length_, page_)) {
+            to = reserved_;
+        }
         // Read the gaps between the runs already read.
         for (std::uint64_t at = from; at < to;) {
             const auto next = runs_.upper_bound(at);
