@@ -18,9 +18,6 @@ namespace {
 // No single read asks for more: every system takes this much at once.
 constexpr std::uint64_t kReadPiece = std::uint64_t{1} << 30;
 
-// The usual transparent huge page: x86-64, and arm64 with 4 KiB pages.
-constexpr std::uint64_t kHugePage = std::uint64_t{2} << 20;
-
 // The first guess for a file that reports no length, such as a pipe.
 constexpr std::uint64_t kFirstGuess = 64 * 1024;
 
@@ -86,10 +83,10 @@ LoadResult read_whole(sys::InputFile& file, std::uint64_t guess, bool positioned
 // boundary), so that a run read to the file's end can be backed in huge
 // pages to its last byte.
 std::uint64_t reservation(std::uint64_t length, std::uint64_t page) {
-    if (length < kHugePage + page) {
+    if (length < sys::kHugePage + page) {
         return round_up(length, page);
     }
-    return round_up(length - page, kHugePage) + page;
+    return round_up(length - page, sys::kHugePage) + page;
 }
 
 // A file of a known length read into a reservation of that whole length,

@@ -27,9 +27,6 @@ ReadResult read_result(ssize_t got) {
     return ReadResult{static_cast<std::size_t>(got), std::nullopt};
 }
 
-// The usual transparent huge page: x86-64, and arm64 with 4 KiB pages.
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
-
 // Larger requests than this are not portable.
 std::size_t capped(std::size_t count) { return std::min<std::size_t>(count, SSIZE_MAX); }
 
@@ -137,10 +134,11 @@ std::uint8_t* reserve_pages(std::uint64_t length) {
     // (moov's udta, as a rule) follows it: so the second page, not the
     // first, is put on the boundary, and the run gets whole huge pages
     // instead of one made of 4 KiB pages around the first.
-    if (length > std::numeric_limits<std::size_t>::max() - kHugePage) {
+    constexpr auto kHuge = static_cast<std::size_t>(kHugePage);
+    if (length > std::numeric_limits<std::size_t>::max() - kHuge) {
         return nullptr;
     }
-    const std::size_t slack = length >= kHugePage ? kHugePage : 0;
+    const std::size_t slack = length >= kHuge ? kHuge : 0;
     // Inaccessible pages commit no memory whatever the overcommit policy.
     void* raw = ::mmap(nullptr, static_cast<std::size_t>(length) + slack, PROT_NONE,
                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
@@ -151,7 +149,7 @@ std::uint8_t* reserve_pages(std::uint64_t length) {
     if (slack != 0) {
         const auto address = reinterpret_cast<std::uintptr_t>(raw);
         const std::size_t page = static_cast<std::size_t>(page_size());
-        const std::size_t head = (2 * kHugePage - page - address % kHugePage) % kHugePage;
+        const std::size_t head = (2 * kHuge - page - address % kHuge) % kHuge;
         if (head != 0) {
             ::munmap(start, head);
         }

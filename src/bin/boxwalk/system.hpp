@@ -53,6 +53,11 @@ private:
     std::intptr_t handle_;
 };
 
+// The usual transparent huge page (x86-64, and arm64 with 4 KiB pages). A
+// reservation puts the file's second page on such a boundary, and is sized
+// through the end of the huge page that holds the file's last byte.
+inline constexpr std::uint64_t kHugePage = std::uint64_t{2} << 20;
+
 // The unit in which memory is made accessible.
 std::uint64_t page_size();
 
