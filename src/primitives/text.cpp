@@ -56,10 +56,12 @@ std::size_t sequence_length(ByteView bytes, std::size_t pos, std::size_t& consum
     return length;
 }
 
+}  // namespace
+
 // The length of the UTF-8 sequence that `text` ends inside of: a lead byte
 // followed by fewer continuation bytes than it announces (at most 3 bytes),
 // or 0 when the last sequence is complete or no sequence at all.
-std::size_t unfinished_tail(std::string_view text) {
+std::size_t unfinished_utf8_tail(std::string_view text) {
     for (std::size_t back = 1; back <= 3 && back <= text.size(); ++back) {
         const auto byte = static_cast<unsigned char>(text[text.size() - back]);
         if (byte >= 0x80 && byte <= 0xBF) {
@@ -73,8 +75,6 @@ std::size_t unfinished_tail(std::string_view text) {
     }
     return 0;
 }
-
-}  // namespace
 
 std::string_view encode_utf8(char32_t code_point, char (&bytes)[4]) {
     const auto cp = static_cast<std::uint32_t>(code_point);
@@ -153,7 +153,7 @@ void TerminalEscaper::append(std::string& target, std::string_view text) {
         text = joined;
         held_size_ = 0;
     }
-    const std::string_view tail = text.substr(text.size() - unfinished_tail(text));
+    const std::string_view tail = text.substr(text.size() - unfinished_utf8_tail(text));
     text.remove_suffix(tail.size());
     std::size_t run = 0;  // start of the bytes not yet appended
     for (std::size_t pos = 0; pos < text.size(); ++pos) {

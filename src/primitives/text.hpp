@@ -41,6 +41,11 @@ void decode_utf16(std::size_t count, UnitAt&& unit_at, Emit&& emit) {
     }
 }
 
+// The length of the UTF-8 sequence that `text` ends inside of: a lead byte
+// followed by fewer continuation bytes than it announces (at most 3 bytes),
+// or 0 when the last sequence is complete or no sequence at all.
+std::size_t unfinished_utf8_tail(std::string_view text);
+
 // True when `bytes` is well-formed UTF-8 as a whole; a sequence cut at the
 // end makes it ill-formed.
 bool is_valid_utf8(ByteView bytes);

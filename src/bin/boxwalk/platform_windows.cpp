@@ -54,19 +54,7 @@ bool is_console(HANDLE handle) {
 // The length of the longest prefix of `text` that does not end inside a
 // UTF-8 sequence; what follows is kept until the sequence is complete.
 std::size_t complete_utf8_length(std::string_view text) {
-    std::size_t lead = text.size();
-    for (int back = 0; back < 4 && lead > 0; ++back) {
-        --lead;
-        const auto byte = static_cast<unsigned char>(text[lead]);
-        if ((byte & 0xC0) != 0x80) {
-            const std::size_t length = byte >= 0xF0 && byte <= 0xF4   ? 4
-                                       : byte >= 0xE0 && byte <= 0xEF ? 3
-                                       : byte >= 0xC2 && byte <= 0xDF ? 2
-                                                                      : 1;
-            return text.size() - lead < length ? lead : text.size();
-        }
-    }
-    return text.size();
+    return text.size() - unfinished_utf8_tail(text);
 }
 
 // Writes all of `text` to a file or pipe unchanged; the error of the failing
