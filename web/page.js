@@ -35,17 +35,18 @@ function startWorker() {
   // start a fresh one for the next file.
   worker.onerror = (event) => {
     event.preventDefault();
-    say('The reader stopped' + (current ? ' on ' + current.name : '') + ': ' +
+    say('The reader stopped' + (listing ? ' on ' + listing.name : '') + ': ' +
         (event.message || 'unknown error'));
     state('failed');
     startWorker();
   };
 }
 
-let current = null;  // the File shown or being listed
+let listing = null;  // the File last chosen
+let current = null;  // the File shown
 
 function list(file) {
-  current = file;
+  listing = file;
   if (!worker.ready) {
     waiting = file;
     return;
@@ -83,7 +84,10 @@ function lineKind(text) {
 let download = null;  // the object URL of the download
 
 function show(result) {
-  const file = current;
+  // The result of the file this listing was for: another may have been
+  // chosen since, and is listed next.
+  const file = result.file;
+  current = file;
   const lines = decoder.decode(result.shown).split('\n');
   lines.pop();
   const errors = decoder.decode(result.errShown).split('\n');

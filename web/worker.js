@@ -69,6 +69,7 @@ onmessage = function (event) {
   _free(name);
   boxwalkFile = null;
   listed.kind = 'listed';
+  listed.file = file;
   postMessage(listed, [listed.out.buffer, listed.shown.buffer, listed.err.buffer,
                        listed.errShown.buffer, listed.lines.buffer, listed.atoms.buffer]);
 };
