@@ -6,6 +6,12 @@
 include(CheckCXXCompilerFlag)
 include(CheckLinkerFlag)
 
+# 64-bit file offsets on 32-bit systems too: files of 2 GiB and more open,
+# and their lengths and positions fit.
+if(NOT WIN32)
+  add_compile_definitions(_FILE_OFFSET_BITS=64)
+endif()
+
 if(BOXWALK_SANITIZE)
   list(JOIN BOXWALK_SANITIZE "," sanitizers)
   add_compile_options(-fsanitize=${sanitizers} -fno-sanitize-recover=all -fno-omit-frame-pointer)

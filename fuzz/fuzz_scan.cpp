@@ -5,15 +5,15 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "bin/boxwalk/driver.hpp"
 #include "primitives/text.hpp"
+#include "tree/scan.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     boxwalk::StringOutput out;
     boxwalk::scan_top_level(boxwalk::ByteView(data, size), out);
     const std::string& text = out.text();
-    if (!boxwalk::is_valid_utf8(boxwalk::ByteView(reinterpret_cast<const std::uint8_t*>(text.data()),
-                                                  text.size())) ||
+    if (!boxwalk::is_valid_utf8(
+            boxwalk::ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())) ||
         (!text.empty() && text.back() != '\n')) {
         std::abort();
     }

@@ -1,5 +1,6 @@
 #include "primitives/atom.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -36,17 +37,17 @@ std::array<char, 4> type_chars(const std::uint8_t* type) {
 
 }  // namespace
 
-bool read_atom(ByteView bytes, std::uint64_t pos, Atom& atom) {
-    const auto size32 = read_u32_be(bytes, pos);
-    if (!size32 || !fits(bytes, pos, 8)) {
+bool read_atom_head(ByteView head, std::uint64_t pos, std::uint64_t length, Atom& atom) {
+    const auto size32 = read_u32_be(head, 0);
+    if (!size32 || head.size() < 8) {
         return false;
     }
     std::uint64_t size = *size32;
     std::uint64_t header_len = 8;
     if (*size32 == 0) {
-        size = bytes.size() - pos;
+        size = length - pos;
     } else if (*size32 == 1) {
-        const auto large = read_u64_be(bytes, pos + 8);
+        const auto large = read_u64_be(head, 8);
         if (!large) {
             return false;
         }
@@ -56,11 +57,21 @@ bool read_atom(ByteView bytes, std::uint64_t pos, Atom& atom) {
     atom.pos = pos;
     atom.header.size = size;
     atom.header.header_len = header_len;
-    // The header lies inside `bytes`, so pos + header_len cannot wrap.
+    // The header lies inside the data, so pos + header_len cannot wrap.
     atom.payload_start = pos + header_len;
     atom.end = sat_add(pos, size);
-    atom.type_chars = type_chars(bytes.data() + pos + 4);
+    atom.type_chars = type_chars(head.data() + 4);
     return true;
+}
+
+bool read_atom(ByteView bytes, std::uint64_t pos, Atom& atom) {
+    if (pos > bytes.size()) {
+        return false;
+    }
+    const ByteView head = bytes.subspan(
+        static_cast<std::size_t>(pos),
+        static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size() - pos, kLongestHeader)));
+    return read_atom_head(head, pos, bytes.size(), atom);
 }
 
 std::optional<AtomHeader> read_atom_header(ByteView bytes, std::uint64_t pos) {

@@ -50,13 +50,19 @@ struct Atom {
     bool within(std::uint64_t limit) const { return whole() && end <= limit; }
 };
 
-// Fills `atom` with the atom at `pos`: its header, ends and type,
-// unchecked, so that each caller decides what a short or overlong atom
-// means to it. False, `atom` then unspecified, when the header is not
-// wholly inside `bytes`, as for read_atom_header. Filled in place, not
-// returned: GCC copies a returned object of this size through the stack in
-// pieces of another width, which stalls the reads of it that follow, on the
-// hot path of every walk.
+// The most bytes an atom header takes: a 64-bit size after the type.
+inline constexpr std::uint64_t kLongestHeader = 16;
+
+// Fills `atom` with the atom at `pos` of data `length` bytes long, from
+// `head`, the bytes read at `pos` (up to kLongestHeader are looked at): its
+// header, ends and type, unchecked, so that each caller decides what a short
+// or overlong atom means to it. False, `atom` then unspecified, when `head`
+// does not hold the whole header. Filled in place, not returned: GCC copies
+// a returned object of this size through the stack in pieces of another
+// width, which stalls the reads of it that follow on every walk.
+bool read_atom_head(ByteView head, std::uint64_t pos, std::uint64_t length, Atom& atom);
+
+// read_atom_head on the bytes of `bytes` at `pos`.
 bool read_atom(ByteView bytes, std::uint64_t pos, Atom& atom);
 
 }  // namespace boxwalk

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -17,10 +18,10 @@ struct WriteFailure {
 // Where lines go. Text is UTF-8 and may hold any character, NUL and line
 // feed included, when it comes from the file or the command line; so every
 // write carries its length, and the break that ends a line is a call of its
-// own. A console sink decides buffering and escaping, and keeps the first
-// write failure for the driver to report. Its escaping does not depend on
-// where text is cut between writes; writers still keep each UTF-8 sequence
-// whole within one write where they can.
+// own. Text may be cut anywhere between writes, inside a UTF-8 sequence too:
+// a sink that treats characters (a terminal's escaping, a console's wide
+// text) joins them again. A console sink decides buffering and escaping,
+// and keeps the first write failure for the driver to report.
 class Output {
 public:
     virtual ~Output() = default;
@@ -34,12 +35,18 @@ public:
     }
     // Pushes out anything buffered; the first failed write, if there was one.
     virtual std::optional<WriteFailure> flush() { return std::nullopt; }
+    // Called before a line that shows the file's bytes [pos, pos + size):
+    // an atom, an item or an entry as its header declares it, so possibly
+    // reaching past the file. For viewers that map lines to the file.
+    virtual void locate(std::uint64_t pos, std::uint64_t size) {
+        static_cast<void>(pos);
+        static_cast<void>(size);
+    }
 };
 
-// Gathers short pieces of one line (digits, a character's UTF-8 bytes) in a
-// small buffer and hands them to `out` in few writes, flushing before a
-// piece that does not fit, so that no piece is ever cut. The rest is written
-// by flush() or when the writer goes away.
+// Gathers short pieces of one line (digits, a character's bytes) in a small
+// buffer and hands them to `out` in few writes. The rest is written by
+// flush() or when the writer goes away.
 class PieceWriter {
 public:
     explicit PieceWriter(Output& out) : out_(out) {}
@@ -48,9 +55,6 @@ public:
     PieceWriter& operator=(const PieceWriter&) = delete;
 
     void put(std::string_view piece) {
-        if (piece.empty()) {
-            return;  // its pointer may be null, which memcpy must not get
-        }
         if (piece.size() > sizeof text_ - used_) {
             flush();
             if (piece.size() > sizeof text_) {
@@ -58,8 +62,10 @@ public:
                 return;
             }
         }
-        std::memcpy(text_ + used_, piece.data(), piece.size());
-        used_ += piece.size();
+        if (!piece.empty()) {  // an empty piece's pointer may be null
+            std::memcpy(text_ + used_, piece.data(), piece.size());
+            used_ += piece.size();
+        }
     }
     void put(char c) {
         if (used_ == sizeof text_) {

@@ -50,9 +50,11 @@ std::string preview_payload(ByteView payload) {
     return written_text([payload](Output& out) { write_preview(out, payload); });
 }
 
-void write_preview(Output& out, ByteView payload) {
-    const ByteView shown = payload.first(std::min(payload.size(), kPreviewLimit));
-    const bool cut = payload.size() > kPreviewLimit;
+void write_preview(Output& out, ByteView payload) { write_preview(out, payload, payload.size()); }
+
+void write_preview(Output& out, ByteView head, std::uint64_t payload_size) {
+    const ByteView shown = head.first(std::min(head.size(), kPreviewLimit));
+    const bool cut = payload_size > kPreviewLimit;
     const bool text = std::all_of(shown.begin(), shown.end(), is_text_byte) && is_valid_utf8(shown);
     if (!text) {
         out.write("hex: ");

@@ -29,5 +29,8 @@ void write_hex(Output& out, ByteView bytes, std::string_view separator);
 // "hex: " and the bytes. "..." follows when the payload is longer than 80.
 std::string preview_payload(ByteView payload);
 void write_preview(Output& out, ByteView payload);
+// The same from the first bytes of a payload of `payload_size` bytes: all
+// of them, or at least kPreviewLimit.
+void write_preview(Output& out, ByteView head, std::uint64_t payload_size);
 
 }  // namespace boxwalk

@@ -143,24 +143,34 @@ void write_lenient_utf8(Output& out, ByteView bytes) {
     out.write(as_chars(bytes.subspan(run)));
 }
 
-void TerminalEscaper::append(std::string& target, std::string_view text) {
-    // What was held back comes first; this copy is made only for a piece
-    // that followed a cut.
-    std::string joined;
+std::string_view Utf8Joiner::join(std::string_view text) {
+    // The copy is made only for a piece that followed a cut.
     if (held_size_ != 0) {
-        joined.assign(held_, held_size_);
-        joined.append(text);
-        text = joined;
+        joined_.assign(held_, held_size_);
+        joined_.append(text);
+        text = joined_;
         held_size_ = 0;
     }
-    const std::string_view tail = text.substr(text.size() - unfinished_utf8_tail(text));
-    text.remove_suffix(tail.size());
+    const std::size_t tail = unfinished_utf8_tail(text);
+    text.substr(text.size() - tail).copy(held_, tail);
+    held_size_ = tail;
+    return text.substr(0, text.size() - tail);
+}
+
+std::string_view Utf8Joiner::finish() {
+    const std::string_view held(held_, held_size_);
+    held_size_ = 0;
+    return held;
+}
+
+void TerminalEscaper::append(std::string& target, std::string_view text) {
+    text = joiner_.join(text);
     std::size_t run = 0;  // start of the bytes not yet appended
     for (std::size_t pos = 0; pos < text.size(); ++pos) {
         const auto byte = static_cast<unsigned char>(text[pos]);
         const bool c0 = (byte < 0x20 && byte != '\t') || byte == 0x7F;
-        // C1 controls are the two-byte sequences C2 80 .. C2 9F. A C2 at the
-        // end of `text` is the tail held back, so it is never seen alone.
+        // C1 controls are the two-byte sequences C2 80 .. C2 9F. The joiner
+        // holds back a C2 at the end, so it is never seen alone.
         const bool c1 = byte == 0xC2 && pos + 1 < text.size() &&
                         (static_cast<unsigned char>(text[pos + 1]) & 0xE0) == 0x80;
         if (!c0 && !c1) {
@@ -176,14 +186,9 @@ void TerminalEscaper::append(std::string& target, std::string_view text) {
         run = pos + 1;
     }
     target.append(text.substr(run));
-    tail.copy(held_, tail.size());
-    held_size_ = tail.size();
 }
 
-void TerminalEscaper::finish(std::string& target) {
-    target.append(held_, held_size_);
-    held_size_ = 0;
-}
+void TerminalEscaper::finish(std::string& target) { target.append(joiner_.finish()); }
 
 void append_escaped(std::string& target, std::string_view text) {
     TerminalEscaper escaper;

@@ -58,24 +58,37 @@ std::string lenient_utf8(ByteView bytes);
 std::string lenient_utf8(std::string_view bytes);
 void write_lenient_utf8(Output& out, ByteView bytes);
 
+// Joins text that was cut anywhere into runs of whole UTF-8 sequences: an
+// unfinished sequence at the end of one piece waits for the next.
+class Utf8Joiner {
+public:
+    // What was held back followed by `text`, less an unfinished sequence at
+    // its end, which is held back in turn. Valid until the next call.
+    std::string_view join(std::string_view text);
+    // What is held back, given up as it is: the text ends here.
+    std::string_view finish();
+
+private:
+    std::string joined_;
+    char held_[3] = {};
+    std::size_t held_size_ = 0;
+};
+
 // Escapes text for a terminal: every control character except tab
 // (U+0000..U+0008, U+000A..U+001F, U+007F and the C1 range U+0080..U+009F)
 // is written as \x and two lower-case hex digits of its code point, so that
 // text from a file cannot drive the terminal it is shown on. Other bytes pass
-// unchanged. A UTF-8 sequence cut at the end of one piece waits for the next,
-// so a C1 control split between two pieces (C2 | 9B) is escaped all the same:
-// the result does not depend on where the text was cut.
+// unchanged. Pieces are joined first, so a C1 control split between two
+// pieces (C2 | 9B) is escaped all the same.
 class TerminalEscaper {
 public:
-    // Appends `text`, escaped, to `target`, holding back an unfinished
-    // sequence at its end.
+    // Appends `text`, escaped, to `target`.
     void append(std::string& target, std::string_view text);
     // Appends what is held back as it is: the text ends here.
     void finish(std::string& target);
 
 private:
-    char held_[3] = {};
-    std::size_t held_size_ = 0;
+    Utf8Joiner joiner_;
 };
 
 // Appends `text` escaped as one whole piece; a sequence cut off at its end

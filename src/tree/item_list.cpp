@@ -1,122 +1,161 @@
 #include "tree/item_list.hpp"
 
 #include <algorithm>
-#include <optional>
-#include <string>
+#include <array>
+#include <cstring>
 
 #include "primitives/atom.hpp"
 #include "primitives/render.hpp"
-#include "primitives/text.hpp"
+#include "tree/pieces.hpp"
 #include "tree/walker.hpp"
 
 namespace boxwalk {
 namespace {
 
+// A data child's type indicator and locale, before its value.
+constexpr std::size_t kDataWords = 8;
+
 // Fills `atom` with the atom at `pos` when its header is readable, not
 // below its own length, and it ends by `end`; false otherwise, which ends
 // the loop that asked.
-bool read_list_atom(ByteView data, std::uint64_t pos, std::uint64_t end, Atom& atom) {
-    return read_atom(data, pos, atom) && atom.within(end);
+bool read_list_atom(Source& source, std::uint64_t pos, std::uint64_t end, Atom& atom) {
+    return read_atom_head(source.read(pos, kLongestHeader), pos, source.size(), atom) &&
+           atom.within(end);
 }
 
-// The payload of an atom that read_list_atom accepted.
-ByteView payload_of(ByteView data, const Atom& atom) {
-    return sub_view(data, atom.payload_start, atom.end);
+std::uint64_t payload_size(const Atom& atom) { return atom.end - atom.payload_start; }
+
+// The first bytes of a data child's payload: its two words and what a
+// preview shows of its value. Empty when the read came back short.
+ByteView read_data_head(Source& source, const Atom& data) {
+    const auto want = static_cast<std::size_t>(
+        std::min<std::uint64_t>(payload_size(data), kDataWords + kPreviewLimit));
+    const ByteView head = source.read(data.payload_start, want);
+    return head.size() == want ? head : ByteView();
 }
 
 // A mean or name text: after 4 bytes of version and flags, lenient UTF-8
 // without its trailing NULs. A NUL byte is never part of a longer sequence,
-// so trimming the bytes trims the decoded text alike.
-void write_child_text(Output& out, ByteView payload) {
-    ByteView text = payload.subspan(4);
-    while (!text.empty() && text.back() == 0x00) {
-        text = text.first(text.size() - 1);
-    }
-    write_lenient_utf8(out, text);
+// so trimming the bytes trims the decoded text alike. False when a read
+// came back short.
+bool write_child_text(Output& out, Source& source, const Atom& child) {
+    const std::uint64_t start = child.payload_start + 4;
+    const auto length = length_without_trailing_nuls(source, start, child.end - start);
+    return length && write_lenient_utf8_at(out, source, start, *length);
 }
 
-// A data value: what follows the type indicator and the locale.
-void write_data_preview(Output& out, ByteView payload) { write_preview(out, payload.subspan(8)); }
-
-// The rest of a ---- item's line; the last usable child of each kind wins.
-void write_freeform_fields(Output& out, ByteView data, const Atom& item) {
-    // Empty until a usable child, which is never empty, is met.
-    ByteView mean;
-    ByteView name;
-    ByteView value;
+// A ---- item's line; the last usable child of each kind wins.
+void write_freeform_item(Output& out, Source& source, const Atom& item, unsigned depth) {
+    const Atom* mean = nullptr;
+    const Atom* name = nullptr;
+    const Atom* data = nullptr;
+    Atom children[3];
     for (std::uint64_t pos = item.payload_start; room_for(pos, item.end, 8);) {
         Atom child;
-        if (!read_list_atom(data, pos, item.end, child)) {
+        if (!read_list_atom(source, pos, item.end, child)) {
             break;
         }
-        const ByteView payload = payload_of(data, child);
-        if (child.is("mean") && payload.size() > 4) {
-            mean = payload;
-        } else if (child.is("name") && payload.size() > 4) {
-            name = payload;
-        } else if (child.is("data") && payload.size() > 8) {
-            value = payload;
+        if (child.is("mean") && payload_size(child) > 4) {
+            mean = &(children[0] = child);
+        } else if (child.is("name") && payload_size(child) > 4) {
+            name = &(children[1] = child);
+        } else if (child.is("data") && payload_size(child) > kDataWords) {
+            data = &(children[2] = child);
         }
         pos = child.end;
     }
-    out.write(" mean=\"");
-    if (!mean.empty()) {
-        write_child_text(out, mean);
+    // The value's preview is held first: the texts' reads would lose it.
+    std::array<std::uint8_t, kPreviewLimit> value{};
+    ByteView shown;
+    if (data != nullptr) {
+        const ByteView head = read_data_head(source, *data);
+        if (!head.empty()) {
+            shown = ByteView(value.data(), head.size() - kDataWords);
+            std::memcpy(value.data(), head.data() + kDataWords, shown.size());
+        }
+    }
+    if (source.failed()) {
+        return;
+    }
+    out.locate(item.pos, item.header.size);
+    indent(out, depth);
+    out.write("---- (size=");
+    write_decimal(out, item.header.size);
+    out.write(") mean=\"");
+    // A text whose read fails ends the line where it stopped.
+    if (mean != nullptr && !write_child_text(out, source, *mean)) {
+        out.end_line();
+        return;
     }
     out.write("\" name=\"");
-    if (!name.empty()) {
-        write_child_text(out, name);
+    if (name != nullptr && !write_child_text(out, source, *name)) {
+        out.end_line();
+        return;
     }
     out.write("\" data=");
-    if (!value.empty()) {
-        write_data_preview(out, value);
+    if (data != nullptr) {
+        write_preview(out, shown, payload_size(*data) - kDataWords);
     }
+    out.end_line();
 }
 
-// A plain item's value: its first usable data child.
-void write_plain_value(Output& out, ByteView data, const Atom& item) {
+// A plain item's line, with its first usable data child.
+void write_plain_item(Output& out, Source& source, const Atom& item, unsigned depth) {
+    Atom data;
+    bool found = false;
     for (std::uint64_t pos = item.payload_start; room_for(pos, item.end, 8);) {
-        Atom child;
-        if (!read_list_atom(data, pos, item.end, child)) {
+        if (!read_list_atom(source, pos, item.end, data)) {
             break;
         }
-        const ByteView payload = payload_of(data, child);
-        if (child.is("data") && payload.size() > 8) {
-            out.write("type=");
-            write_decimal(out, read_u32_be(payload, 0).value_or(0));
-            out.write(" ");
-            write_data_preview(out, payload);
-            return;
+        if (data.is("data") && payload_size(data) > kDataWords) {
+            found = true;
+            break;
         }
-        pos = child.end;
+        pos = data.end;
     }
-    out.write("(no data)");
+    const ByteView head = found ? read_data_head(source, data) : ByteView();
+    if (source.failed()) {
+        return;
+    }
+    out.locate(item.pos, item.header.size);
+    indent(out, depth);
+    out.write(item.type());
+    out.write(" (size=");
+    write_decimal(out, item.header.size);
+    if (!found) {
+        out.line(") (no data)");
+        return;
+    }
+    out.write(") type=");
+    write_decimal(out, read_u32_be(head, 0).value_or(0));
+    out.write(" ");
+    write_preview(out, head.subspan(kDataWords), payload_size(data) - kDataWords);
+    out.end_line();
 }
 
 }  // namespace
 
-void describe_ilst(ByteView data, std::uint64_t items_start, std::uint64_t items_end,
+void describe_ilst(Source& source, std::uint64_t items_start, std::uint64_t items_end,
                    unsigned depth, Output& out) {
-    items_end = std::min<std::uint64_t>(items_end, data.size());
+    items_end = std::min(items_end, source.size());
     for (std::uint64_t pos = items_start; room_for(pos, items_end, 8);) {
         Atom item;
-        if (!read_list_atom(data, pos, items_end, item)) {
+        if (!read_list_atom(source, pos, items_end, item)) {
             return;
         }
-        indent(out, depth + 1);
-        out.write(item.type());
-        out.write(" (size=");
-        write_decimal(out, item.header.size);
         if (item.is("----")) {
-            out.write(")");
-            write_freeform_fields(out, data, item);
+            write_freeform_item(out, source, item, depth + 1);
         } else {
-            out.write(") ");
-            write_plain_value(out, data, item);
+            write_plain_item(out, source, item, depth + 1);
         }
-        out.end_line();
         pos = item.end;
     }
+}
+
+void describe_ilst(ByteView data, std::uint64_t items_start, std::uint64_t items_end,
+                   unsigned depth, Output& out) {
+    MemorySource source(data);
+    describe_ilst(source, items_start, items_end, depth, out);
 }
 
 }  // namespace boxwalk

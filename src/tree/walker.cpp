@@ -34,11 +34,11 @@ void indent(Output& out, unsigned depth) {
     }
 }
 
-void walk_container(ByteView data, std::uint64_t start, std::uint64_t end, unsigned depth,
+void walk_container(Source& source, std::uint64_t start, std::uint64_t end, unsigned depth,
                     Output& out) {
     // A range can reach past a truncated file; nothing beyond the data is
     // ever read, so the tests below run against the cut end.
-    end = std::min<std::uint64_t>(end, data.size());
+    end = std::min(end, source.size());
     if (depth > kMaxDepth) {
         if (room_for(start, end, 8)) {
             indent(out, depth);
@@ -46,13 +46,15 @@ void walk_container(ByteView data, std::uint64_t start, std::uint64_t end, unsig
         }
         return;
     }
-    std::uint64_t pos = start;
-    while (room_for(pos, end, 8)) {
+    for (std::uint64_t pos = start; room_for(pos, end, 8);) {
+        // The header and, for a leaf, what its preview shows: one read.
+        const ByteView head = source.read(pos, kLongestHeader + kPreviewLimit);
         Atom atom;
-        if (!read_atom(data, pos, atom)) {
-            return;  // a 64-bit size cut off by the end of the data
+        if (!read_atom_head(head, pos, source.size(), atom)) {
+            return;  // a 64-bit size cut off by the end of the data, or a failed read
         }
         if (!atom.within(end)) {
+            out.locate(pos, atom.header.size);
             indent(out, depth);
             out.write("[malformed @ ");
             write_decimal(out, pos);
@@ -61,33 +63,47 @@ void walk_container(ByteView data, std::uint64_t start, std::uint64_t end, unsig
             out.line("]");
             return;
         }
-        const std::uint64_t payload_start = atom.payload_start;
-        const std::uint64_t atom_end = atom.end;
-        const ByteView payload = sub_view(data, payload_start, atom_end);
+        const bool ilst = atom.is("ilst");
+        const bool xtra = !ilst && atom.is("Xtra");
+        const bool container = !ilst && !xtra && is_container(atom);
+        const std::uint64_t payload_size = atom.end - atom.payload_start;
+        const auto header_len = static_cast<std::size_t>(atom.header.header_len);
+        const auto shown =
+            static_cast<std::size_t>(std::min<std::uint64_t>(payload_size, kPreviewLimit));
+        if (!ilst && !xtra && !container && head.size() < header_len + shown) {
+            return;  // the leaf's payload could not be read
+        }
+        out.locate(pos, atom.header.size);
         indent(out, depth);
         out.write(atom.type());
         out.write(" (size=");
         write_decimal(out, atom.header.size);
         // ilst and Xtra get the container line and their own decoders; the
         // ilst test comes first, so an item list is never walked as atoms.
-        if (atom.is("ilst")) {
+        if (ilst) {
             out.line(")");
-            describe_ilst(data, payload_start, atom_end, depth, out);
-        } else if (atom.is("Xtra")) {
+            describe_ilst(source, atom.payload_start, atom.end, depth, out);
+        } else if (xtra) {
             out.line(")");
-            describe_xtra(payload, depth, out);
-        } else if (is_container(atom)) {
+            describe_xtra(source, atom.payload_start, atom.end, depth, out);
+        } else if (container) {
             // meta carries a 4-byte version and flags field before its children.
             const bool meta = atom.is("meta");
             out.line(meta ? " (skip 4 byte vfh))" : ")");
-            walk_container(data, payload_start + (meta ? 4 : 0), atom_end, depth + 1, out);
+            walk_container(source, atom.payload_start + (meta ? 4 : 0), atom.end, depth + 1, out);
         } else {
             out.write(") ");
-            write_preview(out, payload);
+            write_preview(out, head.subspan(header_len, shown), payload_size);
             out.end_line();
         }
-        pos = atom_end;
+        pos = atom.end;
     }
+}
+
+void walk_container(ByteView data, std::uint64_t start, std::uint64_t end, unsigned depth,
+                    Output& out) {
+    MemorySource source(data);
+    walk_container(source, start, end, depth, out);
 }
 
 }  // namespace boxwalk

@@ -4,6 +4,7 @@
 
 #include "primitives/bytes.hpp"
 #include "primitives/output.hpp"
+#include "source/source.hpp"
 
 namespace boxwalk {
 
@@ -11,7 +12,7 @@ namespace boxwalk {
 // "[nesting too deep]" line, so hostile nesting bounds stack and output.
 inline constexpr unsigned kMaxDepth = 1000;
 
-// walk_container reads nothing before its start or past the data, and at
+// walk_container uses nothing before its start or past the data, and at
 // most this many bytes past its end: a 64-bit header that starts in the
 // range's last 8 bytes.
 inline constexpr std::uint64_t kWalkLookahead = 8;
@@ -19,11 +20,14 @@ inline constexpr std::uint64_t kWalkLookahead = 8;
 // Writes two spaces per level.
 void indent(Output& out, unsigned depth);
 
-// Prints one line per atom of `data` between `start` and `end` (absolute
+// Prints one line per atom of `source` between `start` and `end` (absolute
 // offsets) at `depth`, descending into containers. The range is cut back to
 // the data first; a range of fewer than 8 bytes, or with start beyond end,
 // prints nothing. A malformed atom gets a "[malformed ...]" line and ends
-// the range.
+// the range. A failed read ends every range without a line.
+void walk_container(Source& source, std::uint64_t start, std::uint64_t end, unsigned depth,
+                    Output& out);
+// The same over bytes in memory.
 void walk_container(ByteView data, std::uint64_t start, std::uint64_t end, unsigned depth,
                     Output& out);
 

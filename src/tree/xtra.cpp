@@ -5,6 +5,7 @@
 
 #include "primitives/render.hpp"
 #include "primitives/text.hpp"
+#include "tree/pieces.hpp"
 #include "tree/walker.hpp"
 
 namespace boxwalk {
@@ -15,22 +16,88 @@ constexpr std::uint16_t kInt64u = 19;
 constexpr std::uint16_t kDate = 21;
 constexpr std::size_t kOtherHexLimit = 32;
 
-// Writes the first value of the entry whose value count lies at
-// `count_pos`; nothing when it is missing or damaged. `entry_end` bounds
-// every read.
-void write_first_value(Output& out, ByteView payload, std::uint64_t count_pos,
-                       std::uint64_t entry_end, std::uint32_t count) {
-    // Value size (4) and type (2) must fit before the entry's end.
-    const std::uint64_t size_pos = count_pos + 4;
-    if (count == 0 || !room_for(size_pos, entry_end, 6)) {
-        return;
+// The UTF-16LE units of `bytes` (a last odd byte ignored) as UTF-8.
+void write_utf16le_units(Output& out, ByteView bytes) {
+    // Every unit lies inside `bytes`: the count is cut to its length.
+    const std::uint8_t* const at = bytes.data();
+    const auto unit_at = [at](std::size_t i) {
+        return static_cast<char32_t>(at[2 * i] | (at[2 * i + 1] << 8));
+    };
+    PieceWriter pieces(out);
+    char encoded[4];
+    decode_utf16(bytes.size() / 2, unit_at,
+                 [&](char32_t code_point) { pieces.put(encode_utf8(code_point, encoded)); });
+}
+
+// The text of a type-8 value of `length` bytes at `pos`; false when a read
+// came back short.
+bool write_utf16le_at(Output& out, Source& source, std::uint64_t pos, std::uint64_t length) {
+    length -= length % 2;
+    if (length == 0) {
+        return true;
     }
-    const std::uint32_t value_size = read_u32_be(payload, size_pos).value_or(0);
-    if (value_size < 6 || !room_for(size_pos, entry_end, value_size)) {
-        return;
+    // One trailing zero unit is dropped.
+    const ByteView last = source.read(pos + length - 2, 2);
+    if (last.size() < 2) {
+        return false;
     }
-    const std::uint16_t type = read_u16_be(payload, size_pos + 4).value_or(0);
-    write_xtra_value(out, type, sub_view(payload, size_pos + 6, size_pos + value_size));
+    if (last[0] == 0 && last[1] == 0) {
+        length -= 2;
+    }
+    return read_pieces(source, pos, length, [&out](ByteView piece, bool end) {
+        // Pieces hold whole units; a high surrogate at a piece's end waits
+        // for the unit after it.
+        if (!end && piece.size() >= 2) {
+            const unsigned high = piece[piece.size() - 1];
+            if (high >= 0xD8 && high <= 0xDB) {
+                piece = piece.first(piece.size() - 2);
+            }
+        }
+        write_utf16le_units(out, piece);
+        return piece.size();
+    });
+}
+
+// The value text of a value of `type` whose `length` data bytes lie at
+// `pos`; false when a read came back short.
+bool write_value_at(Output& out, Source& source, std::uint16_t type, std::uint64_t pos,
+                    std::uint64_t length) {
+    switch (type) {
+        case kUnicode: {
+            out.write("Unicode \"");
+            const bool read = write_utf16le_at(out, source, pos, length);
+            out.write("\"");
+            return read;
+        }
+        case kInt64u: {
+            if (length != 8) {
+                out.write("int64u? wrong len ");
+                write_decimal(out, length);
+                return true;
+            }
+            const auto value = read_u64_le(source.read(pos, 8), 0);
+            if (value) {
+                out.write("int64u ");
+                write_decimal(out, *value);
+            }
+            return value.has_value();
+        }
+        case kDate:
+            out.write("date hex=");
+            return write_hex_at(out, source, pos, length);
+        default:
+            out.write("type=");
+            write_decimal(out, type);
+            out.write(" hex=");
+            return write_hex_at(out, source, pos, std::min<std::uint64_t>(length, kOtherHexLimit));
+    }
+}
+
+// The entry's bracketed line for a damaged entry: `what` and its offset.
+void write_malformed(Output& out, unsigned depth, std::string_view what, std::uint64_t off) {
+    indent(out, depth + 1);
+    out.write(what);
+    write_decimal(out, off);
 }
 
 }  // namespace
@@ -40,19 +107,8 @@ std::string utf16le_text(ByteView data) {
 }
 
 void write_utf16le(Output& out, ByteView data) {
-    std::size_t units = data.size() / 2;
-    // Every unit lies inside `data`: units is cut to its length.
-    const std::uint8_t* const bytes_in = data.data();
-    const auto unit_at = [bytes_in](std::size_t i) {
-        return static_cast<char32_t>(bytes_in[2 * i] | (bytes_in[2 * i + 1] << 8));
-    };
-    if (units > 0 && unit_at(units - 1) == 0) {
-        --units;
-    }
-    PieceWriter pieces(out);
-    char bytes[4];
-    decode_utf16(units, unit_at,
-                 [&](char32_t code_point) { pieces.put(encode_utf8(code_point, bytes)); });
+    MemorySource source(data);
+    write_utf16le_at(out, source, 0, data.size());
 }
 
 std::string xtra_value_text(std::uint16_t value_type, ByteView data) {
@@ -60,70 +116,75 @@ std::string xtra_value_text(std::uint16_t value_type, ByteView data) {
 }
 
 void write_xtra_value(Output& out, std::uint16_t value_type, ByteView data) {
-    switch (value_type) {
-        case kUnicode:
-            out.write("Unicode \"");
-            write_utf16le(out, data);
-            out.write("\"");
-            return;
-        case kInt64u:
-            if (data.size() == 8) {
-                out.write("int64u ");
-                write_decimal(out, read_u64_le(data, 0).value_or(0));
-            } else {
-                out.write("int64u? wrong len ");
-                write_decimal(out, data.size());
-            }
-            return;
-        case kDate:
-            out.write("date hex=");
-            write_hex(out, data, "");
-            return;
-        default:
-            out.write("type=");
-            write_decimal(out, value_type);
-            out.write(" hex=");
-            write_hex(out, data.first(std::min(data.size(), kOtherHexLimit)), "");
-            return;
-    }
+    MemorySource source(data);
+    write_value_at(out, source, value_type, 0, data.size());
 }
 
-void describe_xtra(ByteView payload, unsigned depth, Output& out) {
-    const std::uint64_t length = payload.size();
+void describe_xtra(Source& source, std::uint64_t start, std::uint64_t end, unsigned depth,
+                   Output& out) {
+    const std::uint64_t length = end - start;
+    // Offsets are relative to the payload; every sum below adds 32-bit
+    // fields to offsets within it, so none can wrap.
     for (std::uint64_t off = 0; room_for(off, length, 8);) {
-        // Every sum below adds 32-bit fields to offsets within the payload,
-        // so none can wrap.
-        const std::uint32_t entry_size = read_u32_be(payload, off).value_or(0);
+        const ByteView head = source.read(start + off, 8);
+        if (head.size() < 8) {
+            return;  // a failed read
+        }
+        const std::uint32_t entry_size = read_u32_be(head, 0).value_or(0);
         if (entry_size < 12 || !room_for(off, length, entry_size)) {
-            indent(out, depth + 1);
-            out.write("[malformed Xtra entry @ ");
-            write_decimal(out, off);
+            out.locate(start + off, entry_size);
+            write_malformed(out, depth, "[malformed Xtra entry @ ", off);
             out.write(", size=");
             write_decimal(out, entry_size);
             out.line("]");
             return;
         }
-        const std::uint32_t name_length = read_u32_be(payload, off + 4).value_or(0);
+        const std::uint32_t name_length = read_u32_be(head, 4).value_or(0);
         if (std::uint64_t{name_length} + 12 > entry_size) {
-            indent(out, depth + 1);
-            out.write("[malformed Xtra tag @ ");
-            write_decimal(out, off);
+            out.locate(start + off, entry_size);
+            write_malformed(out, depth, "[malformed Xtra tag @ ", off);
             out.line("]");
             return;
         }
         const std::uint64_t entry_end = off + entry_size;
         const std::uint64_t count_pos = off + 8 + name_length;
-        const std::uint32_t count = read_u32_be(payload, count_pos).value_or(0);
+        // The value count, then the first value's size and type when the
+        // entry has room for them.
+        const bool framed = room_for(count_pos + 4, entry_end, 6);
+        const ByteView counts = source.read(start + count_pos, framed ? 10 : 4);
+        if (counts.size() < (framed ? 10u : 4u)) {
+            return;
+        }
+        const std::uint32_t count = read_u32_be(counts, 0).value_or(0);
+        // The first value is decoded when it is there and whole.
+        const std::uint32_t value_size = framed ? read_u32_be(counts, 4).value_or(0) : 0;
+        const bool decoded = count != 0 && framed && value_size >= 6 &&
+                             room_for(count_pos + 4, entry_end, value_size);
+        const std::uint16_t type = decoded ? read_u16_be(counts, 8).value_or(0) : 0;
+        out.locate(start + off, entry_size);
         indent(out, depth + 1);
         out.write("\"");
-        write_lenient_utf8(out, sub_view(payload, off + 8, count_pos));
+        // A text whose read fails ends the line where it stopped.
+        if (!write_lenient_utf8_at(out, source, start + off + 8, name_length)) {
+            out.end_line();
+            return;
+        }
         out.write("\" count=");
         write_decimal(out, count);
         out.write(" ");
-        write_first_value(out, payload, count_pos, entry_end, count);
+        const bool read =
+            !decoded || write_value_at(out, source, type, start + count_pos + 10, value_size - 6u);
         out.end_line();
+        if (!read) {
+            return;
+        }
         off = entry_end;
     }
+}
+
+void describe_xtra(ByteView payload, unsigned depth, Output& out) {
+    MemorySource source(payload);
+    describe_xtra(source, 0, payload.size(), depth, out);
 }
 
 }  // namespace boxwalk

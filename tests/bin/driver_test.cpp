@@ -11,13 +11,16 @@
 #include "bin/boxwalk/platform.hpp"
 #include "bin/boxwalk/streams.hpp"
 #include "support/atoms.hpp"
+#include "support/fake_file.hpp"
 #include "support/process.hpp"
 #include "support/table.hpp"
+#include "tree/scan.hpp"
 
 namespace boxwalk {
 namespace {
 
 using namespace test;
+namespace fs = std::filesystem;
 
 std::string scan(const Bytes& data) {
     StringOutput out;
@@ -130,13 +133,11 @@ private:
     WriteFailure failure_;
 };
 
-LoadResult load_bytes(const Bytes& bytes) {
-    auto buffer = std::make_unique<std::uint8_t[]>(bytes.size());
-    std::copy(bytes.begin(), bytes.end(), buffer.get());
-    LoadResult result;
-    result.data = FileData(std::move(buffer), bytes.size());
-    result.ok = true;
-    return result;
+// A loader of bytes in memory that outlive the run.
+FileLoader memory(const Bytes& bytes) {
+    return [&bytes](const Argument&) {
+        return LoadResult{std::make_unique<MemorySource>(view(bytes)), {}};
+    };
 }
 
 std::vector<Argument> arguments(std::vector<std::string> texts) {
@@ -159,9 +160,10 @@ TEST(Run, StatusAndStreams) {
     EXPECT_EQ(err.text(), "Usage: prog <input.mp4>\n");
 
     std::string opened;
+    const Bytes moov = atom("moov");
     const auto sample = [&](const Argument& path) {
         opened = path.native;
-        return load_bytes(atom("moov"));
+        return memory(moov)(path);
     };
     StringOutput out2;
     StringOutput err2;
@@ -171,11 +173,7 @@ TEST(Run, StatusAndStreams) {
               "[boxwalk] File: a.mp4\n[boxwalk] Size: 8 bytes\n\nmoov (size=8, @ 0)\n");
     EXPECT_EQ(err2.text(), "");
 
-    const auto no_memory = [](const Argument&) {
-        LoadResult result;
-        result.error = "out of memory";
-        return result;
-    };
+    const auto no_memory = [](const Argument&) { return LoadResult::failure("out of memory"); };
     StringOutput out3;
     StringOutput err3;
     EXPECT_EQ(run(arguments({"prog", "big.mp4"}), no_memory, out3, err3), 1);
@@ -184,7 +182,8 @@ TEST(Run, StatusAndStreams) {
 }
 
 TEST(Run, LostOutputIsNotSuccess) {
-    const auto sample = [](const Argument&) { return load_bytes(atom("moov")); };
+    const Bytes moov = atom("moov");
+    const FileLoader sample = memory(moov);
     FailingOutput full(WriteFailure{false, "No space left on device (os error 28)"});
     StringOutput err;
     EXPECT_EQ(run(arguments({"prog", "a.mp4"}), sample, full, err), 1);
@@ -196,113 +195,97 @@ TEST(Run, LostOutputIsNotSuccess) {
     EXPECT_EQ(quiet.text(), "");
 }
 
-// `size` bytes that differ from their neighbours.
-Bytes pattern(std::size_t size) {
-    Bytes bytes(size);
-    for (std::size_t i = 0; i < size; ++i) {
-        bytes[i] = static_cast<std::uint8_t>(i * 7 + (i >> 12));
-    }
-    return bytes;
+// What a run on "f" prints, standard output then standard error, and its
+// status.
+std::string run_on(const FileLoader& load) {
+    StringOutput out;
+    StringOutput err;
+    const int status = run(arguments({"boxwalk", "f"}), load, out, err);
+    return out.text() + err.text() + "status " + std::to_string(status);
 }
 
-Argument path_argument(const std::filesystem::path& path) {
-    return Argument{path.string(), path.string()};
+// A loader of a fake file of `length` bytes that reports `reported`. The
+// rows that fail during the scan read ahead little, so that the scan makes
+// many reads and prints lines before the failing one.
+FileLoader fake(std::optional<std::uint64_t> reported, std::uint64_t length,
+                std::vector<FakeFile::Piece> pieces, FakeFaults faults = {},
+                std::size_t read_ahead = ReadAhead{}.first) {
+    return [=](const Argument&) {
+        LoadLimits limits;
+        limits.memory = std::uint64_t{1} << 20;
+        limits.read_ahead = ReadAhead{read_ahead, 4 * read_ahead};
+        return open_source(std::make_unique<FakeFile>(length, pieces, faults), reported, limits);
+    };
 }
 
-TEST(LoadFile, SystemErrorsAndSizes) {
-    test::TempDir dir;
-    const LoadResult missing = load_file(path_argument(dir.path() / "missing.mp4"));
-    EXPECT_FALSE(missing.ok);
-    EXPECT_EQ(missing.error, "No such file or directory (os error 2)");
-
-    const LoadResult directory = load_file(path_argument(dir.path()));
-    EXPECT_FALSE(directory.ok);
-    EXPECT_EQ(directory.error, "Is a directory (os error 21)");
-
-    const LoadResult in_missing_dir = load_file(path_argument(dir.path() / "none" / "a.mp4"));
-    EXPECT_EQ(in_missing_dir.error, "No such file or directory (os error 2)");
-
-    // The view spans the reported length, whatever part of it the scan
-    // reads; the first header is always read.
-    for (const std::size_t size :
-         {std::size_t{8}, std::size_t{4096}, std::size_t{200 * 1024 + 3}}) {
-        const Bytes big = pattern(size);
-        test::write_file(dir.path() / "big", big);
-        const LoadResult loaded = load_file(path_argument(dir.path() / "big"));
-        ASSERT_TRUE(loaded.ok) << size << ": " << loaded.error;
-        const ByteView bytes = loaded.data.view();
-        ASSERT_EQ(bytes.size(), size);
-        const std::size_t head = std::min<std::size_t>(16, size);
-        EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(head),
-                               big.begin()))
-            << size;
-    }
+FileLoader real(const char* path) {
+    return [path](const Argument&) { return load_file(Argument{path, path}); };
 }
 
-TEST(LoadFile, ReadsPipesThatReportNoLength) {
-    // A few bytes, and many times the first guess so that the buffer grows.
-    for (const std::size_t size : {std::size_t{108}, std::size_t{3u << 20} + 5}) {
-        int fds[2];
-        ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
-        const Bytes bytes = pattern(size);
-        test::PipeFeeder writer(fds[1], bytes);
-        const LoadResult loaded = load_file(path_argument("/dev/fd/" + std::to_string(fds[0])));
-        // A load that stopped early leaves the writer to find no reader.
-        ::close(fds[0]);
-        writer.join();
-        ASSERT_TRUE(loaded.ok) << loaded.error;
-        const ByteView got = loaded.data.view();
-        EXPECT_TRUE(std::equal(got.begin(), got.end(), bytes.begin(), bytes.end())) << size;
-    }
-}
-
-// `head` at the start of a sparse file of `length` bytes, `tail` at its end.
-void write_sparse(const std::filesystem::path& path, const Bytes& head, std::uint64_t length,
-                  const Bytes& tail = {}) {
-    test::write_file(path, head);
-    std::filesystem::resize_file(path, length - tail.size());
-    std::ofstream(path, std::ios::binary | std::ios::app)
-        .write(reinterpret_cast<const char*>(tail.data()),
-               static_cast<std::streamsize>(tail.size()));
-}
-
-// Files far larger than memory load in no time when the scan reaches little
-// of them; a udta that claims more than the machine holds is refused
-// before anything is read.
-TEST(LoadFile, ReadsOnlyWhatTheScanReaches) {
-    constexpr std::uint64_t k8TiB = std::uint64_t{8} << 40;
-    const Bytes moov =
-        atom("moov", cat({atom("mvhd"), atom("udta", atom("name", raw("at the end")))}));
-    test::TempDir dir;
-    const auto path = dir.path() / "sparse";
-    // The head and the tail of the file; the scan's output, or the load's
-    // error.
-    check_rows<std::pair<Bytes, Bytes>>(
+// How a file is read, whatever the system says of its length or does to it
+// meanwhile: the output is the file's, or lines of it and then an error.
+TEST(LoadFile, Cases) {
+    const Bytes song = sample_song();
+    const std::vector<FakeFile::Piece> at_0 = {{0, song}};
+    const std::string head = "[boxwalk] File: f\n[boxwalk] Size: 294 bytes\n\n";
+    std::string tree = test::read_file(std::string(BOXWALK_SOURCE_DIR) + "/tests/golden/song.out");
+    tree = tree.substr(tree.find("\n\n") + 2);
+    const auto tree_before = [&tree](const char* line) { return tree.substr(0, tree.find(line)); };
+    const std::string whole = head + tree + "status 0";
+    const std::string io_error = "[boxwalk] ERROR: read: Input/output error (os error 5)\n";
+    // A moov behind 1 MiB of media, and 5 GiB of it (offsets past 32 bits).
+    const Bytes moov = atom("moov", atom("udta", atom("name", raw("after"))));
+    const auto media = [&moov](std::uint64_t length) {
+        return std::vector<FakeFile::Piece>{
+            {0, cat({be32(1), raw("mdat"), be64(length - moov.size())})},
+            {length - moov.size(), moov}};
+    };
+    const auto listing = [](std::uint64_t length) {
+        const std::string at = std::to_string(length - 29);
+        return "[boxwalk] File: f\n[boxwalk] Size: " + std::to_string(length) +
+               " bytes\n\nmoov (size=29, @ " + at + ")\n  udta (size=21, @ " +
+               std::to_string(length - 21) + ")\n    name (size=13) \"after\"\nstatus 0";
+    };
+    const std::uint64_t k1MiB = std::uint64_t{1} << 20;
+    const std::uint64_t k5GiB = std::uint64_t{5} << 30;
+    const std::string cmdline = test::read_file("/proc/self/cmdline");
+    const char* sys = "/sys/kernel/mm/transparent_hugepage/enabled";
+    const std::string sys_text = fs::exists(sys) ? test::read_file(sys) : "";
+    check_rows<FileLoader>(
         {
-            {"holes only", {}, ""},
-            {"moov after 8 TiB of media",
-             {atom64_sized(k8TiB - moov.size(), "mdat"), moov},
-             "moov (size=42, @ 8796093022166)\n  mvhd (size=8, @ 8796093022174)\n"
-             "  udta (size=26, @ 8796093022182)\n    name (size=18) \"at the end\"\n"},
-            {"moov of terabytes, children in holes",
-             {atom64_sized(k8TiB, "moov", atom("mvhd")), {}},
-             "moov (size=8796093022208, @ 0)\n  mvhd (size=8, @ 16)\n"
-             "  ???? (size=8796093022184, @ 24)\n"},
-            {"udta of terabytes",
-             {atom64_sized(k8TiB, "moov", atom64_sized(k8TiB - 16, "udta")), {}},
-             "out of memory"},
+            {"as long as it says", fake(294, 294, at_0), whole},
+            {"bytes appended after the open are not read",
+             fake(294, 394, {{0, song}, {294, atom("more", zeros(92))}}), whole},
+            {"shorter than it says at the first read: read as a stream", fake(4096, 294, at_0),
+             whole},
+            {"no length (a pipe), or 0 (as /proc says)", fake(std::nullopt, 294, at_0), whole},
+            {"", fake(0, 294, at_0), whole},
+            {"short reads", fake(294, 294, at_0, {.most_per_read = 3}, 64), whole},
+            {"", fake(std::nullopt, 294, at_0, {.most_per_read = 3}), whole},
+            {"shrinks during the scan", fake(294, 294, at_0, {.ends_at = 200}, 64),
+             head + tree_before("        ----") +
+                 "[boxwalk] ERROR: read: the file shrank while it was read: it ends at byte 200 "
+                 "of 294\nstatus 1"},
+            {"a bad sector in the tags", fake(294, 294, at_0, {.error_at = 210}, 64),
+             head + tree_before("    Xtra") + io_error + "status 1"},
+            {"a bad sector at the start", fake(294, 294, at_0, {.error_at = 0}),
+             "[boxwalk] File: f\n" + io_error + "status 1"},
+            {"a bad sector in media data is never read",
+             fake(k1MiB, k1MiB, media(k1MiB), {.error_at = 100}), listing(k1MiB)},
+            {"but a stream reads it", fake(std::nullopt, k1MiB, media(k1MiB), {.error_at = 100}),
+             "[boxwalk] File: f\n" + io_error + "status 1"},
+            {"a stream that never ends", fake(std::nullopt, kBeyondEveryEnd, {}),
+             "[boxwalk] File: f\n[boxwalk] ERROR: read: out of memory\nstatus 1"},
+            {"offsets past 32 bits", fake(k5GiB, k5GiB, media(k5GiB)), listing(k5GiB)},
+            {"/proc reports 0 and holds more", real("/proc/self/cmdline"),
+             "[boxwalk] File: f\n[boxwalk] Size: " + std::to_string(cmdline.size()) +
+                 " bytes\n\nstatus 0"},
+            {"/sys reports a page and holds less", real(sys),
+             sys_text.empty() ? run_on(real(sys))
+                              : "[boxwalk] File: f\n[boxwalk] Size: " +
+                                    std::to_string(sys_text.size()) + " bytes\n\nstatus 0"},
         },
-        [&](const std::pair<Bytes, Bytes>& file) {
-            write_sparse(path, file.first, k8TiB, file.second);
-            const LoadResult loaded = load_file(path_argument(path));
-            if (!loaded.ok) {
-                return loaded.error;
-            }
-            EXPECT_EQ(loaded.data.view().size(), k8TiB);
-            StringOutput out;
-            scan_top_level(loaded.data.view(), out);
-            return out.text();
-        });
+        run_on);
 }
 
 // Short writes are retried; a stream that takes nothing while reporting no

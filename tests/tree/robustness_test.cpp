@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "bin/boxwalk/driver.hpp"
+#include "tree/scan.hpp"
 #include "primitives/render.hpp"
 #include "primitives/text.hpp"
 #include "support/atoms.hpp"

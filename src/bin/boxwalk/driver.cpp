@@ -1,7 +1,7 @@
 #include "bin/boxwalk/driver.hpp"
 
-#include "bin/boxwalk/scan.hpp"
 #include "primitives/render.hpp"
+#include "tree/scan.hpp"
 
 namespace boxwalk {
 
@@ -13,14 +13,20 @@ int run(const std::vector<Argument>& args, const FileLoader& load, Output& out, 
     } else {
         out.line("[boxwalk] File: " + args[1].text);
         const LoadResult loaded = load(args[1]);
-        if (!loaded.ok) {
+        if (!loaded.ok()) {
             err.line("[boxwalk] ERROR: read: " + loaded.error);
             status = 1;
         } else {
-            const ByteView data = loaded.data.view();
-            out.line("[boxwalk] Size: " + decimal(data.size()) + " bytes");
+            Source& source = *loaded.source;
+            out.line("[boxwalk] Size: " + decimal(source.size()) + " bytes");
             out.line("");
-            scan_top_level(data, out);
+            scan_top_level(source, out);
+            // A read that failed during the scan ended it; the lines
+            // printed before stand.
+            if (source.failed()) {
+                err.line("[boxwalk] ERROR: read: " + *source.error());
+                status = 1;
+            }
         }
     }
     // A run whose output was lost must not report success.

@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -67,9 +66,40 @@ private:
     void emit(std::string_view line) override { write_all(STDERR_FILENO, line); }
 };
 
+// A descriptor read with read(2) or pread(2), closed at the end.
+class PosixFile final : public InputFile {
+public:
+    explicit PosixFile(int fd) : fd_(fd) {}
+    ~PosixFile() override { ::close(fd_); }
+    PosixFile(const PosixFile&) = delete;
+    PosixFile& operator=(const PosixFile&) = delete;
+
+    ReadResult read_at(std::uint64_t offset, std::uint8_t* into, std::size_t count) override {
+        if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+            return ReadResult{};  // nothing lies beyond the largest offset
+        }
+        ssize_t got = 0;
+        do {
+            got = ::pread(fd_, into, capped(count), static_cast<off_t>(offset));
+        } while (got < 0 && errno == EINTR);
+        return read_result(got);
+    }
+
+    ReadResult read(std::uint8_t* into, std::size_t count) override {
+        ssize_t got = 0;
+        do {
+            got = ::read(fd_, into, capped(count));
+        } while (got < 0 && errno == EINTR);
+        return read_result(got);
+    }
+
+private:
+    int fd_;
+};
+
 }  // namespace
 
-std::optional<InputFile> InputFile::open(const Argument& path, std::string& error) {
+std::optional<OpenedFile> open_file(const Argument& path, std::string& error) {
     int fd = -1;
     do {
         fd = ::open(path.native.c_str(), O_RDONLY | O_CLOEXEC);
@@ -78,105 +108,21 @@ std::optional<InputFile> InputFile::open(const Argument& path, std::string& erro
         error = system_message(errno);
         return std::nullopt;
     }
-    return InputFile(fd);
-}
-
-InputFile::~InputFile() {
-    if (handle_ != kClosed) {
-        ::close(static_cast<int>(handle_));
-    }
-}
-
-std::optional<std::uint64_t> InputFile::reported_length() const {
+    OpenedFile opened{std::make_unique<PosixFile>(fd), std::nullopt};
     struct stat info {};
-    if (::fstat(static_cast<int>(handle_), &info) != 0 || !S_ISREG(info.st_mode) ||
-        info.st_size < 0) {
-        return std::nullopt;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= 0) {
+        opened.length = static_cast<std::uint64_t>(info.st_size);
     }
-    return static_cast<std::uint64_t>(info.st_size);
-}
-
-ReadResult InputFile::read(std::uint8_t* into, std::size_t count) {
-    ssize_t got = 0;
-    do {
-        got = ::read(static_cast<int>(handle_), into, capped(count));
-    } while (got < 0 && errno == EINTR);
-    return read_result(got);
-}
-
-ReadResult InputFile::read_at(std::uint64_t offset, std::uint8_t* into, std::size_t count) {
-    if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
-        return ReadResult{};  // nothing lies beyond the largest offset
-    }
-    ssize_t got = 0;
-    do {
-        got = ::pread(static_cast<int>(handle_), into, capped(count), static_cast<off_t>(offset));
-    } while (got < 0 && errno == EINTR);
-    return read_result(got);
-}
-
-std::uint64_t page_size() {
-    const long size = ::sysconf(_SC_PAGESIZE);
-    return size > 0 ? static_cast<std::uint64_t>(size) : 4096;
+    return opened;
 }
 
 std::uint64_t physical_memory() {
     const long pages = ::sysconf(_SC_PHYS_PAGES);
-    // Unknown: no plan is refused for its size alone.
-    return pages > 0 ? static_cast<std::uint64_t>(pages) * page_size()
-                     : std::numeric_limits<std::uint64_t>::max();
-}
-
-std::uint8_t* reserve_pages(std::uint64_t length) {
-    // A run of huge pages must start on a huge-page boundary: room for one
-    // more, so that an aligned range can be cut out. The file's first page
-    // is read on its own, for the first top-level header, and a long run
-    // (moov's udta, as a rule) follows it: so the second page, not the
-    // first, is put on the boundary, and the run gets whole huge pages
-    // instead of one made of 4 KiB pages around the first.
-    constexpr auto kHuge = static_cast<std::size_t>(kHugePage);
-    if (length > std::numeric_limits<std::size_t>::max() - kHuge) {
-        return nullptr;
-    }
-    const std::size_t slack = length >= kHuge ? kHuge : 0;
-    // Inaccessible pages commit no memory whatever the overcommit policy.
-    void* raw = ::mmap(nullptr, static_cast<std::size_t>(length) + slack, PROT_NONE,
-                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (raw == MAP_FAILED) {
-        return nullptr;
-    }
-    auto* start = static_cast<std::uint8_t*>(raw);
-    if (slack != 0) {
-        const auto address = reinterpret_cast<std::uintptr_t>(raw);
-        const std::size_t page = static_cast<std::size_t>(page_size());
-        const std::size_t head = (2 * kHuge - page - address % kHuge) % kHuge;
-        if (head != 0) {
-            ::munmap(start, head);
-        }
-        if (head != slack) {
-            ::munmap(start + head + length, slack - head);
-        }
-        start += head;
-#ifdef MADV_HUGEPAGE
-        // A large run read into fresh memory is faulted in far faster, and
-        // walked with fewer TLB misses, in 2 MiB pages; where they are off,
-        // 4 KiB pages work the same, a little slower.
-        ::madvise(start, static_cast<std::size_t>(length), MADV_HUGEPAGE);
-#endif
-    }
-    return start;
-}
-
-bool commit_pages(std::uint8_t* at, std::uint64_t length) {
-    return ::mprotect(at, static_cast<std::size_t>(length), PROT_READ | PROT_WRITE) == 0;
-}
-
-void seal_pages(std::uint8_t* at, std::uint64_t length) {
-    ::mprotect(at, static_cast<std::size_t>(length), PROT_READ);
-}
-
-void release_pages(std::uint8_t* at, std::uint64_t length) {
-    ::munmap(at, static_cast<std::size_t>(length));
+    const long page = ::sysconf(_SC_PAGESIZE);
+    // Unknown: no stream is refused for its length alone.
+    return pages > 0 && page > 0
+               ? static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page)
+               : std::numeric_limits<std::uint64_t>::max();
 }
 
 std::vector<Argument> given_arguments(int argc, char** argv) {

@@ -38,8 +38,6 @@ std::string system_message(DWORD code) {
     return os_error_text(std::move(text), code);
 }
 
-HANDLE handle_of(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
-
 // A count that one call takes.
 DWORD capped(std::size_t count) {
     return static_cast<DWORD>(std::min<std::size_t>(count, std::size_t{1} << 30));
@@ -136,16 +134,12 @@ private:
         }
         // A full buffer may end inside a character, whose start then waits
         // for the rest.
-        pending_.append(text);
-        const std::size_t complete = complete_utf8_length(pending_);
-        const DWORD code = write_console(handle_, std::string_view(pending_).substr(0, complete));
-        pending_.erase(0, complete);
-        return write_failure(code);
+        return write_failure(write_console(handle_, joiner_.join(text)));
     }
 
     HANDLE handle_;
     bool console_;
-    std::string pending_;
+    Utf8Joiner joiner_;
 };
 
 class StandardError final : public LineOutput {
@@ -179,9 +173,36 @@ ReadResult read_result(BOOL ok, DWORD got) {
     return ReadResult{got, std::nullopt};
 }
 
+// A handle read with ReadFile, at 64-bit offsets or where it stands.
+class WindowsFile final : public InputFile {
+public:
+    explicit WindowsFile(HANDLE handle) : handle_(handle) {}
+    ~WindowsFile() override { ::CloseHandle(handle_); }
+    WindowsFile(const WindowsFile&) = delete;
+    WindowsFile& operator=(const WindowsFile&) = delete;
+
+    ReadResult read_at(std::uint64_t offset, std::uint8_t* into, std::size_t count) override {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD got = 0;
+        const BOOL ok = ::ReadFile(handle_, into, capped(count), &got, &at);
+        return read_result(ok, got);
+    }
+
+    ReadResult read(std::uint8_t* into, std::size_t count) override {
+        DWORD got = 0;
+        const BOOL ok = ::ReadFile(handle_, into, capped(count), &got, nullptr);
+        return read_result(ok, got);
+    }
+
+private:
+    HANDLE handle_;
+};
+
 }  // namespace
 
-std::optional<InputFile> InputFile::open(const Argument& path, std::string& error) {
+std::optional<OpenedFile> open_file(const Argument& path, std::string& error) {
     // Shared for reading, writing and deleting: a file that another program
     // has open, even for writing, is still read, and the read never gets in
     // that program's way.
@@ -192,72 +213,22 @@ std::optional<InputFile> InputFile::open(const Argument& path, std::string& erro
         error = system_message(::GetLastError());
         return std::nullopt;
     }
-    return InputFile(reinterpret_cast<std::intptr_t>(handle));
-}
-
-InputFile::~InputFile() {
-    if (handle_ != kClosed) {
-        ::CloseHandle(handle_of(handle_));
-    }
-}
-
-std::optional<std::uint64_t> InputFile::reported_length() const {
+    OpenedFile opened{std::make_unique<WindowsFile>(handle), std::nullopt};
     LARGE_INTEGER reported{};
-    if (::GetFileType(handle_of(handle_)) != FILE_TYPE_DISK ||
-        !::GetFileSizeEx(handle_of(handle_), &reported) || reported.QuadPart < 0) {
-        return std::nullopt;
+    if (::GetFileType(handle) == FILE_TYPE_DISK && ::GetFileSizeEx(handle, &reported) &&
+        reported.QuadPart >= 0) {
+        opened.length = static_cast<std::uint64_t>(reported.QuadPart);
     }
-    return static_cast<std::uint64_t>(reported.QuadPart);
-}
-
-ReadResult InputFile::read(std::uint8_t* into, std::size_t count) {
-    DWORD got = 0;
-    const BOOL ok = ::ReadFile(handle_of(handle_), into, capped(count), &got, nullptr);
-    return read_result(ok, got);
-}
-
-ReadResult InputFile::read_at(std::uint64_t offset, std::uint8_t* into, std::size_t count) {
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    DWORD got = 0;
-    const BOOL ok = ::ReadFile(handle_of(handle_), into, capped(count), &got, &at);
-    return read_result(ok, got);
-}
-
-std::uint64_t page_size() {
-    SYSTEM_INFO info{};
-    ::GetSystemInfo(&info);
-    return info.dwPageSize;
+    return opened;
 }
 
 std::uint64_t physical_memory() {
     MEMORYSTATUSEX status{};
     status.dwLength = sizeof status;
-    // Unknown: no plan is refused for its size alone.
+    // Unknown: no stream is refused for its length alone.
     return ::GlobalMemoryStatusEx(&status) ? status.ullTotalPhys
                                            : std::numeric_limits<std::uint64_t>::max();
 }
-
-std::uint8_t* reserve_pages(std::uint64_t length) {
-    if (length > std::numeric_limits<std::size_t>::max()) {
-        return nullptr;
-    }
-    return static_cast<std::uint8_t*>(
-        ::VirtualAlloc(nullptr, static_cast<std::size_t>(length), MEM_RESERVE, PAGE_NOACCESS));
-}
-
-bool commit_pages(std::uint8_t* at, std::uint64_t length) {
-    return ::VirtualAlloc(at, static_cast<std::size_t>(length), MEM_COMMIT, PAGE_READWRITE) !=
-           nullptr;
-}
-
-void seal_pages(std::uint8_t* at, std::uint64_t length) {
-    DWORD before = 0;
-    ::VirtualProtect(at, static_cast<std::size_t>(length), PAGE_READONLY, &before);
-}
-
-void release_pages(std::uint8_t* at, std::uint64_t) { ::VirtualFree(at, 0, MEM_RELEASE); }
 
 // The C runtime's argv is narrow and split by its own rules; the wide
 // command line is the one the system keeps.

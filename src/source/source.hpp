@@ -1,0 +1,78 @@
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "primitives/bytes.hpp"
+
+namespace boxwalk {
+
+// Where the scan's bytes come from. The scan asks for the bytes it is about
+// to look at, by position and count, and gets what is there. Positions are
+// 64-bit whatever size_t is.
+class Source {
+public:
+    virtual ~Source() = default;
+    Source(const Source&) = delete;
+    Source& operator=(const Source&) = delete;
+
+    // The file's length, taken once.
+    std::uint64_t size() const { return size_; }
+
+    // Up to `count` bytes at `pos`: all of them inside the file, fewer at its
+    // end, none past it or once a read has failed. Lent until the next read.
+    ByteView read(std::uint64_t pos, std::size_t count) {
+        // Most reads fall inside the bytes at hand.
+        if (pos >= window_pos_ && pos - window_pos_ <= window_.size()) {
+            const auto skip = static_cast<std::size_t>(pos - window_pos_);
+            const std::size_t left = window_.size() - skip;
+            if (count <= left || window_pos_ + window_.size() == size_) {
+                return window_.subspan(skip, std::min(count, left));
+            }
+        }
+        return fetch(pos, count);
+    }
+
+    // Why a read failed, once one has: the system's error, or the file
+    // ending before its length.
+    const std::optional<std::string>& error() const { return error_; }
+    bool failed() const { return error_.has_value(); }
+
+protected:
+    explicit Source(std::uint64_t size) : size_(size) {}
+
+    // read() for bytes not at hand: sets the window to bytes that hold them
+    // where it can, and returns them as read() does.
+    virtual ByteView fetch(std::uint64_t pos, std::size_t count) = 0;
+
+    // Records the first failure; every later read gives nothing.
+    void fail(std::string error) {
+        if (!error_) {
+            error_ = std::move(error);
+        }
+        window_ = {};
+        window_pos_ = 0;
+    }
+
+    // Bytes at hand: the file's bytes from window_pos_ on.
+    ByteView window_;
+    std::uint64_t window_pos_ = 0;
+
+private:
+    std::uint64_t size_;
+    std::optional<std::string> error_;
+};
+
+// Bytes in memory, for tests, fuzzing and benchmarks.
+class MemorySource final : public Source {
+public:
+    explicit MemorySource(ByteView bytes) : Source(bytes.size()) { window_ = bytes; }
+
+private:
+    ByteView fetch(std::uint64_t, std::size_t) override { return {}; }
+};
+
+}  // namespace boxwalk

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "primitives/output.hpp"
+#include "source/source.hpp"
+
+// Texts of any length read from a source a piece at a time, so that what a
+// long text costs is its output, never a copy of it whole.
+namespace boxwalk {
+
+inline constexpr std::size_t kPiece = std::size_t{64} << 10;
+
+// Hands the `length` bytes at `pos` to `take(piece, last)` in pieces of at
+// most kPiece bytes. `take` returns how many bytes of the piece it used, at
+// least one; the rest comes again at the start of the next piece. False
+// when a read came back short: the source has failed.
+template <typename Take>
+bool read_pieces(Source& source, std::uint64_t pos, std::uint64_t length, Take&& take) {
+    while (length > 0) {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(length, kPiece));
+        const ByteView piece = source.read(pos, want);
+        if (piece.size() < want) {
+            return false;
+        }
+        const std::size_t used = take(piece, want == length);
+        if (used == 0) {
+            return false;
+        }
+        pos += used;
+        length -= used;
+    }
+    return true;
+}
+
+// The length of the `length` bytes at `pos` without their trailing NUL
+// bytes; empty when a read came back short.
+std::optional<std::uint64_t> length_without_trailing_nuls(Source& source, std::uint64_t pos,
+                                                          std::uint64_t length);
+
+// The `length` bytes at `pos` as lenient UTF-8 (see write_lenient_utf8);
+// false when a read came back short.
+bool write_lenient_utf8_at(Output& out, Source& source, std::uint64_t pos, std::uint64_t length);
+
+// The `length` bytes at `pos` as hex digits, nothing between them; false
+// when a read came back short.
+bool write_hex_at(Output& out, Source& source, std::uint64_t pos, std::uint64_t length);
+
+}  // namespace boxwalk

@@ -1,0 +1,81 @@
+#include "tree/scan.hpp"
+
+#include <optional>
+#include <string_view>
+
+#include "primitives/atom.hpp"
+#include "primitives/render.hpp"
+#include "tree/walker.hpp"
+
+namespace boxwalk {
+namespace {
+
+bool read_header(Source& source, std::uint64_t pos, Atom& atom) {
+    return read_atom_head(source.read(pos, kLongestHeader), pos, source.size(), atom);
+}
+
+// The first top-level atom whose type is moov. Empty when there is none, or
+// when an atom shorter than its own header, or an unreadable header, ends
+// the scan first.
+std::optional<Atom> find_moov(Source& source) {
+    for (std::uint64_t pos = 0; room_for(pos, source.size(), 8);) {
+        Atom atom;
+        if (!read_header(source, pos, atom) || !atom.whole()) {
+            return std::nullopt;
+        }
+        if (atom.is("moov")) {
+            return atom;
+        }
+        // An atom that reaches past the data ends the loop through its test.
+        pos = atom.end;
+    }
+    return std::nullopt;
+}
+
+// The line of moov (no indent) or of one of its children (two spaces).
+void write_listed(Output& out, std::string_view indent, const Atom& atom) {
+    out.locate(atom.pos, atom.header.size);
+    out.write(indent);
+    out.write(atom.type());
+    out.write(" (size=");
+    write_decimal(out, atom.header.size);
+    out.write(", @ ");
+    write_decimal(out, atom.pos);
+    out.line(")");
+}
+
+}  // namespace
+
+void scan_top_level(Source& source, Output& out) {
+    const auto moov = find_moov(source);
+    if (!moov) {
+        return;
+    }
+    write_listed(out, "", *moov);
+    for (std::uint64_t off = moov->payload_start; room_for(off, moov->end, 8);) {
+        // moov's declared end may lie past a truncated file: the listing
+        // ends at the first child header that is not wholly inside the data.
+        Atom child;
+        if (!read_header(source, off, child)) {
+            return;
+        }
+        // A child's size is taken as its header states it, not checked
+        // against the header's length.
+        write_listed(out, "  ", child);
+        if (child.is("udta")) {
+            walk_container(source, child.payload_start, child.end, 2, out);
+        }
+        // A 64-bit size of 0 would never advance.
+        if (child.header.size == 0) {
+            return;
+        }
+        off = child.end;
+    }
+}
+
+void scan_top_level(ByteView data, Output& out) {
+    MemorySource source(data);
+    scan_top_level(source, out);
+}
+
+}  // namespace boxwalk

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "primitives/bytes.hpp"
+#include "primitives/output.hpp"
+#include "source/source.hpp"
+
+// The top of the scan: the first top-level moov, its children, and the walk
+// of every udta child.
+namespace boxwalk {
+
+// Lists the first top-level moov of `source`: its line, a line per child,
+// and the walk of every udta child. Prints nothing when there is none.
+void scan_top_level(Source& source, Output& out);
+// The same over bytes in memory.
+void scan_top_level(ByteView data, Output& out);
+
+}  // namespace boxwalk
