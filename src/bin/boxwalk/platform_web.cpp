@@ -38,9 +38,12 @@ EM_JS(void, page_deliver,
                          err_shown_size, lines, line_count, atoms, atom_count, stats);
       });
 
-// The largest stream kept in memory; a File always has a length, so only an
-// empty one is read as a stream. The heap may grow to 2 GiB.
-constexpr std::uint64_t kMemoryLimit = std::uint64_t{1} << 30;
+// The most a stream may keep in memory. A File always has a length, so only
+// an empty one, or one that shrank since it was chosen, is read as a stream.
+// The heap grows to 2 GiB at most, and a failed allocation there stops the
+// program (exceptions are not caught in this build): kept well below it,
+// the limit fails the load with "out of memory" first.
+constexpr std::uint64_t kMemoryLimit = std::uint64_t{256} << 20;
 
 // The top-level atoms the map shows at most; a fragmented file may hold
 // many thousands.
