@@ -22,6 +22,13 @@ const browser = spawn(chromium, ['--headless', '--no-sandbox', '--disable-gpu', 
   '--no-first-run', '--disable-background-networking', '--disable-component-update',
   '--disable-sync', '--remote-debugging-pipe', `--user-data-dir=${path.join(workDir, 'profile')}`,
   'about:blank'], { stdio: ['ignore', 'ignore', 'ignore', 'pipe', 'pipe'] });
+let finished = false;
+browser.on('exit', (code) => {
+  if (!finished) {
+    console.error(`Chromium ended early (status ${code})`);
+    process.exit(1);
+  }
+});
 let nextId = 1;
 const pending = new Map();
 const listeners = [];
@@ -199,6 +206,7 @@ check(exceptions.length === 0 && errors.length === 0,
       `errors on the page: ${JSON.stringify([exceptions, errors]).slice(0, 2000)}`);
 check(logs.some((l) => l.entry.text.includes('Content Security Policy')), 'no policy refused the inline script');
 
+finished = true;
 browser.kill();
 console.log(failures.length ? failures.join('\n') : `${cases.length} golden cases, the sparse file, the hostile tags, file:// and http:// pass`);
 process.exit(failures.length ? 1 : 0);
