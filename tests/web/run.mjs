@@ -1,0 +1,212 @@
+// The page in headless Chromium, driven over the DevTools protocol on a pipe
+// (fds 3 and 4): every golden case through the page's download, byte for
+// byte, and shown under the terminal rule; a 64 GiB sparse file listed in
+// under a second; a file whose tags hold markup runs none of it; no request
+// leaves the page's folder; opened from file:// and from a static server.
+// node run.mjs CHROMIUM PAGE_DIR SOURCE_DIR WORK_DIR
+import { spawn } from 'node:child_process';
+import fs from 'node:fs';
+import http from 'node:http';
+import path from 'node:path';
+import { pathToFileURL } from 'node:url';
+
+const [chromium, pageDir, sourceDir, workDir] = process.argv.slice(2);
+fs.rmSync(workDir, { recursive: true, force: true });
+const downloads = path.join(workDir, 'downloads');
+fs.mkdirSync(downloads, { recursive: true });
+const failures = [];
+const check = (ok, what) => { if (!ok) failures.push(what); };
+
+// Chromium with no network of its own, messages as NUL-ended JSON.
+const browser = spawn(chromium, ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic',
+  '--no-first-run', '--disable-background-networking', '--disable-component-update',
+  '--disable-sync', '--remote-debugging-pipe', `--user-data-dir=${path.join(workDir, 'profile')}`,
+  'about:blank'], { stdio: ['ignore', 'ignore', 'ignore', 'pipe', 'pipe'] });
+let finished = false;
+browser.on('exit', (code) => {
+  if (!finished) {
+    console.error(`Chromium ended early (status ${code})`);
+    process.exit(1);
+  }
+});
+let nextId = 1;
+const pending = new Map();
+const listeners = [];
+let inbox = '';
+browser.stdio[4].on('data', (chunk) => {
+  inbox += chunk.toString('utf8');
+  for (let end; (end = inbox.indexOf('\0')) >= 0; inbox = inbox.slice(end + 1)) {
+    const message = JSON.parse(inbox.slice(0, end));
+    const reply = pending.get(message.id);
+    if (reply) {
+      pending.delete(message.id);
+      message.error ? reply.reject(new Error(JSON.stringify(message.error))) : reply.resolve(message.result);
+    } else {
+      for (const listener of listeners) listener(message);
+    }
+  }
+});
+let session;
+const send = (method, params = {}, sessionId = session) => new Promise((resolve, reject) => {
+  const id = nextId++;
+  pending.set(id, { resolve, reject });
+  browser.stdio[3].write(JSON.stringify({ id, method, params, sessionId }) + '\0');
+});
+const evaluate = async (expression) => (await send('Runtime.evaluate',
+  { expression, awaitPromise: true, returnByValue: true })).result.value;
+const events = (method) => {
+  const seen = [];
+  listeners.push((message) => { if (message.method === method) seen.push(message.params); });
+  return seen;
+};
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+async function until(test, what, ms = 10000) {
+  for (const start = Date.now(); Date.now() - start < ms; await sleep(5)) {
+    const value = await test();
+    if (value) return value;
+  }
+  throw new Error(`timed out waiting for ${what}`);
+}
+
+const requests = events('Network.requestWillBeSent');
+const exceptions = events('Runtime.exceptionThrown');
+const logs = events('Log.entryAdded');
+const progress = events('Browser.downloadProgress');
+const began = events('Browser.downloadWillBegin');
+
+const { targetId } = await send('Target.createTarget', { url: 'about:blank' });
+session = (await send('Target.attachToTarget', { targetId, flatten: true })).sessionId;
+for (const domain of ['Page', 'Runtime', 'Network', 'Log', 'DOM']) await send(`${domain}.enable`);
+await send('Browser.setDownloadBehavior',
+  { behavior: 'allow', downloadPath: downloads, eventsEnabled: true }, undefined);
+
+async function open(url) {
+  await send('Page.navigate', { url });
+  await until(() => evaluate('document.body && document.body.dataset.state === "ready"'), 'the worker');
+}
+
+// Chooses `file` in the page; the time until its lines are on the page.
+async function list(file) {
+  await evaluate('document.body.dataset.state = "waiting"');
+  const { root } = await send('DOM.getDocument');
+  const { nodeId } = await send('DOM.querySelector', { nodeId: root.nodeId, selector: '#file' });
+  const start = performance.now();
+  await send('DOM.setFileInputFiles', { files: [path.resolve(file)], nodeId });
+  await until(() => evaluate('document.body.dataset.state === "listed"'), `listing ${file}`);
+  return performance.now() - start;
+}
+const shown = () => evaluate('[...document.querySelectorAll(".line")].map((l) => l.textContent + "\\n").join("")');
+
+// What the page's download link hands over, and under what name.
+async function download() {
+  const before = progress.length;
+  await evaluate('document.getElementById("download").click()');
+  const done = await until(() => progress.slice(before).find((p) => p.state !== 'inProgress'), 'a download');
+  const name = began.find((b) => b.guid === done.guid).suggestedFilename;
+  return { name, bytes: fs.readFileSync(path.join(downloads, name)) };
+}
+
+// The console's terminal rule: controls other than tab and line feed as \xNN.
+const terminal = (bytes) => new TextDecoder().decode(bytes)
+  .replace(/[\0-\x08\x0b-\x1f\x7f-\x9f]/g, (c) => '\\x' + c.charCodeAt(0).toString(16).padStart(2, '0'));
+
+const pageUrl = pathToFileURL(path.join(pageDir, 'index.html')).href;
+await open(pageUrl);
+const cases = fs.readFileSync(path.join(sourceDir, 'tests/golden/cases.txt'), 'utf8')
+  .split('\n').filter((line) => line.trim() && !line.startsWith('#')).map((line) => line.trim().split(/\s+/));
+for (const [name, input] of cases) {
+  await list(path.join(sourceDir, input));
+  const golden = fs.readFileSync(path.join(sourceDir, 'tests/golden', name + '.out'));
+  const got = await download();
+  check(got.name === path.basename(input) + '.txt', `${name}: the download is named ${got.name}`);
+  check(got.bytes.equals(golden), `${name}: the download differs from tests/golden/${name}.out`);
+  check(await shown() === terminal(golden), `${name}: the page shows other text than the terminal would`);
+}
+
+// BOXWALK_SCREENSHOT=FILE.png: the page with a file listed and its ilst
+// line chosen, as doc/web.png shows it.
+if (process.env.BOXWALK_SCREENSHOT) {
+  await send('Emulation.setDeviceMetricsOverride', { width: 1180, height: 600, deviceScaleFactor: 1, mobile: false });
+  await list(path.join(sourceDir, process.env.BOXWALK_SCREENSHOT_INPUT || 'tests/fixtures/xtra_mixed.mp4'));
+  await evaluate('[...document.querySelectorAll(".line.ilst")][0].click()');
+  await sleep(300);
+  const height = await evaluate('document.documentElement.scrollHeight');
+  const { data } = await send('Page.captureScreenshot',
+    { format: 'png', captureBeyondViewport: true, clip: { x: 0, y: 0, width: 1180, height, scale: 1 } });
+  fs.writeFileSync(process.env.BOXWALK_SCREENSHOT, Buffer.from(data, 'base64'));
+}
+
+// Atoms as a tagger writes them, sizes computed.
+const atom = (type, ...parts) => {
+  const body = Buffer.concat(parts.map((p) => (typeof p === 'string' ? Buffer.from(p, 'latin1') : p)));
+  const head = Buffer.alloc(8);
+  head.writeUInt32BE(8 + body.length);
+  head.write(type, 4, 'latin1');
+  return Buffer.concat([head, body]);
+};
+const tag = (type, text) => atom(type, atom('data', Buffer.from([0, 0, 0, 1, 0, 0, 0, 0]), Buffer.from(text)));
+const moov = (...items) => atom('moov', atom('mvhd', Buffer.alloc(100)), atom('udta', atom('meta',
+  Buffer.alloc(4), atom('hdlr', Buffer.alloc(8), 'mdirappl', Buffer.alloc(9)), atom('ilst', ...items))));
+
+// 64 GiB, a 64-bit mdat that is one hole, the moov at the back.
+const big = path.join(workDir, 'sparse.mp4');
+const tail = moov(tag('\xa9nam', 'Far away'));
+const fd = fs.openSync(big, 'w');
+const mdat = Buffer.alloc(16);
+mdat.writeUInt32BE(1);
+mdat.write('mdat', 4, 'latin1');
+mdat.writeBigUInt64BE(2n ** 36n - 24n - BigInt(tail.length), 8);
+fs.writeSync(fd, Buffer.concat([atom('ftyp', 'isom', Buffer.alloc(4), 'isommp42'), mdat]), 0, 40, 0);
+fs.writeSync(fd, tail, 0, tail.length, 2 ** 36 - tail.length);
+fs.closeSync(fd);
+const ms = await list(big);
+const lines = await shown();
+check(ms < 1000 && lines.includes('Size: 68719476736 bytes') && lines.includes('"Far away"'),
+      `64 GiB sparse file: listed in ${ms.toFixed(0)} ms`);
+fs.rmSync(big);
+console.log(`64 GiB sparse file: ${ms.toFixed(1)} ms on the page; ${await evaluate('document.getElementById("status").textContent')}`);
+
+// Markup in tags is text. An inline script the page adds itself is
+// refused by its policy.
+const hostile = path.join(workDir, 'hostile.m4a');
+const markup = ['<script>window.ran = "script"</script>', '<img src=x onerror="window.ran = \'img\'">'];
+fs.writeFileSync(hostile, Buffer.concat([atom('ftyp', 'M4A ', Buffer.alloc(4)),
+  moov(tag('\xa9nam', markup[0]), tag('\xa9ART', markup[1])), atom('mdat', Buffer.alloc(64))]));
+await list(hostile);
+await sleep(200);
+const text = await shown();
+check(markup.every((m) => text.includes(m)), 'hostile tags: not shown as text');
+check(await evaluate(`(() => { const s = document.createElement('script');
+  s.textContent = 'window.ran = "inline"'; document.body.append(s); return true; })()`), 'inline script added');
+await sleep(100);
+check(await evaluate('window.ran === undefined && document.querySelectorAll("img, script").length === 3'),
+      'hostile tags: something ran or became an element');
+
+// The same page from a static server.
+const server = http.createServer((req, res) => {
+  const file = path.join(pageDir, path.basename(new URL(req.url, 'http://x').pathname) || 'index.html');
+  const type = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css' }[path.extname(file)];
+  fs.readFile(file, (error, body) => { res.writeHead(error ? 404 : 200, { 'Content-Type': type }); res.end(body); });
+});
+await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+const served = `http://127.0.0.1:${server.address().port}/`;
+await open(served);
+const [name, input] = cases[0];
+await list(path.join(sourceDir, input));
+check((await download()).bytes.equals(fs.readFileSync(path.join(sourceDir, 'tests/golden', name + '.out'))),
+      `${name} from a static server: the download differs`);
+server.close();
+
+const own = [pageUrl.replace(/index\.html$/, ''), served];
+const elsewhere = requests.map((r) => r.request.url).filter((url) =>
+  !url.startsWith('blob:') && !url.startsWith('data:') && !own.some((prefix) => url.startsWith(prefix)));
+check(elsewhere.length === 0, `requests outside the page's folder: ${elsewhere.join(' ')}`);
+const errors = logs.map((l) => l.entry).filter((e) => e.level === 'error' && !e.text.includes('inline'));
+check(exceptions.length === 0 && errors.length === 0,
+      `errors on the page: ${JSON.stringify([exceptions, errors]).slice(0, 2000)}`);
+check(logs.some((l) => l.entry.text.includes('Content Security Policy')), 'no policy refused the inline script');
+
+finished = true;
+browser.kill();
+console.log(failures.length ? failures.join('\n') : `${cases.length} golden cases, the sparse file, the hostile tags, file:// and http:// pass`);
+process.exit(failures.length ? 1 : 0);
