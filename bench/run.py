@@ -179,23 +179,54 @@ def place_moov(source, target, last):
     partial.rename(target)
 
 
-def make_sparse(source, target, length):
-    """Writes `target` of `length` bytes: the ftyp and the moov of `source`,
-    with between them an mdat with a 64-bit size that is nothing but a hole;
-    the chunk offsets point into it as they pointed into the media data."""
+def make_sparse(source, target, length, last=True):
+    """Writes `target` of `length` bytes: the ftyp and the moov of `source`
+    and an mdat with a 64-bit size that is nothing but a hole, the moov after
+    it (`last`) or before it; the chunk offsets point into it as they pointed
+    into the media data."""
     atoms = top_level_atoms(source)
     ftyp = read_atom(source, first_atom(atoms, b"ftyp"))
     mdat = first_atom(atoms, b"mdat")
     moov = read_atom(source, first_atom(atoms, b"moov"))
-    data = len(ftyp) + 16
+    data = len(ftyp) + 16 + (0 if last else len(moov))
     move_chunk_offsets(moov, lambda offset: offset - mdat.offset - mdat.header + data)
     partial = target.with_name(target.name + ".part")
     with open(partial, "wb") as out:
         out.write(ftyp)
+        if not last:
+            out.write(moov)
         out.write(struct.pack(">I4sQ", 1, b"mdat", length - len(ftyp) - len(moov)))
-        out.seek(length - len(moov))
-        out.write(moov)
+        if last:
+            out.seek(length - len(moov))
+            out.write(moov)
+        else:
+            out.truncate(length)
     partial.rename(target)
+
+
+def make_cover_art(path):
+    """A short AAC .m4a tagged by AtomicParsley with a title and a cover of
+    about 17 MB (a PNG of noise, which does not compress)."""
+    sh("ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "sine=frequency=440:duration=5",
+       "-c:a", "aac", path)
+    cover = path.with_name("cover.png")
+    sh("ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
+       "nullsrc=s=2400x2400,geq=r='random(1)*255':g='random(2)*255':b='random(3)*255'",
+       "-frames:v", "1", cover)
+    sh("AtomicParsley", path, "--title", "Cover art", "--artwork", cover, "--overWrite",
+       stdout=subprocess.DEVNULL)
+    cover.unlink()
+
+
+def make_free_leaf(path, length):
+    """ftyp, then a moov whose udta holds one free leaf of `length` bytes,
+    its payload a hole: lines of a hundred bytes for gigabytes of file."""
+    ftyp = struct.pack(">I4s4sI4s", 20, b"ftyp", b"isom", 0, b"isom")
+    free = length + 8
+    with open(path, "wb") as out:
+        out.write(ftyp)
+        out.write(struct.pack(">I4sI4sI4s", free + 16, b"moov", free + 8, b"udta", free, b"free"))
+        out.truncate(len(ftyp) + 24 + length)
 
 
 def make_video(path):
@@ -236,6 +267,14 @@ def make_files(directory):
     if not (directory / "sparse-64g.mp4").exists():
         print("+ writing the 64 GiB sparse file", file=sys.stderr)
         make_sparse(video, directory / "sparse-64g.mp4", SPARSE_LENGTH)
+    if not (directory / "sparse-64g-first.mp4").exists():
+        make_sparse(video, directory / "sparse-64g-first.mp4", SPARSE_LENGTH, last=False)
+    if not (directory / "cover-art.m4a").exists():
+        if not shutil.which("AtomicParsley"):
+            sys.exit("AtomicParsley is needed to tag the cover-art file (apt-get install atomicparsley)")
+        make_cover_art(directory / "cover-art.m4a")
+    if not (directory / "free-2g.mp4").exists():
+        make_free_leaf(directory / "free-2g.mp4", 2 * GIB)
     if not all((directory / name).exists() for name in ("leaves.mp4", "items.mp4", "xtra.mp4")):
         sh(BUILD / "bench" / "make_bench_files", directory)
     small = directory / "small.m4a"
@@ -247,12 +286,16 @@ FILES = [
     ("video.mp4", "~1 GiB H.264 video, moov first, tags and an Xtra atom"),
     ("video-moov-last.mp4", "the same video with its moov at the end"),
     ("sparse-64g.mp4", "64 GiB sparse file, the video's moov at the end"),
+    ("sparse-64g-first.mp4", "64 GiB sparse file, the video's moov first"),
+    ("cover-art.m4a", "short .m4a with about 17 MB of cover art in its ilst"),
+    ("free-2g.mp4", "udta holding one 2 GiB free leaf (a hole)"),
     ("leaves.mp4", "udta holding 1,000,000 16-byte leaves"),
     ("items.mp4", "ilst with 200,000 items, half freeform"),
     ("xtra.mp4", "Xtra with 200,000 entries"),
     ("small.m4a", "small real .m4a"),
 ]
-VIDEOS = ("video.mp4", "video-moov-last.mp4", "sparse-64g.mp4")
+VIDEOS = ("video.mp4", "video-moov-last.mp4", "sparse-64g.mp4", "sparse-64g-first.mp4",
+          "cover-art.m4a")
 HEAVY = ("leaves.mp4", "items.mp4", "xtra.mp4")
 
 
@@ -407,6 +450,25 @@ def write_calls(path):
     return 0
 
 
+def read_bytes(argv):
+    """(calls, bytes) that read(2) and pread64(2) returned to `argv`, when
+    strace is here; the program's own file, read by the loader, is not
+    counted."""
+    if not shutil.which("strace"):
+        return None
+    with tempfile.NamedTemporaryFile("r") as trace:
+        subprocess.run(["strace", "-e", "trace=read,pread64", "-e", "signal=none", "-qq",
+                        "-o", trace.name] + argv,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+        calls = total = 0
+        for line in trace.read().splitlines():
+            result = line.rsplit("= ", 1)[-1].split()[0]
+            if result.isdigit():
+                calls += 1
+                total += int(result)
+        return calls, total
+
+
 def moov_text(atoms):
     moov = first_atom(atoms, b"moov")
     if moov is None:
@@ -484,13 +546,13 @@ def main():
             for command, argv in commands(path, baseline):
                 if args.skip_slow and name in HEAVY and not command.startswith(("boxwalk", "cat")):
                     continue
-                if command == "cat" and name == "sparse-64g.mp4" and state == "cold":
+                if command == "cat" and name.startswith("sparse") and state == "cold":
                     continue  # the holes never come from the disk: the warm figure holds
                 rows[command] = measure(argv, args.runs, args.timeout, prepare)
                 print(f"  {name}, {state}: {command}: {seconds(rows[command]['wall'])}",
                       file=sys.stderr)
             results[name, state] = rows
-            if name == "sparse-64g.mp4":
+            if name.startswith("sparse") or name == "free-2g.mp4":
                 subprocess.run(evict_argv(path), check=True)  # cat cached gigabytes of zeros
             print_table(f"{name}, {state}: {what}, {size:,} bytes, {moov_text(atoms)}{note}", rows)
 
@@ -530,6 +592,40 @@ def main():
               f"{ratio(wall_of(rows, 'exiftool -v3'), wall_of(rows, 'boxwalk'))} (target > 50); "
               f"peak RSS - file size = {(rows['boxwalk']['rss'] - size) / MIB:.1f} MiB "
               f"(target <= 16 MiB)")
+    for name in ("cover-art.m4a", "free-2g.mp4", "video-moov-last.mp4", "sparse-64g.mp4"):
+        path = args.dir / name
+        if (name, "warm") not in results:
+            continue
+        reads = read_bytes([str(BUILD / "boxwalk"), str(path)])
+        if reads is not None:
+            print(f"- {name}: boxwalk reads {reads[1]:,} bytes in {reads[0]} calls")
+    if ("cover-art.m4a", "warm") in results:
+        warm_rows, cold_rows = results["cover-art.m4a", "warm"], results["cover-art.m4a", "cold"]
+        print(f"- cover-art.m4a: warm {seconds(wall_of(warm_rows, 'boxwalk'))}, cold "
+              f"{seconds(wall_of(cold_rows, 'boxwalk'))}; AtomicParsley -T warm "
+              f"{seconds(wall_of(warm_rows, 'AtomicParsley -T'))}, cold "
+              f"{seconds(wall_of(cold_rows, 'AtomicParsley -T'))} (target: reads <= 256 KiB, "
+              f"times at or under AtomicParsley's)")
+    if ("free-2g.mp4", "warm") in results:
+        row = results["free-2g.mp4", "warm"]["boxwalk"]
+        print(f"- free-2g.mp4: boxwalk {seconds(row['wall'])}, peak RSS {megabytes(row['rss'])} "
+              f"(target < 50 ms and 16 MiB)")
+    if "video-moov-last.mp4" in args.files.split(","):
+        piped = measure(["sh", "-c", f"cat {shlex.quote(str(args.dir / 'video-moov-last.mp4'))} | "
+                                     f"{shlex.quote(str(BUILD / 'boxwalk'))} /dev/stdin"],
+                        3, args.timeout)
+        print(f"- video-moov-last.mp4 through a pipe: {seconds(piped['wall'])}, peak RSS "
+              f"{megabytes(piped['rss'])} (target < 12 MiB)")
+    for name in ("sparse-64g.mp4", "sparse-64g-first.mp4"):
+        if name not in args.files.split(","):
+            continue
+        path = str(args.dir / name)
+        free = subprocess.run([str(BUILD / "boxwalk"), path], stdout=subprocess.PIPE).stdout
+        limited = subprocess.run(["sh", "-c", f"ulimit -v 262144 && exec {shlex.quote(str(BUILD / 'boxwalk'))} "
+                                  f"{shlex.quote(path)}"], stdout=subprocess.PIPE)
+        print(f"- {name} under ulimit -v 262144: exit {limited.returncode}, output "
+              f"{'the same' if limited.stdout == free else 'DIFFERENT'} as without the limit "
+              f"({len(free.splitlines())} lines)")
     if ("small.m4a", "warm") in results:
         small = results["small.m4a", "warm"]
         parsley = wall_of(small, "AtomicParsley -T")
