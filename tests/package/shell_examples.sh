@@ -2,9 +2,11 @@
 # Runs the shell examples of the README and the manual page, the example
 # blocks that start with a command other than "$ boxwalk NAME" (cli_test
 # runs those), in samples/ and compares what each command prints with the
-# lines below it. Each runs twice: with boxwalk, and with a boxwalk whose
-# output also holds a NUL byte, as the text previews of most real files
-# do; diff and grep must still treat it as text.
+# lines below it. The folder where the manual page's examples run after an
+# install, /usr/share/doc/boxwalk/examples, stands for samples/ here. Each
+# runs twice: with boxwalk, and with a boxwalk whose output also holds a
+# NUL byte, as the text previews of most real files do; diff and grep must
+# still treat it as text.
 #   shell_examples.sh BOXWALK SOURCE_DIR
 set -u
 boxwalk=$1
@@ -31,11 +33,13 @@ blocks() {
 # The manual page's examples with the roff escapes they use undone.
 unroff() { sed -e 's/\\-/-/g; s/\\e/\\/g; s/\\&//g'; }
 
+installed=/usr/share/doc/boxwalk/examples
 failures=0
 count=0
 check() {  # WHERE: reads blocks on standard input
   local where=$1 line command="" expected=""
   while IFS= read -r line; do
+    line=${line//"$installed"/"$source_dir/samples"}
     case $line in
       "C "*) command=${line#C }; expected="" ;;
       "O "*) expected+="${line#O }"$'\n' ;;
