@@ -1,12 +1,14 @@
 # Install layout and packages. `cmake --install` puts the program in bin/,
-# the manual page (compressed) in share/man/man1/ and the documents in
-# share/doc/boxwalk/. `cpack` in a build tree makes the package that the
-# build is for:
+# the manual page (compressed) in share/man/man1/, the documents in
+# share/doc/boxwalk/ and the sample files that the manual page's examples
+# run on in share/doc/boxwalk/examples/. `cpack` in a build tree makes the
+# package that the build is for:
 # - a dynamically linked Linux build: the Debian package, with the
 #   copyright and changelog that Debian asks for;
 # - a static Linux build (BOXWALK_STATIC): the standalone .tar.gz, with the
 #   README and the LICENSE;
-# - a Windows build: a zip with boxwalk.exe, the README and the LICENSE.
+# - a Windows build: a zip with boxwalk.exe, the README, the LICENSE, the
+#   manual page as plain text (boxwalk.txt) and the samples in examples/.
 # Packages are reproducible: their dates come from SOURCE_DATE_EPOCH, or
 # from the last commit when it is unset (cmake/cpack_config.cmake); a
 # .tar.gz is written again with fixed owners (cmake/cpack_post_build.cmake).
@@ -16,10 +18,24 @@ include(GNUInstallDirs)
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(BOXWALK_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/boxwalk)
+set(BOXWALK_EXAMPLES samples/song.m4a samples/damaged.m4a)
 
 if(WIN32)
   install(TARGETS boxwalk RUNTIME DESTINATION .)
-  install(FILES README.md LICENSE DESTINATION .)
+  # Windows has no man reader: the manual page goes in as plain ASCII text,
+  # without the overstrikes and escape sequences of a terminal. It is
+  # rendered when the build is configured, again whenever the page changes.
+  find_program(BOXWALK_GROFF groff)
+  if(NOT BOXWALK_GROFF)
+    message(FATAL_ERROR "groff renders the manual page for the zip: apt-get install groff-base")
+  endif()
+  set(manual ${PROJECT_BINARY_DIR}/doc/boxwalk.txt)
+  file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/doc)
+  execute_process(COMMAND ${BOXWALK_GROFF} -man -Tascii -P-cbou ${PROJECT_SOURCE_DIR}/doc/boxwalk.1
+    OUTPUT_FILE ${manual} COMMAND_ERROR_IS_FATAL ANY)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS doc/boxwalk.1)
+  install(FILES README.md LICENSE ${manual} DESTINATION .)
+  install(FILES ${BOXWALK_EXAMPLES} DESTINATION examples)
 else()
   install(TARGETS boxwalk RUNTIME)
   # Compressed without a name or a date in the header, as Debian does it.
@@ -36,6 +52,7 @@ else()
   add_custom_target(boxwalk_docs ALL DEPENDS ${docs}/boxwalk.1.gz ${docs}/changelog.gz)
   install(FILES ${docs}/boxwalk.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES README.md DESTINATION ${BOXWALK_DOC_DIR})
+  install(FILES ${BOXWALK_EXAMPLES} DESTINATION ${BOXWALK_DOC_DIR}/examples)
   if(BOXWALK_STATIC)
     install(FILES LICENSE DESTINATION ${BOXWALK_DOC_DIR})
   else()

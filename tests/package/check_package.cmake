@@ -1,9 +1,14 @@
-# Makes the package of this build tree (GENERATOR: DEB or TGZ) and checks it
-# as an installer would see it: its files, fields and owners, a stripped
-# program that runs on the sample, lintian and hardening-check when they are
-# installed. Then builds it again in another folder: the bytes must match.
+# Makes the package of this build tree (GENERATOR: DEB, TGZ or ZIP) and
+# checks it as an installer would see it: its files, fields and owners, a
+# stripped program that runs on the samples installed beside it, lintian
+# and hardening-check when they are installed. Then builds a Linux package
+# again in another folder: the bytes must match. The Windows zip is checked
+# for its files, the manual page as plain text and the program, run under
+# EMULATOR (Wine) when cross-compiled.
 # cmake -DGENERATOR=DEB|TGZ -DCPACK=... -DREADELF=... -DBUILD_DIR=... -DSOURCE_DIR=...
 #       -DCMAKE_ARGS=... [-DDPKG_DEB=...] [-DLINTIAN=...] [-DHARDENING_CHECK=...]
+#       -P check_package.cmake
+# cmake -DGENERATOR=ZIP -DCPACK=... -DBUILD_DIR=... -DSOURCE_DIR=... [-DEMULATOR=...]
 #       -P check_package.cmake
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
@@ -16,7 +21,7 @@ endfunction()
 # pack(FOLDER BUILD VARIABLE): the one package that cpack makes from BUILD.
 function(pack folder build variable)
   run(${CPACK} -G ${GENERATOR} -B ${folder} --config ${build}/CPackConfig.cmake)
-  file(GLOB made LIST_DIRECTORIES false ${folder}/*.deb ${folder}/*.tar.gz)
+  file(GLOB made LIST_DIRECTORIES false ${folder}/*.deb ${folder}/*.tar.gz ${folder}/*.zip)
   list(LENGTH made count)
   if(NOT count EQUAL 1)
     message(FATAL_ERROR "expected one package in ${folder}, found: ${made}")
@@ -37,9 +42,11 @@ if(GENERATOR STREQUAL "DEB")
   string(REGEX REPLACE "\n-[^\n]* \\./" "" files "${files}")
   set(doc usr/share/doc/boxwalk)
   set(expected usr/bin/boxwalk ${doc}/README.md ${doc}/changelog.gz ${doc}/copyright
+               ${doc}/examples/damaged.m4a ${doc}/examples/song.m4a
                usr/share/man/man1/boxwalk.1.gz)
   run(${DPKG_DEB} -x ${package} ${root})
   set(program ${root}/usr/bin/boxwalk)
+  set(examples ${root}/${doc}/examples)
   run(${DPKG_DEB} -f ${package} Section Depends)
   # The C and C++ runtimes with versions from dpkg-shlibdeps, nothing else.
   string(REGEX REPLACE "(libc6|libstdc\\+\\+6|libgcc-s1) \\(>= [0-9.]+\\)(, )?" "" others "${out}")
@@ -47,50 +54,80 @@ if(GENERATOR STREQUAL "DEB")
     message(SEND_ERROR "fields:\n${out}")
   endif()
 else()
-  # Owned by root whoever built it; regular files only.
-  run(${CMAKE_COMMAND} -E tar tvf ${package})
-  string(REGEX MATCHALL "(^|\n)[^ ]+ +[0-9]+ +[^ ]+" owners "${out}")
-  list(FILTER owners EXCLUDE REGEX " (root|0)$")
-  if(owners)
-    message(SEND_ERROR "files not owned by root:\n${out}")
+  if(GENERATOR STREQUAL "TGZ")
+    # Owned by root whoever built it; regular files only.
+    run(${CMAKE_COMMAND} -E tar tvf ${package})
+    string(REGEX MATCHALL "(^|\n)[^ ]+ +[0-9]+ +[^ ]+" owners "${out}")
+    list(FILTER owners EXCLUDE REGEX " (root|0)$")
+    if(owners)
+      message(SEND_ERROR "files not owned by root:\n${out}")
+    endif()
   endif()
   run(${CMAKE_COMMAND} -E tar tf ${package})
   string(REGEX MATCHALL "[^\n]*[^/\n]\n" files "${out}")
   string(REPLACE "\n" "" files "${files}")
   get_filename_component(top ${package} NAME)
-  string(REGEX REPLACE "\\.tar\\.gz$" "" top ${top})
-  set(expected ${top}/bin/boxwalk ${top}/share/doc/boxwalk/LICENSE
-               ${top}/share/doc/boxwalk/README.md ${top}/share/man/man1/boxwalk.1.gz)
+  string(REGEX REPLACE "\\.(tar\\.gz|zip)$" "" top ${top})
+  if(GENERATOR STREQUAL "TGZ")
+    set(doc ${top}/share/doc/boxwalk)
+    set(expected ${top}/bin/boxwalk ${doc}/LICENSE ${doc}/README.md
+                 ${doc}/examples/damaged.m4a ${doc}/examples/song.m4a
+                 ${top}/share/man/man1/boxwalk.1.gz)
+    set(program ${root}/${top}/bin/boxwalk)
+    set(examples ${root}/${doc}/examples)
+  else()
+    set(expected ${top}/LICENSE ${top}/README.md ${top}/boxwalk.exe ${top}/boxwalk.txt
+                 ${top}/examples/damaged.m4a ${top}/examples/song.m4a)
+    set(program ${root}/${top}/boxwalk.exe)
+    set(examples ${root}/${top}/examples)
+  endif()
   run(${CMAKE_COMMAND} -E chdir ${root} ${CMAKE_COMMAND} -E tar xf ${package})
-  set(program ${root}/${top}/bin/boxwalk)
 endif()
 list(SORT files)
 if(NOT files STREQUAL expected)
   message(SEND_ERROR "package files: ${files}\nexpected: ${expected}")
 endif()
 
-# The .deb carries a dynamically linked program, the .tar.gz a static one;
-# both stripped.
-run(${READELF} -l -S ${program})
-if(out MATCHES "INTERP")
-  set(linking DEB)
+if(GENERATOR STREQUAL "ZIP")
+  # The manual page as a Windows editor shows it: text, with no overstrikes
+  # (backspaces) or terminal escape sequences left from the rendering.
+  file(READ ${root}/${top}/boxwalk.txt manual)
+  string(ASCII 8 backspace)
+  string(ASCII 27 escape)
+  string(FIND "${manual}" "${backspace}" backspace_at)
+  string(FIND "${manual}" "${escape}" escape_at)
+  if(NOT manual MATCHES "\nNAME\n +boxwalk - .*\nEXAMPLES\n"
+     OR NOT backspace_at EQUAL -1 OR NOT escape_at EQUAL -1)
+    message(SEND_ERROR "boxwalk.txt is not the manual page as plain text:\n${manual}")
+  endif()
 else()
-  set(linking TGZ)
-endif()
-if(NOT linking STREQUAL GENERATOR)
-  message(SEND_ERROR "the packaged program is linked wrongly:\n${out}")
-endif()
-if(out MATCHES "\\.symtab")
-  message(SEND_ERROR "the packaged program is not stripped")
+  # The .deb carries a dynamically linked program, the .tar.gz a static
+  # one; both stripped.
+  run(${READELF} -l -S ${program})
+  if(out MATCHES "INTERP")
+    set(linking DEB)
+  else()
+    set(linking TGZ)
+  endif()
+  if(NOT linking STREQUAL GENERATOR)
+    message(SEND_ERROR "the packaged program is linked wrongly:\n${out}")
+  endif()
+  if(out MATCHES "\\.symtab")
+    message(SEND_ERROR "the packaged program is not stripped")
+  endif()
 endif()
 
-execute_process(COMMAND ${program} song.m4a WORKING_DIRECTORY ${SOURCE_DIR}/samples
-  RESULT_VARIABLE status OUTPUT_FILE ${scratch}/song.out)
-execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${scratch}/song.out
-                        ${SOURCE_DIR}/tests/golden/song.out RESULT_VARIABLE differ)
-if(NOT status EQUAL 0 OR differ)
-  message(SEND_ERROR "the packaged boxwalk ended with ${status}; its output differs: ${differ}")
-endif()
+# The manual page's examples run in the installed examples folder.
+foreach(sample song damaged)
+  execute_process(COMMAND ${EMULATOR} ${program} ${sample}.m4a WORKING_DIRECTORY ${examples}
+    RESULT_VARIABLE status OUTPUT_FILE ${scratch}/${sample}.out)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${scratch}/${sample}.out
+                          ${SOURCE_DIR}/tests/golden/${sample}.out RESULT_VARIABLE differ)
+  if(NOT status EQUAL 0 OR differ)
+    message(SEND_ERROR "the packaged boxwalk on ${sample}.m4a ended with ${status}; "
+                       "its output differs: ${differ}")
+  endif()
+endforeach()
 
 if(LINTIAN)
   execute_process(COMMAND ${LINTIAN} --fail-on error,warning ${package}
@@ -111,14 +148,16 @@ if(HARDENING_CHECK)
 endif()
 
 # The same commit built again, in another folder and later: the same bytes.
-set(again ${scratch}/again)
-run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${again} ${CMAKE_ARGS}
-    -DBOXWALK_BUILD_TESTS=OFF -DBOXWALK_BENCH=OFF)
-run(${CMAKE_COMMAND} --build ${again})
-pack(${again}/packages ${again} second)
-execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${package} ${second}
-  RESULT_VARIABLE differ)
-if(differ)
-  message(FATAL_ERROR "two builds differ: ${package} and ${second}")
+if(NOT GENERATOR STREQUAL "ZIP")
+  set(again ${scratch}/again)
+  run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${again} ${CMAKE_ARGS}
+      -DBOXWALK_BUILD_TESTS=OFF -DBOXWALK_BENCH=OFF)
+  run(${CMAKE_COMMAND} --build ${again})
+  pack(${again}/packages ${again} second)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${package} ${second}
+    RESULT_VARIABLE differ)
+  if(differ)
+    message(FATAL_ERROR "two builds differ: ${package} and ${second}")
+  endif()
 endif()
 file(REMOVE_RECURSE ${scratch})

@@ -2,9 +2,11 @@
 # Runs the shell examples of the README and the manual page, the example
 # blocks that start with a command other than "$ boxwalk NAME" (cli_test
 # runs those), in samples/ and compares what each command prints with the
-# lines below it. Each runs twice: with boxwalk, and with a boxwalk whose
-# output also holds a NUL byte, as the text previews of most real files
-# do; diff and grep must still treat it as text.
+# lines below it. The folder where the manual page's examples run after an
+# install, /usr/share/doc/boxwalk/examples, stands for samples/ here. Each
+# runs twice: with boxwalk, and with a boxwalk whose output also holds a
+# NUL byte, as the text previews of most real files do; diff and grep must
+# still treat it as text.
 #   shell_examples.sh BOXWALK SOURCE_DIR
 set -u
 boxwalk=$1
@@ -18,24 +20,34 @@ printf '#!/bin/sh\n"%s" "$@"; status=$?; printf '"'"'nul \\000 byte\\n'"'"'; exi
 chmod +x "$work/nul/boxwalk"
 
 # blocks FILE OPEN CLOSE: "C command", "O output line" and "E" (end of a
-# command) for each shell example between OPEN and CLOSE lines.
+# command) for each shell example between OPEN and CLOSE lines. A command
+# line that ends in a backslash (\e in the manual page) goes on in the next
+# line, as in the shell.
 blocks() {
   awk -v start="$2" -v stop="$3" '
     !inside && index($0, start) == 1 { inside = 1; first = 1; next }
     inside && $0 == stop { if (shell && cmd) print "E"; inside = 0; shell = 0; cmd = 0; next }
     inside && first { first = 0; shell = /^\$ / && !/^\$ boxwalk [^ |<>]*$/ }
-    inside && shell && /^\$ / { if (cmd) print "E"; cmd = 1; print "C " substr($0, 3); next }
+    inside && shell && more { text = text " " $0 }
+    inside && shell && !more && /^\$ / { if (cmd) print "E"; cmd = 1; text = substr($0, 3) }
+    inside && shell && text != "" {
+      more = sub(/ *\\e?$/, "", text)
+      if (!more) { print "C " text; text = "" }
+      next
+    }
     inside && shell { print "O " $0 }' "$1"
 }
 
 # The manual page's examples with the roff escapes they use undone.
-unroff() { sed -e 's/\\-/-/g; s/\\e/\\/g; s/\\&//g'; }
+unroff() { sed -e 's/\\-/-/g; s/\\e/\\/g; s/\\&//g; s/\\(aq/\x27/g'; }
 
+installed=/usr/share/doc/boxwalk/examples
 failures=0
 count=0
 check() {  # WHERE: reads blocks on standard input
   local where=$1 line command="" expected=""
   while IFS= read -r line; do
+    line=${line//"$installed"/"$source_dir/samples"}
     case $line in
       "C "*) command=${line#C }; expected="" ;;
       "O "*) expected+="${line#O }"$'\n' ;;
