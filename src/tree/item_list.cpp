@@ -40,8 +40,7 @@ ByteView read_data_head(Source& source, const Atom& data) {
 // came back short.
 bool write_child_text(Output& out, Source& source, const Atom& child) {
     const std::uint64_t start = child.payload_start + 4;
-    const auto length = length_without_trailing_nuls(source, start, child.end - start);
-    return length && write_lenient_utf8_at(out, source, start, *length);
+    return write_text_at(out, source, start, child.end - start, true);
 }
 
 // A ---- item's line; the last usable child of each kind wins.

@@ -5,6 +5,20 @@
 
 namespace boxwalk {
 
+namespace {
+
+// The bytes of `bytes` before its trailing NUL bytes.
+ByteView without_trailing_nuls(ByteView bytes) {
+    std::size_t kept = bytes.size();
+    while (kept > 0 && bytes[kept - 1] == 0x00) {
+        --kept;
+    }
+    return bytes.first(kept);
+}
+
+// The length of the `length` bytes at `pos` without their trailing NUL
+// bytes, read from the end a piece at a time; empty when a read came back
+// short.
 std::optional<std::uint64_t> length_without_trailing_nuls(Source& source, std::uint64_t pos,
                                                           std::uint64_t length) {
     while (length > 0) {
@@ -13,10 +27,7 @@ std::optional<std::uint64_t> length_without_trailing_nuls(Source& source, std::u
         if (piece.size() < want) {
             return std::nullopt;
         }
-        std::size_t kept = want;
-        while (kept > 0 && piece[kept - 1] == 0x00) {
-            --kept;
-        }
+        const std::size_t kept = without_trailing_nuls(piece).size();
         if (kept > 0) {
             return length - want + kept;
         }
@@ -25,7 +36,25 @@ std::optional<std::uint64_t> length_without_trailing_nuls(Source& source, std::u
     return 0;
 }
 
-bool write_lenient_utf8_at(Output& out, Source& source, std::uint64_t pos, std::uint64_t length) {
+}  // namespace
+
+bool write_text_at(Output& out, Source& source, std::uint64_t pos, std::uint64_t length,
+                   bool trim_nuls) {
+    if (length <= kPiece) {  // as a rule: one read
+        const ByteView text = source.read(pos, static_cast<std::size_t>(length));
+        if (text.size() < length) {
+            return false;
+        }
+        write_lenient_utf8(out, trim_nuls ? without_trailing_nuls(text) : text);
+        return true;
+    }
+    if (trim_nuls) {
+        const auto kept = length_without_trailing_nuls(source, pos, length);
+        if (!kept) {
+            return false;
+        }
+        length = *kept;
+    }
     return read_pieces(source, pos, length, [&out](ByteView piece, bool last) {
         // A sequence cut by the piece's end is decoded whole with the next:
         // a lead byte always starts a sequence of its own, so the cut

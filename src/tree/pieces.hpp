@@ -20,6 +20,11 @@ inline constexpr std::size_t kPiece = std::size_t{64} << 10;
 // when a read came back short: the source has failed.
 template <typename Take>
 bool read_pieces(Source& source, std::uint64_t pos, std::uint64_t length, Take&& take) {
+    if (length <= kPiece) {  // as a rule: one piece, one read
+        const auto want = static_cast<std::size_t>(length);
+        const ByteView piece = source.read(pos, want);
+        return piece.size() == want && (want == 0 || take(piece, true) != 0);
+    }
     while (length > 0) {
         const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(length, kPiece));
         const ByteView piece = source.read(pos, want);
@@ -36,14 +41,11 @@ bool read_pieces(Source& source, std::uint64_t pos, std::uint64_t length, Take&&
     return true;
 }
 
-// The length of the `length` bytes at `pos` without their trailing NUL
-// bytes; empty when a read came back short.
-std::optional<std::uint64_t> length_without_trailing_nuls(Source& source, std::uint64_t pos,
-                                                          std::uint64_t length);
-
-// The `length` bytes at `pos` as lenient UTF-8 (see write_lenient_utf8);
-// false when a read came back short.
-bool write_lenient_utf8_at(Output& out, Source& source, std::uint64_t pos, std::uint64_t length);
+// The `length` bytes at `pos` as lenient UTF-8 (see write_lenient_utf8),
+// without their trailing NUL bytes when `trim_nuls`; false when a read came
+// back short.
+bool write_text_at(Output& out, Source& source, std::uint64_t pos, std::uint64_t length,
+                   bool trim_nuls);
 
 // The `length` bytes at `pos` as hex digits, nothing between them; false
 // when a read came back short.

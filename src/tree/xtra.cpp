@@ -58,39 +58,35 @@ bool write_utf16le_at(Output& out, Source& source, std::uint64_t pos, std::uint6
     });
 }
 
-// The value text of a value of `type` whose `length` data bytes lie at
-// `pos`; false when a read came back short.
+// The value text of a value whose `length` data bytes lie at `pos`; one
+// longer than a piece shows text and dates whole, read a piece at a time.
+// False when a read came back short.
 bool write_value_at(Output& out, Source& source, std::uint16_t type, std::uint64_t pos,
                     std::uint64_t length) {
-    switch (type) {
-        case kUnicode: {
-            out.write("Unicode \"");
-            const bool read = write_utf16le_at(out, source, pos, length);
-            out.write("\"");
-            return read;
-        }
-        case kInt64u: {
-            if (length != 8) {
-                out.write("int64u? wrong len ");
-                write_decimal(out, length);
-                return true;
-            }
-            const auto value = read_u64_le(source.read(pos, 8), 0);
-            if (value) {
-                out.write("int64u ");
-                write_decimal(out, *value);
-            }
-            return value.has_value();
-        }
-        case kDate:
-            out.write("date hex=");
-            return write_hex_at(out, source, pos, length);
-        default:
-            out.write("type=");
-            write_decimal(out, type);
-            out.write(" hex=");
-            return write_hex_at(out, source, pos, std::min<std::uint64_t>(length, kOtherHexLimit));
+    if (type == kUnicode) {
+        out.write("Unicode \"");
+        const bool read = write_utf16le_at(out, source, pos, length);
+        out.write("\"");
+        return read;
     }
+    if (type == kDate) {
+        out.write("date hex=");
+        return write_hex_at(out, source, pos, length);
+    }
+    // At most 32 bytes are shown of any other type, and a 64-bit integer
+    // of another length shows only that length.
+    const auto shown = static_cast<std::size_t>(std::min<std::uint64_t>(length, kOtherHexLimit));
+    const ByteView first = source.read(pos, shown);
+    if (first.size() < shown) {
+        return false;
+    }
+    if (type == kInt64u && length != 8) {
+        out.write("int64u? wrong len ");
+        write_decimal(out, length);
+    } else {
+        write_xtra_value(out, type, first);
+    }
+    return true;
 }
 
 // The entry's bracketed line for a damaged entry: `what` and its offset.
@@ -107,8 +103,11 @@ std::string utf16le_text(ByteView data) {
 }
 
 void write_utf16le(Output& out, ByteView data) {
-    MemorySource source(data);
-    write_utf16le_at(out, source, 0, data.size());
+    std::size_t length = data.size() - data.size() % 2;
+    if (length >= 2 && data[length - 2] == 0 && data[length - 1] == 0) {
+        length -= 2;
+    }
+    write_utf16le_units(out, data.first(length));
 }
 
 std::string xtra_value_text(std::uint16_t value_type, ByteView data) {
@@ -116,8 +115,32 @@ std::string xtra_value_text(std::uint16_t value_type, ByteView data) {
 }
 
 void write_xtra_value(Output& out, std::uint16_t value_type, ByteView data) {
-    MemorySource source(data);
-    write_value_at(out, source, value_type, 0, data.size());
+    switch (value_type) {
+        case kUnicode:
+            out.write("Unicode \"");
+            write_utf16le(out, data);
+            out.write("\"");
+            return;
+        case kInt64u:
+            if (data.size() == 8) {
+                out.write("int64u ");
+                write_decimal(out, read_u64_le(data, 0).value_or(0));
+            } else {
+                out.write("int64u? wrong len ");
+                write_decimal(out, data.size());
+            }
+            return;
+        case kDate:
+            out.write("date hex=");
+            write_hex(out, data, "");
+            return;
+        default:
+            out.write("type=");
+            write_decimal(out, value_type);
+            out.write(" hex=");
+            write_hex(out, data.first(std::min(data.size(), kOtherHexLimit)), "");
+            return;
+    }
 }
 
 void describe_xtra(Source& source, std::uint64_t start, std::uint64_t end, unsigned depth,
@@ -126,8 +149,11 @@ void describe_xtra(Source& source, std::uint64_t start, std::uint64_t end, unsig
     // Offsets are relative to the payload; every sum below adds 32-bit
     // fields to offsets within it, so none can wrap.
     for (std::uint64_t off = 0; room_for(off, length, 8);) {
-        const ByteView head = source.read(start + off, 8);
-        if (head.size() < 8) {
+        // An entry of up to a piece, as a rule all of them, comes in one
+        // read; a longer one is read a field at a time.
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(length - off, kPiece));
+        const ByteView head = source.read(start + off, want);
+        if (head.size() < want) {
             return;  // a failed read
         }
         const std::uint32_t entry_size = read_u32_be(head, 0).value_or(0);
@@ -146,13 +172,16 @@ void describe_xtra(Source& source, std::uint64_t start, std::uint64_t end, unsig
             out.line("]");
             return;
         }
+        const bool in_hand = entry_size <= head.size();
         const std::uint64_t entry_end = off + entry_size;
         const std::uint64_t count_pos = off + 8 + name_length;
         // The value count, then the first value's size and type when the
         // entry has room for them.
         const bool framed = room_for(count_pos + 4, entry_end, 6);
-        const ByteView counts = source.read(start + count_pos, framed ? 10 : 4);
-        if (counts.size() < (framed ? 10u : 4u)) {
+        const std::size_t framing = framed ? 10 : 4;
+        const ByteView counts = in_hand ? head.subspan(count_pos - off, framing)
+                                        : source.read(start + count_pos, framing);
+        if (counts.size() < framing) {
             return;
         }
         const std::uint32_t count = read_u32_be(counts, 0).value_or(0);
@@ -165,15 +194,22 @@ void describe_xtra(Source& source, std::uint64_t start, std::uint64_t end, unsig
         indent(out, depth + 1);
         out.write("\"");
         // A text whose read fails ends the line where it stopped.
-        if (!write_lenient_utf8_at(out, source, start + off + 8, name_length)) {
-            out.end_line();
-            return;
+        bool read = true;
+        if (in_hand) {
+            write_lenient_utf8(out, head.subspan(8, name_length));
+        } else {
+            read = write_text_at(out, source, start + off + 8, name_length, false);
         }
-        out.write("\" count=");
-        write_decimal(out, count);
-        out.write(" ");
-        const bool read =
-            !decoded || write_value_at(out, source, type, start + count_pos + 10, value_size - 6u);
+        if (read) {
+            out.write("\" count=");
+            write_decimal(out, count);
+            out.write(" ");
+            if (decoded && in_hand) {
+                write_xtra_value(out, type, head.subspan(count_pos - off + 10, value_size - 6u));
+            } else if (decoded) {
+                read = write_value_at(out, source, type, start + count_pos + 10, value_size - 6u);
+            }
+        }
         out.end_line();
         if (!read) {
             return;

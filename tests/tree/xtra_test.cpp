@@ -5,9 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "primitives/render.hpp"
+#include "primitives/text.hpp"
 #include "support/atoms.hpp"
 #include "support/table.hpp"
 #include "support/walk.hpp"
+#include "tree/item_list.hpp"
 #include "tree/walker.hpp"
 
 namespace boxwalk {
@@ -164,6 +167,55 @@ TEST(DescribeXtra, HandOffFromTheWalker) {
     EXPECT_EQ(walk_all(atom_sized(99, "Xtra", kTitle)), "    [malformed @ 0, size=99]\n");
     // Other spellings are leaves.
     EXPECT_EQ(walk_all(atom("XTRA", raw("x"))), "    XTRA (size=9) \"x\"\n");
+}
+
+}  // namespace
+}  // namespace boxwalk
+
+namespace boxwalk {
+namespace {
+
+// Texts and values longer than the 64 KiB pieces they are read in print as
+// they would whole: UTF-8 and a surrogate pair cut by a piece's end, NULs
+// trimmed across pieces, long dates and the first 32 bytes of a long value.
+TEST(LongTexts, PrintAsIfReadWhole) {
+    constexpr std::size_t kPiece = std::size_t{64} << 10;
+    // A euro sign across the first piece's end, a cut four-byte sequence
+    // across the second's, then NULs longer than a piece.
+    Bytes text(kPiece - 1, 'a');
+    text.insert(text.end(), {0xE2, 0x82, 0xAC});
+    text.resize(2 * kPiece - 1, 'b');
+    text.insert(text.end(), {0xF0, 0x9F, 'c'});
+    const std::string shown = lenient_utf8(view(text));
+    text.resize(text.size() + kPiece + 5, 0x00);
+    const Bytes item = atom("----", cat({text_atom("mean", std::string(text.begin(), text.end())),
+                                         text_atom("name", "KEY"), data_atom(1, raw("ok"))}));
+    StringOutput items;
+    describe_ilst(view(item), 0, item.size(), 2, items);
+    EXPECT_EQ(items.text(), "      ---- (size=" + std::to_string(item.size()) + ") mean=\"" +
+                                shown + "\" name=\"KEY\" data=\"ok\"\n");
+
+    // UTF-16 with U+1F600 across a piece's end and a zero unit at the end;
+    // every entry larger than a piece, by its name.
+    Bytes utf16;
+    for (std::size_t i = 0; i + 2 < kPiece; i += 2) {
+        utf16.insert(utf16.end(), {'x', 0});
+    }
+    utf16.insert(utf16.end(), {0x3D, 0xD8, 0x00, 0xDE, 'y', 0, 0, 0});
+    const std::string name(kPiece + 3, 'n');
+    Bytes bytes(kPiece + 40);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<std::uint8_t>(i * 13);
+    }
+    const Bytes payload = cat({xtra_entry(name, 1, 8, utf16), xtra_entry(name, 2, 21, bytes),
+                               xtra_entry(name, 3, 3, bytes), xtra_entry(name, 4, 19, le64(42)),
+                               xtra_entry(name, 5, 19, bytes)});
+    const std::string head = "      \"" + name + "\" count=";
+    EXPECT_EQ(entries(payload), head + "1 Unicode \"" + utf16le_text(view(utf16)) + "\"\n" + head +
+                                    "2 date hex=" + hex_join(view(bytes), "") + "\n" + head +
+                                    "3 type=3 hex=" + hex_join(view(bytes).first(32), "") + "\n" +
+                                    head + "4 int64u 42\n" + head + "5 int64u? wrong len " +
+                                    std::to_string(bytes.size()) + "\n");
 }
 
 }  // namespace
