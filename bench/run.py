@@ -211,7 +211,7 @@ def make_cover_art(path):
        "-c:a", "aac", path)
     cover = path.with_name("cover.png")
     sh("ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
-       "nullsrc=s=2400x2400,geq=r='random(1)*255':g='random(2)*255':b='random(3)*255'",
+       "nullsrc=s=3400x3400,geq=r='random(1)*255':g='random(2)*255':b='random(3)*255'",
        "-frames:v", "1", cover)
     sh("AtomicParsley", path, "--title", "Cover art", "--artwork", cover, "--overWrite",
        stdout=subprocess.DEVNULL)
