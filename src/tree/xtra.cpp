@@ -179,7 +179,9 @@ void describe_xtra(Source& source, std::uint64_t start, std::uint64_t end, unsig
         // entry has room for them.
         const bool framed = room_for(count_pos + 4, entry_end, 6);
         const std::size_t framing = framed ? 10 : 4;
-        const ByteView counts = in_hand ? head.subspan(count_pos - off, framing)
+        // In hand, every offset into the entry is below its size, a 32-bit value.
+        const auto at = [off](std::uint64_t pos) { return static_cast<std::size_t>(pos - off); };
+        const ByteView counts = in_hand ? head.subspan(at(count_pos), framing)
                                         : source.read(start + count_pos, framing);
         if (counts.size() < framing) {
             return;
@@ -205,7 +207,7 @@ void describe_xtra(Source& source, std::uint64_t start, std::uint64_t end, unsig
             write_decimal(out, count);
             out.write(" ");
             if (decoded && in_hand) {
-                write_xtra_value(out, type, head.subspan(count_pos - off + 10, value_size - 6u));
+                write_xtra_value(out, type, head.subspan(at(count_pos + 10), value_size - 6u));
             } else if (decoded) {
                 read = write_value_at(out, source, type, start + count_pos + 10, value_size - 6u);
             }
