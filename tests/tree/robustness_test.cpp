@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "tree/scan.hpp"
 #include "primitives/render.hpp"
 #include "primitives/text.hpp"
 #include "support/atoms.hpp"
 #include "support/process.hpp"
 #include "support/table.hpp"
+#include "tree/scan.hpp"
 #include "tree/walker.hpp"
 
 namespace boxwalk {

@@ -50,7 +50,7 @@ bool is_console(HANDLE handle) {
 }
 
 // The length of the longest prefix of `text` that does not end inside a
-// UTF-8 sequence; what follows is kept until the sequence is complete.
+// UTF-8 sequence.
 std::size_t complete_utf8_length(std::string_view text) {
     return text.size() - unfinished_utf8_tail(text);
 }
@@ -203,9 +203,8 @@ private:
 }  // namespace
 
 std::optional<OpenedFile> open_file(const Argument& path, std::string& error) {
-    // Shared for reading, writing and deleting: a file that another program
-    // has open, even for writing, is still read, and the read never gets in
-    // that program's way.
+    // Shared for reading, writing and deleting: a file another program holds
+    // open, even for writing, is still read, and never kept from it.
     const HANDLE handle = ::CreateFileW(path.native.c_str(), GENERIC_READ,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -235,9 +234,8 @@ std::uint64_t physical_memory() {
 std::vector<Argument> given_arguments(int, char**) {
     std::vector<Argument> args;
     const wchar_t* command_line = ::GetCommandLineW();
-    // CommandLineToArgvW would make up the program's path for an empty
-    // command line itself; own_path stands in for it in the same way as
-    // on every system.
+    // For an empty command line CommandLineToArgvW makes up the program's
+    // path; own_path stands in for it here, as on every system.
     if (command_line != nullptr && command_line[0] != L'\0') {
         int count = 0;
         if (wchar_t** argv = ::CommandLineToArgvW(command_line, &count)) {

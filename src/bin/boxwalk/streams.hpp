@@ -26,9 +26,8 @@ struct WriteStep {
 };
 
 // Writes all of `text` through `write_some(bytes, count)`, retrying short
-// writes; the error code of the failing call, or 0. A call that reports
-// success with nothing written fails with `stalled`, so that a stream that
-// takes no more bytes cannot spin the loop forever.
+// writes; the error code of the failing call, or 0. A call that writes
+// nothing fails with `stalled`, so that the loop cannot spin forever.
 template <typename WriteSome>
 std::uint64_t write_fully(std::string_view text, WriteSome&& write_some, std::uint64_t stalled) {
     while (!text.empty()) {
@@ -44,12 +43,9 @@ std::uint64_t write_fully(std::string_view text, WriteSome&& write_some, std::ui
     return 0;
 }
 
-// Standard output: a buffer written out when full (in writes of exactly its
-// capacity), at every line end on a terminal, and at the end. After a failed
-// write nothing more is written. On a terminal, control characters in the
-// text are escaped, across writes: a character cut between two writes is
-// escaped as if it had come whole, and waits in the escaper until it is
-// finished or the line ends (a flush does not send it on its own).
+// Standard output: a buffer written out when full, at every line end on a
+// terminal, and at the end; nothing after a failed write. On a terminal,
+// control characters are escaped, also when cut between two writes.
 class BufferedOutput : public Output {
 public:
     explicit BufferedOutput(bool terminal);
