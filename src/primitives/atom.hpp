@@ -85,6 +85,10 @@ inline std::array<char, 4> type_chars(const std::uint8_t* type) {
 // The most bytes an atom header takes: a 64-bit size after the type.
 inline constexpr std::uint64_t kLongestHeader = 16;
 
+// How far past the end of a range a walk of it reads: a 64-bit header that
+// starts in the range's last 8 bytes.
+inline constexpr std::uint64_t kHeaderLookahead = kLongestHeader - 8;
+
 // Fills `atom` with the atom at `pos` of data `length` bytes long, from
 // `head`, the bytes read at `pos` (up to kLongestHeader are looked at): its
 // header, ends and type, unchecked, so that each caller decides what a short

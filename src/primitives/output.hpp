@@ -55,6 +55,9 @@ public:
     PieceWriter& operator=(const PieceWriter&) = delete;
 
     void put(std::string_view piece) {
+        if (piece.empty()) {
+            return;  // its pointer may be null, which memcpy must not get
+        }
         if (piece.size() > sizeof text_ - used_) {
             flush();
             if (piece.size() > sizeof text_) {
@@ -62,10 +65,8 @@ public:
                 return;
             }
         }
-        if (!piece.empty()) {  // an empty piece's pointer may be null
-            std::memcpy(text_ + used_, piece.data(), piece.size());
-            used_ += piece.size();
-        }
+        std::memcpy(text_ + used_, piece.data(), piece.size());
+        used_ += piece.size();
     }
     void put(char c) {
         if (used_ == sizeof text_) {

@@ -39,48 +39,47 @@ private:
         const std::uint64_t left = size() - pos;
         const auto want =
             static_cast<std::size_t>(std::min<std::uint64_t>(std::max(count, next_), left));
-        if (!read_window(pos, want)) {
+        auto error = read_window(pos, want);
+        if (error && want > count) {
             // Bytes read ahead are bytes no line may need: an error among
             // them, a bad sector in the media data say, is not the scan's.
-            const auto needed = static_cast<std::size_t>(std::min<std::uint64_t>(count, left));
-            if (failed() || needed == want || !read_window(pos, needed)) {
-                fail(error_);
-                return {};
-            }
+            error =
+                read_window(pos, static_cast<std::size_t>(std::min<std::uint64_t>(count, left)));
         }
-        return window_.first(std::min<std::size_t>(count, window_.size()));
+        if (error) {
+            fail(*error);
+        }
+        return window_.first(std::min(count, window_.size()));
     }
 
-    // Reads `want` bytes at `pos` into the window; false with error_ set
-    // when the system failed, or with the source failed when the file ended
-    // before them.
-    bool read_window(std::uint64_t pos, std::size_t want) {
+    // Reads `want` bytes at `pos` into the window. The system's error, or
+    // none: also when the file ended before them, which fails the source.
+    std::optional<std::string> read_window(std::uint64_t pos, std::size_t want) {
         window_ = {};  // its bytes are about to be overwritten
         if (want > capacity_) {
             buffer_.reset(new (std::nothrow) std::uint8_t[want]);
             capacity_ = buffer_ ? want : 0;
             if (!buffer_) {
                 fail("out of memory");
-                return false;
+                return std::nullopt;
             }
         }
         for (std::size_t got = 0; got < want;) {
             const ReadResult result = file_->read_at(pos + got, buffer_.get() + got, want - got);
             if (result.error) {
-                error_ = *result.error;
-                return false;
+                return result.error;
             }
             if (result.count == 0) {
                 ended_early_ = true;
                 fail("the file shrank while it was read: it ends at byte " + decimal(pos + got) +
                      " of " + decimal(size()));
-                return false;
+                return std::nullopt;
             }
             got += result.count;
         }
         window_ = ByteView(buffer_.get(), want);
         window_pos_ = pos;
-        return true;
+        return std::nullopt;
     }
 
     std::unique_ptr<InputFile> file_;
@@ -89,7 +88,6 @@ private:
     std::unique_ptr<std::uint8_t[]> buffer_;
     std::size_t capacity_ = 0;
     bool ended_early_ = false;
-    std::string error_;  // the last read error of the system
 };
 
 // A run of a stream's bytes that was kept.
@@ -201,7 +199,7 @@ private:
             } else if (atom.is("moov")) {
                 moov_ = atom;
                 looking_ = Looking::moov;
-                to_ = to_the_end ? kBeyondEveryEnd : sat_add(atom.end, kLookahead);
+                to_ = to_the_end ? kBeyondEveryEnd : sat_add(atom.end, kHeaderLookahead);
             } else if (to_the_end) {
                 looking_ = Looking::done;
             } else {
@@ -211,7 +209,8 @@ private:
         } else if (looking_ == Looking::moov) {
             // A udta child may reach past moov: the walk follows it there.
             to_ = std::max(to_, furthest_udta_end());
-            looking_ = to_ > sat_add(moov_.end, kLookahead) ? Looking::udta_tail : Looking::done;
+            looking_ =
+                to_ > sat_add(moov_.end, kHeaderLookahead) ? Looking::udta_tail : Looking::done;
         } else {
             looking_ = Looking::done;
         }
@@ -229,8 +228,8 @@ private:
                 break;
             }
             if (child.is("udta")) {
-                furthest = std::max(furthest,
-                                    to_the_end ? kBeyondEveryEnd : sat_add(child.end, kLookahead));
+                furthest = std::max(
+                    furthest, to_the_end ? kBeyondEveryEnd : sat_add(child.end, kHeaderLookahead));
             }
             // Such a child runs to the end of the data, or does not advance.
             if (to_the_end || child.header.size == 0) {
@@ -240,9 +239,6 @@ private:
         }
         return furthest;
     }
-
-    // How far past a range's end its last header may reach.
-    static constexpr std::uint64_t kLookahead = kLongestHeader - 8;
 
     Looking looking_ = Looking::top_level;
     std::uint64_t from_ = 0;

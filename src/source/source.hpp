@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "primitives/atom.hpp"
 #include "primitives/bytes.hpp"
 
 namespace boxwalk {
@@ -74,5 +75,11 @@ public:
 private:
     ByteView fetch(std::uint64_t, std::size_t) override { return {}; }
 };
+
+// read_atom_head on the bytes of `source` at `pos`; false also once a read
+// has failed.
+inline bool read_atom(Source& source, std::uint64_t pos, Atom& atom) {
+    return read_atom_head(source.read(pos, kLongestHeader), pos, source.size(), atom);
+}
 
 }  // namespace boxwalk

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 
 #include "primitives/atom.hpp"
 #include "primitives/render.hpp"
@@ -19,8 +20,7 @@ constexpr std::size_t kDataWords = 8;
 // below its own length, and it ends by `end`; false otherwise, which ends
 // the loop that asked.
 bool read_list_atom(Source& source, std::uint64_t pos, std::uint64_t end, Atom& atom) {
-    return read_atom_head(source.read(pos, kLongestHeader), pos, source.size(), atom) &&
-           atom.within(end);
+    return read_atom(source, pos, atom) && atom.within(end);
 }
 
 std::uint64_t payload_size(const Atom& atom) { return atom.end - atom.payload_start; }
@@ -45,28 +45,27 @@ bool write_child_text(Output& out, Source& source, const Atom& child) {
 
 // A ---- item's line; the last usable child of each kind wins.
 void write_freeform_item(Output& out, Source& source, const Atom& item, unsigned depth) {
-    const Atom* mean = nullptr;
-    const Atom* name = nullptr;
-    const Atom* data = nullptr;
-    Atom children[3];
+    std::optional<Atom> mean;
+    std::optional<Atom> name;
+    std::optional<Atom> data;
     for (std::uint64_t pos = item.payload_start; room_for(pos, item.end, 8);) {
         Atom child;
         if (!read_list_atom(source, pos, item.end, child)) {
             break;
         }
         if (child.is("mean") && payload_size(child) > 4) {
-            mean = &(children[0] = child);
+            mean = child;
         } else if (child.is("name") && payload_size(child) > 4) {
-            name = &(children[1] = child);
+            name = child;
         } else if (child.is("data") && payload_size(child) > kDataWords) {
-            data = &(children[2] = child);
+            data = child;
         }
         pos = child.end;
     }
     // The value's preview is held first: the texts' reads would lose it.
     std::array<std::uint8_t, kPreviewLimit> value{};
     ByteView shown;
-    if (data != nullptr) {
+    if (data) {
         const ByteView head = read_data_head(source, *data);
         if (!head.empty()) {
             shown = ByteView(value.data(), head.size() - kDataWords);
@@ -82,17 +81,17 @@ void write_freeform_item(Output& out, Source& source, const Atom& item, unsigned
     write_decimal(out, item.header.size);
     out.write(") mean=\"");
     // A text whose read fails ends the line where it stopped.
-    if (mean != nullptr && !write_child_text(out, source, *mean)) {
+    if (mean && !write_child_text(out, source, *mean)) {
         out.end_line();
         return;
     }
     out.write("\" name=\"");
-    if (name != nullptr && !write_child_text(out, source, *name)) {
+    if (name && !write_child_text(out, source, *name)) {
         out.end_line();
         return;
     }
     out.write("\" data=");
-    if (data != nullptr) {
+    if (data) {
         write_preview(out, shown, payload_size(*data) - kDataWords);
     }
     out.end_line();

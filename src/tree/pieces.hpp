@@ -20,11 +20,6 @@ inline constexpr std::size_t kPiece = std::size_t{64} << 10;
 // when a read came back short: the source has failed.
 template <typename Take>
 bool read_pieces(Source& source, std::uint64_t pos, std::uint64_t length, Take&& take) {
-    if (length <= kPiece) {  // as a rule: one piece, one read
-        const auto want = static_cast<std::size_t>(length);
-        const ByteView piece = source.read(pos, want);
-        return piece.size() == want && (want == 0 || take(piece, true) != 0);
-    }
     while (length > 0) {
         const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(length, kPiece));
         const ByteView piece = source.read(pos, want);

@@ -10,17 +10,13 @@
 namespace boxwalk {
 namespace {
 
-bool read_header(Source& source, std::uint64_t pos, Atom& atom) {
-    return read_atom_head(source.read(pos, kLongestHeader), pos, source.size(), atom);
-}
-
 // The first top-level atom whose type is moov. Empty when there is none, or
 // when an atom shorter than its own header, or an unreadable header, ends
 // the scan first.
 std::optional<Atom> find_moov(Source& source) {
     for (std::uint64_t pos = 0; room_for(pos, source.size(), 8);) {
         Atom atom;
-        if (!read_header(source, pos, atom) || !atom.whole()) {
+        if (!read_atom(source, pos, atom) || !atom.whole()) {
             return std::nullopt;
         }
         if (atom.is("moov")) {
@@ -56,7 +52,7 @@ void scan_top_level(Source& source, Output& out) {
         // moov's declared end may lie past a truncated file: the listing
         // ends at the first child header that is not wholly inside the data.
         Atom child;
-        if (!read_header(source, off, child)) {
+        if (!read_atom(source, off, child)) {
             return;
         }
         // A child's size is taken as its header states it, not checked

@@ -12,11 +12,6 @@ namespace boxwalk {
 // "[nesting too deep]" line, so hostile nesting bounds stack and output.
 inline constexpr unsigned kMaxDepth = 1000;
 
-// walk_container uses nothing before its start or past the data, and at
-// most this many bytes past its end: a 64-bit header that starts in the
-// range's last 8 bytes.
-inline constexpr std::uint64_t kWalkLookahead = 8;
-
 // Writes two spaces per level.
 void indent(Output& out, unsigned depth);
 
