@@ -34,15 +34,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     boxwalk::test::FakeFaults faults;
     faults.most_per_read = std::size_t{1} + data[2] + std::size_t{256} * data[3];
     const boxwalk::ByteView file(data + 4, size - 4);
-    const std::vector<boxwalk::test::FakeFile::Piece> pieces = {{0, {file.begin(), file.end()}}};
+    const std::vector<std::uint8_t> bytes(file.begin(), file.end());
 
     boxwalk::MemorySource memory(file);
     const std::string expected = scan(memory);
 
     const auto read_where_asked =
-        boxwalk::file_source(std::make_unique<boxwalk::test::FakeFile>(file.size(), pieces, faults),
+        boxwalk::file_source(std::make_unique<boxwalk::test::FakeFile>(bytes, file.size(), faults),
                              file.size(), read_ahead);
-    boxwalk::test::FakeFile stream_file(file.size(), pieces, faults);
+    boxwalk::test::FakeFile stream_file(bytes, file.size(), faults);
     const boxwalk::LoadResult streamed =
         boxwalk::stream_source(stream_file, false, std::uint64_t{1} << 30);
     if (scan(*read_where_asked) != expected || read_where_asked->failed() || !streamed.ok() ||

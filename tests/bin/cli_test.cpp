@@ -263,28 +263,19 @@ TEST(Cli, HostileShapesStayBounded) {
 TEST(Cli, SparseFilesOfTerabytes) {
     test::TempDir dir;
     const std::uintmax_t k8TiB = std::uintmax_t{8} << 40;
-    const Bytes moov = test::atom("moov", test::atom("udta", test::atom("name", test::raw("end"))));
-    const std::vector<std::pair<Bytes, Bytes>> files = {
-        {{}, {}},
-        {test::cat({test::be32(1), test::raw("mdat"), test::be64(k8TiB - moov.size())}), moov},
-        {test::atom64_sized(k8TiB, "moov", test::atom64_sized(k8TiB - 16, "udta")), {}},
-    };
     std::string out;
-    for (const auto& [head, tail] : files) {
-        test::write_file(dir.path() / "sparse.mp4", head);
-        fs::resize_file(dir.path() / "sparse.mp4", k8TiB - tail.size());
-        std::ofstream(dir.path() / "sparse.mp4", std::ios::binary | std::ios::app)
-            .write(reinterpret_cast<const char*>(tail.data()),
-                   static_cast<std::streamsize>(tail.size()));
+    for (const bool claimed : {false, true}) {
+        test::write_file(
+            dir.path() / "sparse.mp4",
+            claimed ? test::atom64_sized(k8TiB, "moov", test::atom64_sized(k8TiB - 16, "udta"))
+                    : Bytes{});
+        fs::resize_file(dir.path() / "sparse.mp4", k8TiB);
         const ProcessResult huge = boxwalk({"sparse.mp4"}, inside(dir.path()));
         EXPECT_EQ(huge.exit_status, 0);
         out += huge.out;
     }
     const std::string size = "[boxwalk] File: sparse.mp4\n[boxwalk] Size: 8796093022208 bytes\n\n";
     EXPECT_EQ(out, size + size +
-                       "moov (size=27, @ 8796093022181)\n  udta (size=19, @ 8796093022189)\n"
-                       "    name (size=11) \"end\"\n" +
-                       size +
                        "moov (size=8796093022208, @ 0)\n  udta (size=8796093022192, @ 16)\n"
                        "    ???? (size=8796093022176) \"\"...\n");
 }

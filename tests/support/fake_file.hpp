@@ -1,8 +1,8 @@
 #pragma once
 
 // A file in memory for the sources, with the faults of a real one: short
-// reads, an end before its length, a failing sector. Its bytes are pieces
-// at offsets over zeros, so that it can be terabytes long.
+// reads, an end before its length, a failing sector. Past its bytes it
+// holds zeros up to its length, which may be any.
 
 #include <algorithm>
 #include <cstdint>
@@ -25,10 +25,8 @@ struct FakeFaults {
 
 class FakeFile final : public InputFile {
 public:
-    using Piece = std::pair<std::uint64_t, std::vector<std::uint8_t>>;
-
-    FakeFile(std::uint64_t length, std::vector<Piece> pieces, FakeFaults faults = {})
-        : length_(length), pieces_(std::move(pieces)), faults_(faults) {}
+    FakeFile(std::vector<std::uint8_t> bytes, std::uint64_t length, FakeFaults faults = {})
+        : bytes_(std::move(bytes)), length_(length), faults_(faults) {}
 
     ReadResult read_at(std::uint64_t offset, std::uint8_t* into, std::size_t count) override {
         const std::uint64_t end = std::min(length_, faults_.ends_at);
@@ -40,15 +38,14 @@ public:
         if (faults_.error_at >= offset && faults_.error_at - offset < n) {
             return ReadResult{0, "Input/output error (os error 5)"};
         }
-        std::memset(into, 0, n);
-        for (const auto& [at, bytes] : pieces_) {
-            const std::uint64_t from = std::max(at, offset);
-            const std::uint64_t to = std::min(at + bytes.size(), offset + n);
-            if (from < to) {
-                std::memcpy(into + (from - offset), bytes.data() + (from - at),
-                            static_cast<std::size_t>(to - from));
-            }
+        const std::size_t held =
+            offset < bytes_.size()
+                ? static_cast<std::size_t>(std::min<std::uint64_t>(n, bytes_.size() - offset))
+                : 0;
+        if (held != 0) {
+            std::memcpy(into, bytes_.data() + offset, held);
         }
+        std::memset(into + held, 0, n - held);
         return ReadResult{n, std::nullopt};
     }
 
@@ -59,8 +56,8 @@ public:
     }
 
 private:
+    std::vector<std::uint8_t> bytes_;
     std::uint64_t length_;
-    std::vector<Piece> pieces_;
     FakeFaults faults_;
     std::uint64_t position_ = 0;
 };
