@@ -55,6 +55,19 @@ public:
             spill();
         }
     }
+    // Appends `count` copies of `c`, eight at a time.
+    void fill(char c, std::size_t count) {
+        char eight[8];
+        std::memset(eight, c, sizeof eight);
+        while (count > 0) {
+            const std::size_t step = count < kRoom ? count : kRoom;
+            for (std::size_t done = 0; done < step; done += sizeof eight) {
+                std::memcpy(next_ + done, eight, sizeof eight);
+            }
+            count -= step;
+            commit(next_ + step);
+        }
+    }
     // Where up to kRoom bytes may be formatted in place; commit() then takes
     // the bytes up to `end`.
     char* room() { return next_; }
