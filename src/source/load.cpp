@@ -24,6 +24,11 @@ constexpr std::size_t kFirstRead = std::size_t{16} << 10;
 // back, and a long text a piece at a time.
 constexpr std::uint64_t kKeptBehind = std::uint64_t{64} << 10;
 
+// How far past the bytes at hand a read may start and still read on from
+// their end, the bytes between read ahead: far enough for the texts an
+// item's walk steps over, short of the payloads a listing skips.
+constexpr std::uint64_t kReadThrough = std::uint64_t{4} << 10;
+
 // A file of a known length, read at the positions the scan asks for. What
 // one read brings stays at hand until the next, which keeps of it what it
 // still needs.
@@ -86,7 +91,7 @@ private:
         // their end.
         std::uint64_t from = pos;
         std::uint64_t kept_end = pos;
-        if (near && (pos <= last_end || pos - last_end <= kKeptBehind)) {
+        if (near && (pos <= last_end || pos - last_end <= kReadThrough)) {
             from = std::max(window_pos_, pos - std::min(pos, kKeptBehind));
             kept_end = last_end;
         }
