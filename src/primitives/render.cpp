@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cstring>
 
 #include "primitives/text.hpp"
@@ -48,11 +47,6 @@ bool is_printable_ascii(ByteView bytes) {
 
 std::string decimal(std::uint64_t value) {
     return written_text([value](Output& out) { write_decimal(out, value); });
-}
-
-void write_decimal(Output& out, std::uint64_t value) {
-    char* const at = out.room();
-    out.commit(std::to_chars(at, at + 20, value).ptr);
 }
 
 std::string hex_join(ByteView bytes, std::string_view separator) {
