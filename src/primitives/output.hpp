@@ -28,7 +28,8 @@ struct WriteFailure {
 // on flush(), and for a sink that works by lines, each line's text at its
 // end (line_ended). Handed-on text may be cut anywhere, inside a UTF-8
 // sequence too: a sink that treats characters (a terminal's escaping, a
-// console's wide text) joins them again.
+// console's wide text) joins them again. A console sink decides buffering
+// and escaping, and keeps the first write failure for the driver to report.
 class Output {
 public:
     // Bytes that a writer may format in place at once, after room().
