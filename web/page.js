@@ -196,7 +196,7 @@ class LineList {
   filter(keep) {
     this.shown = [];
     for (let i = 0; i < this.lines.length; i++) if (!keep || keep(i)) this.shown.push(i);
-    this.element.setAttribute('aria-activedescendant', '');
+    this.element.removeAttribute('aria-activedescendant');
     this.measure();
     if (this.chosen >= 0) this.reveal(this.position(this.chosen));
   }
@@ -279,7 +279,8 @@ class LineList {
       row.setAttribute('aria-setsize', this.shown.length);
       if (chosen) active = row.id;
     });
-    this.element.setAttribute('aria-activedescendant', active);
+    if (active) this.element.setAttribute('aria-activedescendant', active);
+    else this.element.removeAttribute('aria-activedescendant');
   }
 
   // Where line `index` is among the shown lines, or the first after it.
@@ -347,7 +348,7 @@ const kLeastSegment = 26;
 function row(element, segments, from, to) {
   element.replaceChildren();
   const room = element.parentElement.clientWidth || 600;
-  element.style.width = Math.max(room, segments.length * kLeastSegment) + 'px';
+  element.style.width = `max(100%, ${segments.length * kLeastSegment}px)`;
   const least = Math.min(100 / segments.length, Math.max(1.5, 100 * kLeastSegment / room));
   const share = widths(segments.map((s) => s.size), least);
   let left = 0;
