@@ -255,10 +255,10 @@ class LineList {
     const view = this.element.clientHeight;
     const exact = this.top();
     const first = Math.floor(exact);
-    const count = Math.min(this.shown.length - first, Math.ceil(view / this.rowHeight) + 1);
+    const visible = Math.min(this.shown.length - first, Math.ceil(view / this.rowHeight) + 1);
     this.rows.style.transform = `translateY(${this.element.scrollTop - (exact - first) * this.rowHeight}px)`;
     const rows = [...this.rows.children].filter((row) => row !== this.probe);
-    while (rows.length < count) {
+    while (rows.length < visible) {
       const row = document.createElement('div');
       row.setAttribute('role', 'option');
       this.rows.append(row);
@@ -266,7 +266,7 @@ class LineList {
     }
     let active = '';
     rows.forEach((row, i) => {
-      row.hidden = i >= count;
+      row.hidden = i >= visible;
       if (row.hidden) return;
       const index = this.shown[first + i];
       const chosen = index === this.chosen;

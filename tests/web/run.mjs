@@ -237,6 +237,9 @@ await evaluate(`document.getElementById('line-' + current.lines.reduce((w, l, i,
   l.length > all[w].length ? i : w, 0)).click()`);
 check(await width() === before, `the list was ${before} px wide, ${await width()} px once a line was chosen`);
 console.log(`list width before and after choosing the longest line: ${before} px, ${await width()} px`);
+check(await evaluate(`[...document.querySelectorAll('.segment')].every((s) => / bytes? at offset /.test(s.getAttribute('aria-label')))
+  && [...document.querySelectorAll('.map')].every((m) => m.querySelectorAll('.segment[tabindex="0"]').length === 1)`),
+      'the map\'s segments: not each named, or not one in the tab order per row');
 
 // The same file chosen again is read again; changed since, it says so.
 const again = path.join(workDir, 'again', 'tagged.m4a');
