@@ -266,6 +266,9 @@ const said = [await notice(cut), await notice(path.join(sourceDir, 'samples/dama
 check(String(said[0]).includes(`truncated: moov declares ${count(Number(moovSize))} bytes; the file ends 100 bytes into it`) &&
       /3 malformed lines/.test(said[1]) && said[2] === true, `notices: ${said.join(' | ')}`);
 console.log(`notices: ${said.join(' | ')}`);
+await list(path.join(sourceDir, 'samples/damaged.m4a'));
+await evaluate("document.getElementById('bad-only').click()");
+check(await textOf('count') === '3 of 15 lines', `malformed only: ${await textOf('count')}`);
 
 // A phone: nothing wider than the screen, targets of 24 px at least, and
 // the Bytes region in view after a tap on a line.
