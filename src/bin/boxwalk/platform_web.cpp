@@ -95,21 +95,12 @@ private:
 
 // A stream as the page keeps it: the exact bytes a pipe would get, the same
 // text escaped as a terminal shows it, and two numbers per line, the file
-// range the line shows (NaN for a line that shows none).
+// range the line shows (NaN for a line that shows none). Each line is taken
+// as it ends, so its range goes with its own text.
 class PageOutput final : public Output {
 public:
-    void write(std::string_view text) override {
-        bytes_.append(text);
-        escaper_.append(shown_, text);
-    }
-    void end_line() override {
-        bytes_.push_back('\n');
-        escaper_.finish(shown_);
-        shown_.push_back('\n');
-        ranges_.push_back(range_pos_);
-        ranges_.push_back(range_size_);
-        range_pos_ = range_size_ = std::numeric_limits<double>::quiet_NaN();
-    }
+    PageOutput() : Output(64 * 1024, true) {}
+
     void locate(std::uint64_t pos, std::uint64_t size) override {
         range_pos_ = static_cast<double>(pos);
         range_size_ = static_cast<double>(size);
@@ -120,6 +111,20 @@ public:
     const std::vector<double>& ranges() const { return ranges_; }
 
 private:
+    void hand_on(std::string_view text) override {
+        bytes_.append(text);
+        escaper_.append(shown_, text);
+    }
+    void line_ended() override {
+        drain();
+        bytes_.push_back('\n');
+        escaper_.finish(shown_);
+        shown_.push_back('\n');
+        ranges_.push_back(range_pos_);
+        ranges_.push_back(range_size_);
+        range_pos_ = range_size_ = std::numeric_limits<double>::quiet_NaN();
+    }
+
     std::string bytes_;
     std::string shown_;
     TerminalEscaper escaper_;
