@@ -33,7 +33,7 @@ struct WriteFailure {
 class Output {
 public:
     // Bytes that a writer may format in place at once, after room().
-    static constexpr std::size_t kRoom = 64;
+    static constexpr std::size_t kRoom = 128;
 
     virtual ~Output() = default;
     Output(const Output&) = delete;
@@ -87,6 +87,18 @@ public:
             put('\n');
         }
     }
+    // Ends the current line formatted in place up to `end` (see room()):
+    // commit(end) and end_line(), the line end stored with the rest when it
+    // goes into the buffer.
+    void commit_line(char* end) {
+        if (by_line_) {
+            commit(end);
+            line_ended();
+        } else {
+            *end = '\n';
+            commit(end + 1);
+        }
+    }
     void line(std::string_view text) {
         write(text);
         end_line();
@@ -99,22 +111,31 @@ public:
     }
     // Called before a line that shows the file's bytes [pos, pos + size):
     // an atom, an item or an entry as its header declares it, so possibly
-    // reaching past the file. For viewers that map lines to the file.
-    virtual void locate(std::uint64_t pos, std::uint64_t size) {
-        static_cast<void>(pos);
-        static_cast<void>(size);
+    // reaching past the file. For viewers that map lines to the file; a
+    // sink made without `locates` costs no call per line.
+    void locate(std::uint64_t pos, std::uint64_t size) {
+        if (locates_) {
+            located(pos, size);
+        }
     }
 
 protected:
     // A buffer of `capacity` bytes (at least 1); with `by_line`, line ends
-    // go to line_ended() instead of into the buffer.
-    explicit Output(std::size_t capacity, bool by_line = false);
+    // go to line_ended() instead of into the buffer; with `locates`, each
+    // line's range goes to located().
+    explicit Output(std::size_t capacity, bool by_line = false, bool locates = false);
 
     // Takes text that leaves the buffer, in the order written.
     virtual void hand_on(std::string_view text) = 0;
     // The current line ends: the text written since the last hand-on is in
     // buffered(). Called only for a sink made `by_line`.
     virtual void line_ended() {}
+    // The range of the line that follows (see locate). Called only for a
+    // sink made `locates`.
+    virtual void located(std::uint64_t pos, std::uint64_t size) {
+        static_cast<void>(pos);
+        static_cast<void>(size);
+    }
 
     std::string_view buffered() const {
         return std::string_view(buffer_.get(), static_cast<std::size_t>(next_ - buffer_.get()));
@@ -157,6 +178,7 @@ private:
     char* next_;
     char* limit_;
     bool by_line_;
+    bool locates_;
 };
 
 // Collects everything written, for tests.

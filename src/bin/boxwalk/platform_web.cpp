@@ -99,9 +99,9 @@ private:
 // as it ends, so its range goes with its own text.
 class PageOutput final : public Output {
 public:
-    PageOutput() : Output(64 * 1024, true) {}
+    PageOutput() : Output(64 * 1024, true, true) {}
 
-    void locate(std::uint64_t pos, std::uint64_t size) override {
+    void located(std::uint64_t pos, std::uint64_t size) override {
         range_pos_ = static_cast<double>(pos);
         range_size_ = static_cast<double>(size);
     }
