@@ -103,10 +103,13 @@ void walk_container(Source& source, std::uint64_t start, std::uint64_t end, unsi
         // Most atoms, header and preview, lie in the bytes at hand: taken
         // from there they cost no read call, and what they are is what the
         // reads would return.
-        const ByteView ahead = source.held(pos);
+        ByteView ahead = source.held(pos);
         Atom atom;
-        if (ahead.size() >= kLongestHeader ? !read_atom_head(ahead, pos, source.size(), atom)
-                                           : !read_atom(source, pos, atom)) {
+        if (ahead.size() >= kLongestHeader) {
+            read_atom_head(ahead, pos, source.size(), atom);  // a whole header: never false
+        } else if (read_atom(source, pos, atom)) {
+            ahead = source.held(pos);  // what the reads brought
+        } else {
             return;  // a 64-bit size cut off by the end of the data, or a failed read
         }
         if (!atom.within(end)) {
@@ -127,7 +130,7 @@ void walk_container(Source& source, std::uint64_t start, std::uint64_t end, unsi
             const auto shown =
                 static_cast<std::size_t>(std::min<std::uint64_t>(payload_size, kPreviewLimit));
             const auto header_len = static_cast<std::size_t>(atom.header.header_len);
-            if (ahead.size() - std::min(ahead.size(), header_len) >= shown) {
+            if (ahead.size() >= header_len && ahead.size() - header_len >= shown) {
                 preview = ByteView(ahead.data() + header_len, shown);
             } else {
                 preview = source.read(atom.payload_start, shown);
