@@ -34,6 +34,14 @@ ByteView read_data_head(Source& source, const Atom& data) {
     return head.size() == want ? head : ByteView();
 }
 
+// Where a mean or name child's text lies, and a data child's value.
+FileRange text_range(const Atom& child) {
+    return {child.payload_start + 4, payload_size(child) - 4};
+}
+FileRange value_range(const Atom& data) {
+    return {data.payload_start + kDataWords, payload_size(data) - kDataWords};
+}
+
 // A mean or name text: after 4 bytes of version and flags, lenient UTF-8
 // without its trailing NULs. A NUL byte is never part of a longer sequence,
 // so trimming the bytes trims the decoded text alike. False when a read
@@ -65,9 +73,18 @@ void write_freeform_item(Output& out, Source& source, const Atom& item, unsigned
     // The value's preview is held first: the texts' reads would lose it.
     std::array<std::uint8_t, kPreviewLimit> value{};
     ByteView shown;
+    Located located(LineKind::freeform, {item.pos, item.header.size});
+    if (mean) {
+        located.key = text_range(*mean);
+    }
+    if (name) {
+        located.name = text_range(*name);
+    }
     if (data) {
         const ByteView head = read_data_head(source, *data);
         if (!head.empty()) {
+            located.value = value_range(*data);
+            located.value_type = read_u32_be(head, 0).value_or(0);
             shown = ByteView(value.data(), head.size() - kDataWords);
             std::memcpy(value.data(), head.data() + kDataWords, shown.size());
         }
@@ -75,7 +92,7 @@ void write_freeform_item(Output& out, Source& source, const Atom& item, unsigned
     if (source.failed()) {
         return;
     }
-    out.locate(item.pos, item.header.size);
+    out.locate(located);
     indent(out, depth);
     out.write("---- (size=");
     write_decimal(out, item.header.size);
@@ -115,7 +132,13 @@ void write_plain_item(Output& out, Source& source, const Atom& item, unsigned de
     if (source.failed()) {
         return;
     }
-    out.locate(item.pos, item.header.size);
+    Located located(LineKind::item, {item.pos, item.header.size});
+    located.key = FileRange{item.pos + 4, 4};
+    if (found) {
+        located.value = value_range(data);
+        located.value_type = read_u32_be(head, 0).value_or(0);
+    }
+    out.locate(located);
     indent(out, depth);
     out.write(item.type());
     out.write(" (size=");

@@ -158,7 +158,7 @@ void describe_xtra(Source& source, std::uint64_t start, std::uint64_t end, unsig
         }
         const std::uint32_t entry_size = read_u32_be(head, 0).value_or(0);
         if (entry_size < 12 || !room_for(off, length, entry_size)) {
-            out.locate(start + off, entry_size);
+            out.locate({LineKind::malformed, {start + off, entry_size}});
             write_malformed(out, depth, "[malformed Xtra entry @ ", off);
             out.write(", size=");
             write_decimal(out, entry_size);
@@ -167,7 +167,7 @@ void describe_xtra(Source& source, std::uint64_t start, std::uint64_t end, unsig
         }
         const std::uint32_t name_length = read_u32_be(head, 4).value_or(0);
         if (std::uint64_t{name_length} + 12 > entry_size) {
-            out.locate(start + off, entry_size);
+            out.locate({LineKind::malformed, {start + off, entry_size}});
             write_malformed(out, depth, "[malformed Xtra tag @ ", off);
             out.line("]");
             return;
@@ -192,7 +192,13 @@ void describe_xtra(Source& source, std::uint64_t start, std::uint64_t end, unsig
         const bool decoded = count != 0 && framed && value_size >= 6 &&
                              room_for(count_pos + 4, entry_end, value_size);
         const std::uint16_t type = decoded ? read_u16_be(counts, 8).value_or(0) : 0;
-        out.locate(start + off, entry_size);
+        Located located(LineKind::entry, {start + off, entry_size});
+        located.key = FileRange{start + off + 8, name_length};
+        if (decoded) {
+            located.value = FileRange{start + count_pos + 10, value_size - 6u};
+            located.value_type = type;
+        }
+        out.locate(located);
         indent(out, depth + 1);
         out.write("\"");
         // A text whose read fails ends the line where it stopped.
