@@ -51,7 +51,7 @@ const TagView = (() => {
         tr.tabIndex = 0;
         tr.onclick = () => choose(row.line);
         tr.onkeydown = (event) => { if (event.key === 'Enter') choose(row.line); };
-        tr.append(element('td', 'label', said.label), element('td', 'key', said.key));
+        tr.append(element('td', 'label', said.label), element('td', 'tagkey', said.key));
         const value = element('td', 'value');
         if (said.picture) {
           covers += 1;
@@ -124,7 +124,7 @@ const TagView = (() => {
     const body = table.createTBody();
     for (const change of changes) {
       const tr = body.insertRow();
-      tr.append(element('td', 'label', change.label), element('td', 'key', change.key),
+      tr.append(element('td', 'label', change.label), element('td', 'tagkey', change.key),
                 element('td', change.old === null ? 'none' : 'removed', change.old ?? 'none'),
                 element('td', change.new === null ? 'none' : 'added', change.new ?? 'none'));
     }

@@ -89,13 +89,10 @@ private:
     std::uint64_t position_ = 0;
 };
 
-// How many numbers the page gets per line about what the line shows.
-constexpr std::size_t kAboutLine = 9;
-
 // A stream as the page keeps it: the exact bytes a pipe would get, the same
 // text escaped as a terminal shows it, and per line two numbers for the
-// file range it shows (NaN for a line that shows none) and kAboutLine for
-// what it shows (see about()).
+// file range it shows (NaN for a line that shows none) and nine for what
+// it shows (see about()).
 class PageOutput final : public Output {
 public:
     void write(std::string_view text) override {
