@@ -1,9 +1,10 @@
 // libFuzzer entry point: the scan over the sources that read a file against
-// the scan over the same bytes in memory. The first four bytes of the input
-// choose the read-ahead and how short each read of the fake file comes
-// back; the rest is the file. Read where the scan asks, and read through as
-// a stream keeping only what the scan will ask for, it must print the same
-// as from memory; anything else aborts.
+// the scan over the same bytes in memory. The first six bytes of the input
+// choose the read-ahead, how short each read of the fake file comes back and
+// a bad byte; the rest is the file. Read where the scan asks, and read
+// through as a stream keeping only what the scan will ask for, it must print
+// the same as from memory; with the bad byte, the same or whole lines of it
+// before the error. Anything else aborts.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -25,7 +26,7 @@ std::string scan(boxwalk::Source& source) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 4) {
+    if (size < 6) {
         return 0;
     }
     boxwalk::ReadAhead read_ahead;
@@ -33,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     read_ahead.most = read_ahead.first + data[1] * std::size_t{61};
     boxwalk::test::FakeFaults faults;
     faults.most_per_read = std::size_t{1} + data[2] + std::size_t{256} * data[3];
-    const boxwalk::ByteView file(data + 4, size - 4);
+    const boxwalk::ByteView file(data + 6, size - 6);
     const std::vector<std::uint8_t> bytes(file.begin(), file.end());
 
     boxwalk::MemorySource memory(file);
@@ -45,8 +46,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     boxwalk::test::FakeFile stream_file(bytes, file.size(), faults);
     const boxwalk::LoadResult streamed =
         boxwalk::stream_source(stream_file, false, std::uint64_t{1} << 30);
+    faults.error_at = data[4] + std::size_t{256} * data[5];
+    const auto bad =
+        boxwalk::file_source(std::make_unique<boxwalk::test::FakeFile>(bytes, file.size(), faults),
+                             file.size(), read_ahead);
+    const std::string before_error = scan(*bad);
     if (scan(*read_where_asked) != expected || read_where_asked->failed() || !streamed.ok() ||
-        scan(*streamed.source) != expected) {
+        scan(*streamed.source) != expected ||
+        (bad->failed() ? !expected.starts_with(before_error) || !before_error.ends_with('\n')
+                       : before_error != expected)) {
         std::abort();
     }
     return 0;

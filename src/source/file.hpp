@@ -22,6 +22,8 @@ public:
     virtual ReadResult read_at(std::uint64_t offset, std::uint8_t* into, std::size_t count) = 0;
     // Up to `count` bytes where the file stands: for pipes and devices.
     virtual ReadResult read(std::uint8_t* into, std::size_t count) = 0;
+    // The file's length as the system reports it now; empty when it cannot.
+    virtual std::optional<std::uint64_t> length() = 0;
 };
 
 }  // namespace boxwalk

@@ -1,17 +1,37 @@
 #include "source/load.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
+#include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "primitives/atom.hpp"
 #include "primitives/render.hpp"
+#include "tree/scan.hpp"
 
 namespace boxwalk {
 namespace {
 
+// The first read of a file: enough to tell one that holds less than its
+// length (files of /proc and /sys report a page) from one that shrinks as
+// it is read, whatever the read-ahead.
+constexpr std::size_t kFirstRead = std::size_t{16} << 10;
+
+// How much of what was at hand before the bytes asked for a read keeps: an
+// item's texts are asked for after its children's headers, a little way
+// back, and a long text a piece at a time.
+constexpr std::uint64_t kKeptBehind = std::uint64_t{64} << 10;
+
+// How far past the bytes at hand a read may start and still read on from
+// their end, the bytes between read ahead: far enough for the texts an
+// item's walk steps over, short of the payloads a listing skips.
+constexpr std::uint64_t kReadThrough = std::uint64_t{4} << 10;
+
 // A file of a known length, read at the positions the scan asks for. What
-// one read brings stays at hand until the next.
+// one read brings stays at hand until the next, which keeps of it what it
+// still needs.
 class FileSource final : public Source {
 public:
     FileSource(std::unique_ptr<InputFile> file, std::uint64_t length, ReadAhead read_ahead)
@@ -20,66 +40,134 @@ public:
           read_ahead_(read_ahead),
           next_(std::max<std::size_t>(read_ahead.first, 1)) {}
 
-    // True once a read met the end of the file before its length.
-    bool ended_early() const { return ended_early_; }
+    // Reads the file's first bytes ahead of need: false when the file ends
+    // before its length there. A failed read tells nothing of the length; its
+    // bytes are left to the reads that need them.
+    bool holds_its_start() {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(size(), kFirstRead));
+        if (!make_room(want, 0, 0)) {
+            return true;  // the scan's first read will say so
+        }
+        window_pos_ = 0;
+        const Filled filled = fill(0, want);
+        if (filled.error) {
+            avoid_ = {filled.reached, want};
+        }
+        window_ = ByteView(buffer_.get(), static_cast<std::size_t>(filled.reached));
+        return filled.error || filled.reached == want;
+    }
+
     std::unique_ptr<InputFile> release_file() { return std::move(file_); }
 
 private:
-    ByteView fetch(std::uint64_t pos, std::size_t count) override {
-        if (failed() || pos >= size()) {
-            return {};
+    // Where reading the file into the buffer got to, and the system's error
+    // when a read failed there.
+    struct Filled {
+        std::uint64_t reached = 0;
+        std::optional<std::string> error;
+    };
+
+    std::optional<std::string> fetch(std::uint64_t pos, std::size_t count) override {
+        if (pos >= size()) {
+            return std::nullopt;  // nothing lies there
         }
+        const std::uint64_t left = size() - pos;
+        const std::uint64_t needed_end = pos + std::min<std::uint64_t>(count, left);
         // Reads that go on near where the last ended take more each time,
         // as a walk of many small atoms does; a jump starts small again.
         const std::uint64_t last_end = window_pos_ + window_.size();
-        const bool onward =
-            !window_.empty() && pos >= window_pos_ && (pos <= last_end || pos - last_end <= next_);
+        const bool near = !window_.empty() && pos >= window_pos_;
+        const bool onward = near && (pos <= last_end || pos - last_end <= next_);
         next_ = onward ? std::min(next_ * 2, std::max(read_ahead_.most, read_ahead_.first))
                        : std::max<std::size_t>(read_ahead_.first, 1);
-        const std::uint64_t left = size() - pos;
-        const auto want =
-            static_cast<std::size_t>(std::min<std::uint64_t>(std::max(count, next_), left));
-        auto error = read_window(pos, want);
-        if (error && want > count) {
-            // Bytes read ahead are bytes no line may need: an error among
-            // them, a bad sector in the media data say, is not the scan's.
-            error =
-                read_window(pos, static_cast<std::size_t>(std::min<std::uint64_t>(count, left)));
+        std::uint64_t ahead_end = pos + std::min<std::uint64_t>(std::max(count, next_), left);
+        // Bytes whose read failed are asked for again only where a line
+        // needs them.
+        if (ahead_end > avoid_.first && pos < avoid_.second) {
+            ahead_end = std::max(needed_end, std::min(ahead_end, avoid_.first));
         }
-        if (error) {
-            fail(*error);
+        // A read that goes on from the bytes at hand, or a little past them,
+        // keeps those from `pos` on, with some before, and reads on from
+        // their end.
+        std::uint64_t from = pos;
+        std::uint64_t kept_end = pos;
+        if (near && (pos <= last_end || pos - last_end <= kReadThrough)) {
+            from = std::max(window_pos_, pos - std::min(pos, kKeptBehind));
+            kept_end = last_end;
         }
-        return window_.first(std::min(count, window_.size()));
+        if (!make_room(static_cast<std::size_t>(ahead_end - from), from, kept_end)) {
+            return "out of memory";
+        }
+        window_pos_ = from;
+        Filled filled = fill(kept_end - from, ahead_end - from);
+        if (filled.error && from + filled.reached < needed_end) {
+            // An error among bytes read ahead, in the media data say, is not
+            // the scan's: the bytes needed are read alone.
+            avoid_ = {from + filled.reached, ahead_end};
+            if (from + filled.reached < pos) {
+                window_pos_ = from = pos;
+                filled.reached = 0;
+            }
+            filled = fill(filled.reached, needed_end - from);
+            if (filled.error) {
+                return filled.error;
+            }
+        } else if (filled.error) {
+            avoid_ = {from + filled.reached, ahead_end};
+        }
+        window_ = ByteView(buffer_.get(), static_cast<std::size_t>(filled.reached));
+        if (from + filled.reached < needed_end) {
+            return shrank(from + filled.reached);
+        }
+        return std::nullopt;
     }
 
-    // Reads `want` bytes at `pos` into the window. The system's error, or
-    // none: also when the file ended before them, which fails the source.
-    std::optional<std::string> read_window(std::uint64_t pos, std::size_t want) {
-        window_ = {};  // its bytes are about to be overwritten
+    // Makes the buffer hold `want` bytes from `from` on, with the bytes at
+    // hand in [from, kept_end) already in place; false when no memory can be
+    // had for it.
+    bool make_room(std::size_t want, std::uint64_t from, std::uint64_t kept_end) {
+        const auto kept = static_cast<std::size_t>(kept_end - from);
+        const std::uint8_t* const at = kept == 0 ? nullptr : window_.data() + (from - window_pos_);
         if (want > capacity_) {
-            buffer_.reset(new (std::nothrow) std::uint8_t[want]);
-            capacity_ = buffer_ ? want : 0;
-            if (!buffer_) {
-                fail("out of memory");
-                return std::nullopt;
+            std::unique_ptr<std::uint8_t[]> larger(new (std::nothrow) std::uint8_t[want]);
+            if (!larger) {
+                return false;
             }
+            if (kept != 0) {
+                std::memcpy(larger.get(), at, kept);
+            }
+            buffer_ = std::move(larger);
+            capacity_ = want;
+        } else if (kept != 0) {
+            std::memmove(buffer_.get(), at, kept);
         }
-        for (std::size_t got = 0; got < want;) {
-            const ReadResult result = file_->read_at(pos + got, buffer_.get() + got, want - got);
+        window_ = {};
+        return true;
+    }
+
+    // Reads the file into the buffer from offset `at` to `end`, both
+    // relative to window_pos_, stopping early where the file ends.
+    Filled fill(std::uint64_t at, std::uint64_t end) {
+        while (at < end) {
+            const ReadResult result = file_->read_at(window_pos_ + at, buffer_.get() + at,
+                                                     static_cast<std::size_t>(end - at));
             if (result.error) {
-                return result.error;
+                return Filled{at, result.error};
             }
             if (result.count == 0) {
-                ended_early_ = true;
-                fail("the file shrank while it was read: it ends at byte " + decimal(pos + got) +
-                     " of " + decimal(size()));
-                return std::nullopt;
+                break;
             }
-            got += result.count;
+            at += result.count;
         }
-        window_ = ByteView(buffer_.get(), want);
-        window_pos_ = pos;
-        return std::nullopt;
+        return Filled{at, std::nullopt};
+    }
+
+    // The error of a file that ended at `reached`, before the bytes a read
+    // needed: where the system says it ends now.
+    std::string shrank(std::uint64_t reached) const {
+        const auto now = file_->length();
+        return "the file shrank while it was read: it ends at byte " +
+               decimal(now && *now < reached ? *now : reached) + " of " + decimal(size());
     }
 
     std::unique_ptr<InputFile> file_;
@@ -87,164 +175,159 @@ private:
     std::size_t next_;
     std::unique_ptr<std::uint8_t[]> buffer_;
     std::size_t capacity_ = 0;
-    bool ended_early_ = false;
+    // Bytes read ahead whose read failed: [first, second).
+    std::pair<std::uint64_t, std::uint64_t> avoid_{kBeyondEveryEnd, kBeyondEveryEnd};
 };
 
-// A run of a stream's bytes that was kept.
-struct Segment {
+// A run of a stream's bytes that was kept, as it arrived.
+struct Block {
     std::uint64_t start = 0;
     std::vector<std::uint8_t> bytes;
+
+    std::uint64_t end() const { return start + bytes.size(); }
 };
 
-// The kept segment that holds the byte at `pos`, or null.
-const Segment* segment_at(const std::vector<Segment>& segments, std::uint64_t pos) {
-    const auto after = std::upper_bound(
-        segments.begin(), segments.end(), pos,
-        [](std::uint64_t at, const Segment& segment) { return at < segment.start; });
-    if (after == segments.begin() ||
-        pos - std::prev(after)->start >= std::prev(after)->bytes.size()) {
-        return nullptr;
-    }
-    return &*std::prev(after);
-}
-
-// Up to `count` kept bytes at `pos`: as far as its segment goes.
-ByteView kept_at(const std::vector<Segment>& segments, std::uint64_t pos, std::size_t count) {
-    const Segment* segment = segment_at(segments, pos);
-    if (segment == nullptr) {
-        return {};
-    }
-    const auto skip = static_cast<std::size_t>(pos - segment->start);
-    return ByteView(segment->bytes).subspan(skip, std::min(count, segment->bytes.size() - skip));
-}
-
 // The bytes of a stream that the scan will ask for; nothing else of it.
+// Kept in blocks as they arrive, so that memory grows by what is kept.
 class StreamSource final : public Source {
 public:
-    StreamSource(std::uint64_t size, std::vector<Segment> segments)
-        : Source(size), segments_(std::move(segments)) {}
+    explicit StreamSource(std::uint64_t size, std::vector<Block> blocks = {})
+        : Source(size), blocks_(std::move(blocks)) {}
 
-private:
-    ByteView fetch(std::uint64_t pos, std::size_t count) override {
-        const Segment* segment = segment_at(segments_, pos);
-        if (segment == nullptr) {
-            return {};
+    // Keeps `bytes`, the stream's bytes at `pos`, less those kept already;
+    // false when no memory can be had for them.
+    bool keep(std::uint64_t pos, ByteView bytes) {
+        // Ranges can overlap the bytes kept last: a header inside the one before.
+        const std::uint64_t kept_end = blocks_.empty() ? 0 : blocks_.back().end();
+        const auto skip = static_cast<std::size_t>(
+            std::min<std::uint64_t>(kept_end - std::min(kept_end, pos), bytes.size()));
+        if (skip == bytes.size()) {
+            return true;
         }
-        // The whole segment comes to hand, for the reads that follow.
-        window_ = segment->bytes;
-        window_pos_ = segment->start;
-        return kept_at(segments_, pos, count);
+        try {
+            blocks_.push_back(Block{
+                pos + skip, std::vector<std::uint8_t>(
+                                bytes.begin() + static_cast<std::ptrdiff_t>(skip), bytes.end())});
+        } catch (const std::bad_alloc&) {
+            return false;
+        } catch (const std::length_error&) {
+            return false;
+        }
+        return true;
     }
 
-    std::vector<Segment> segments_;
+    std::vector<Block> blocks() && { return std::move(blocks_); }
+
+private:
+    std::optional<std::string> fetch(std::uint64_t pos, std::size_t count) override {
+        window_ = {};
+        const auto after =
+            std::upper_bound(blocks_.begin(), blocks_.end(), pos,
+                             [](std::uint64_t at, const Block& block) { return at < block.start; });
+        if (after == blocks_.begin() || pos >= std::prev(after)->end()) {
+            return std::nullopt;  // not kept: never asked for by the scan
+        }
+        const Block& block = *std::prev(after);
+        if (pos + count <= block.end() || after == blocks_.end() || after->start != block.end()) {
+            // The whole block comes to hand, for the reads that follow.
+            window_ = block.bytes;
+            window_pos_ = block.start;
+            return std::nullopt;
+        }
+        // The bytes run on into the next blocks: joined for this read.
+        if (count > joined_capacity_) {
+            joined_.reset(new (std::nothrow) std::uint8_t[count]);
+            joined_capacity_ = joined_ ? count : 0;
+            if (!joined_) {
+                return "out of memory";
+            }
+        }
+        std::size_t joined = 0;
+        for (auto next = std::prev(after);
+             joined < count && next != blocks_.end() && next->start <= pos + joined &&
+             pos + joined < next->end();
+             ++next) {
+            const auto skip = static_cast<std::size_t>(pos + joined - next->start);
+            const std::size_t take = std::min(count - joined, next->bytes.size() - skip);
+            std::memcpy(joined_.get() + joined, next->bytes.data() + skip, take);
+            joined += take;
+        }
+        window_ = ByteView(joined_.get(), joined);
+        window_pos_ = pos;
+        return std::nullopt;
+    }
+
+    std::vector<Block> blocks_;
+    std::unique_ptr<std::uint8_t[]> joined_;
+    std::size_t joined_capacity_ = 0;
 };
 
 // Decides, as a stream goes by, which of its bytes the scan will ask for:
-// the rules of the top-level scan and of the moov listing, run on the
-// bytes kept so far. Each range is decided before the stream reaches it.
+// the listing's own rules, run on the bytes kept so far as on data whose end
+// is not known yet. Each range is decided before the stream reaches it.
 class Keeper {
 public:
-    // Keeps what is wanted of `chunk`, the stream's bytes from `at` on.
+    // Keeps what is wanted of `chunk`, the stream's bytes from `at` on;
+    // false when no memory can be had for it.
     bool take(ByteView chunk, std::uint64_t at) {
         const std::uint64_t chunk_end = at + chunk.size();
         while (looking_ != Looking::done) {
             const std::uint64_t from = std::max(from_, at);
             const std::uint64_t to = std::min(to_, chunk_end);
-            if (from < to && !keep(from, chunk.subspan(static_cast<std::size_t>(from - at),
-                                                       static_cast<std::size_t>(to - from)))) {
+            if (from < to &&
+                !kept_.keep(from, chunk.subspan(static_cast<std::size_t>(from - at),
+                                                static_cast<std::size_t>(to - from)))) {
                 return false;
             }
             if (to_ > chunk_end) {
                 return true;  // the range goes on in the stream
             }
             decide_next();
+            if (kept_.failed()) {
+                return false;
+            }
         }
         return true;
     }
 
-    std::vector<Segment> segments() && { return std::move(segments_); }
+    std::vector<Block> blocks() && { return std::move(kept_).blocks(); }
 
 private:
-    enum class Looking { top_level, moov, udta_tail, done };
+    enum class Looking { top_level, moov, done };
 
-    // Appends the bytes at `pos` to what is kept; false when no memory can
-    // be had for them.
-    bool keep(std::uint64_t pos, ByteView bytes) {
-        try {
-            if (segments_.empty() || pos > segments_.back().start + segments_.back().bytes.size()) {
-                segments_.push_back(Segment{pos, {}});
-            }
-            Segment& last = segments_.back();
-            const std::uint64_t kept_end = last.start + last.bytes.size();
-            // Ranges can overlap the bytes kept last: a header inside the one before.
-            const auto skip = static_cast<std::size_t>(
-                std::min<std::uint64_t>(kept_end - std::min(kept_end, pos), bytes.size()));
-            last.bytes.insert(last.bytes.end(), bytes.begin() + static_cast<std::ptrdiff_t>(skip),
-                              bytes.end());
-        } catch (const std::bad_alloc&) {
-            return false;
-        }
-        return true;
-    }
-
-    // The range after the one just completed.
+    // The range after the one just completed. A size of 0 runs to the end
+    // of the data: here to kBeyondEveryEnd, as the stream's end is not
+    // known, so that what follows it is kept to the end.
     void decide_next() {
         if (looking_ == Looking::top_level) {
-            const ByteView head = kept_at(segments_, from_, kLongestHeader);
             Atom atom;
-            // A size field of 0 runs to the end of the stream, not known yet.
-            const bool to_the_end = read_u32_be(head, 0) == 0;
-            if (!read_atom_head(head, from_, kBeyondEveryEnd, atom) || !atom.whole()) {
+            if (!read_top_level_atom(kept_, from_, atom)) {
                 looking_ = Looking::done;
             } else if (atom.is("moov")) {
                 moov_ = atom;
                 looking_ = Looking::moov;
-                to_ = to_the_end ? kBeyondEveryEnd : sat_add(atom.end, kHeaderLookahead);
-            } else if (to_the_end) {
-                looking_ = Looking::done;
+                to_ = walk_reach(atom);
             } else {
                 from_ = atom.end;
                 to_ = sat_add(from_, kLongestHeader);
             }
         } else if (looking_ == Looking::moov) {
-            // A udta child may reach past moov: the walk follows it there.
-            to_ = std::max(to_, furthest_udta_end());
-            looking_ =
-                to_ > sat_add(moov_.end, kHeaderLookahead) ? Looking::udta_tail : Looking::done;
-        } else {
+            // The walk of a udta child follows it past moov.
             looking_ = Looking::done;
+            for_each_listed_child(kept_, moov_, [this](const Atom& child) {
+                if (child.is("udta") && walk_reach(child) > to_) {
+                    to_ = walk_reach(child);
+                    looking_ = Looking::moov;  // and then again, which finds none further
+                }
+            });
         }
     }
 
-    // Where the walks of moov's udta children end, with the header room
-    // after; 0 when there is none.
-    std::uint64_t furthest_udta_end() const {
-        std::uint64_t furthest = 0;
-        for (std::uint64_t off = moov_.payload_start; room_for(off, moov_.end, 8);) {
-            const ByteView head = kept_at(segments_, off, kLongestHeader);
-            Atom child;
-            const bool to_the_end = read_u32_be(head, 0) == 0;
-            if (!read_atom_head(head, off, kBeyondEveryEnd, child)) {
-                break;
-            }
-            if (child.is("udta")) {
-                furthest = std::max(
-                    furthest, to_the_end ? kBeyondEveryEnd : sat_add(child.end, kHeaderLookahead));
-            }
-            // Such a child runs to the end of the data, or does not advance.
-            if (to_the_end || child.header.size == 0) {
-                break;
-            }
-            off = child.end;
-        }
-        return furthest;
-    }
-
+    StreamSource kept_{kBeyondEveryEnd};
     Looking looking_ = Looking::top_level;
     std::uint64_t from_ = 0;
     std::uint64_t to_ = kLongestHeader;
     Atom moov_;
-    std::vector<Segment> segments_;
 };
 
 }  // namespace
@@ -278,7 +361,7 @@ LoadResult stream_source(InputFile& file, bool positioned, std::uint64_t memory)
         }
         total += got.count;
     }
-    return LoadResult{std::make_unique<StreamSource>(total, std::move(keeper).segments()), {}};
+    return LoadResult{std::make_unique<StreamSource>(total, std::move(keeper).blocks()), {}};
 }
 
 LoadResult open_source(std::unique_ptr<InputFile> file, std::optional<std::uint64_t> length,
@@ -287,12 +370,14 @@ LoadResult open_source(std::unique_ptr<InputFile> file, std::optional<std::uint6
         return stream_source(*file, false, limits.memory);
     }
     auto source = std::make_unique<FileSource>(std::move(file), *length, limits.read_ahead);
-    // The first header is read before the size line, which must be right.
-    source->read(0, kLongestHeader);
-    if (source->ended_early()) {
+    if (!source->holds_its_start()) {
         const std::unique_ptr<InputFile> again = source->release_file();
         return stream_source(*again, true, limits.memory);
     }
+    // The first header is read before the size line: a file that cannot be
+    // read fails as a load.
+    Atom first;
+    read_atom(*source, 0, first);
     if (source->failed()) {
         return LoadResult::failure(*source->error());
     }

@@ -38,8 +38,10 @@ struct LoadResult {
     static LoadResult failure(std::string error) { return LoadResult{nullptr, std::move(error)}; }
 };
 
-// `file`, `length` bytes long, read where the scan asks. Once the file ends
-// before `length`, reads fail with an error that says so.
+// `file`, `length` bytes long, read where the scan asks, each byte once. An
+// error in bytes read ahead of need is not the scan's. Once the file ends
+// before the bytes a read needs, reads fail with an error that gives the
+// length the system reports then.
 std::unique_ptr<Source> file_source(std::unique_ptr<InputFile> file, std::uint64_t length,
                                     ReadAhead read_ahead = {});
 
@@ -52,8 +54,8 @@ LoadResult stream_source(InputFile& file, bool positioned, std::uint64_t memory)
 // The source for a file whose length the system reports (none for pipes
 // and devices): read where the scan asks when the length is known and not
 // 0, read as a stream otherwise, or when the file turns out shorter than
-// its length at its first read (files of /proc and /sys report a length
-// that is not their content).
+// its length at its first read, of 16 KiB whatever the read-ahead (files of
+// /proc and /sys report a length that is not their content).
 LoadResult open_source(std::unique_ptr<InputFile> file, std::optional<std::uint64_t> length,
                        const LoadLimits& limits = {});
 

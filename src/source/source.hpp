@@ -27,42 +27,47 @@ public:
     // end, none past it or once a read has failed. Lent until the next read.
     ByteView read(std::uint64_t pos, std::size_t count) {
         // Most reads fall inside the bytes at hand.
-        if (pos >= window_pos_ && pos - window_pos_ <= window_.size()) {
-            const auto skip = static_cast<std::size_t>(pos - window_pos_);
-            const std::size_t left = window_.size() - skip;
-            if (count <= left || window_pos_ + window_.size() == size_) {
-                return window_.subspan(skip, std::min(count, left));
+        if (!at_hand(pos, count)) {
+            if (error_ || (error_ = fetch(pos, count))) {
+                window_ = {};
+                return {};
+            }
+            if (pos < window_pos_ || pos - window_pos_ > window_.size()) {
+                return {};  // nothing there
             }
         }
-        return fetch(pos, count);
+        const auto skip = static_cast<std::size_t>(pos - window_pos_);
+        return window_.subspan(skip, std::min(count, window_.size() - skip));
     }
 
-    // Why a read failed, once one has: the system's error, or the file
-    // ending before its length.
+    // Why a read failed, once one has: the system's error, the file ending
+    // before its length, or "out of memory".
     const std::optional<std::string>& error() const { return error_; }
     bool failed() const { return error_.has_value(); }
 
 protected:
     explicit Source(std::uint64_t size) : size_(size) {}
 
-    // read() for bytes not at hand: sets the window to bytes that hold them
-    // where it can, and returns them as read() does.
-    virtual ByteView fetch(std::uint64_t pos, std::size_t count) = 0;
-
-    // Records the first failure; every later read gives nothing.
-    void fail(std::string error) {
-        if (!error_) {
-            error_ = std::move(error);
-        }
-        window_ = {};
-        window_pos_ = 0;
-    }
+    // read() for bytes not at hand: sets the window to bytes from `pos` on,
+    // `count` of them or as many as there are (none: a window without `pos`),
+    // and returns the error that ends the reads, if one did.
+    virtual std::optional<std::string> fetch(std::uint64_t pos, std::size_t count) = 0;
 
     // Bytes at hand: the file's bytes from window_pos_ on.
     ByteView window_;
     std::uint64_t window_pos_ = 0;
 
 private:
+    // True when the window holds the bytes at `pos`: `count` of them, or all
+    // there are up to the end of the file.
+    bool at_hand(std::uint64_t pos, std::size_t count) const {
+        if (pos < window_pos_ || pos - window_pos_ > window_.size()) {
+            return false;
+        }
+        const std::size_t left = window_.size() - static_cast<std::size_t>(pos - window_pos_);
+        return count <= left || window_pos_ + window_.size() == size_;
+    }
+
     std::uint64_t size_;
     std::optional<std::string> error_;
 };
@@ -73,13 +78,17 @@ public:
     explicit MemorySource(ByteView bytes) : Source(bytes.size()) { window_ = bytes; }
 
 private:
-    ByteView fetch(std::uint64_t, std::size_t) override { return {}; }
+    std::optional<std::string> fetch(std::uint64_t, std::size_t) override { return {}; }
 };
 
-// read_atom_head on the bytes of `source` at `pos`; false also once a read
-// has failed.
+// read_atom_head on the bytes of `source` at `pos`: 8 of them, and the 8
+// after when the size field is 1. False also once a read has failed.
 inline bool read_atom(Source& source, std::uint64_t pos, Atom& atom) {
-    return read_atom_head(source.read(pos, kLongestHeader), pos, source.size(), atom);
+    ByteView head = source.read(pos, 8);
+    if (read_u32_be(head, 0) == 1u) {
+        head = source.read(pos, kLongestHeader);
+    }
+    return read_atom_head(head, pos, source.size(), atom);
 }
 
 }  // namespace boxwalk

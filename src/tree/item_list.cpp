@@ -1,12 +1,11 @@
 #include "tree/item_list.hpp"
 
 #include <algorithm>
-#include <array>
-#include <cstring>
 #include <optional>
 
 #include "primitives/atom.hpp"
 #include "primitives/render.hpp"
+#include "primitives/text.hpp"
 #include "tree/pieces.hpp"
 #include "tree/walker.hpp"
 
@@ -25,30 +24,48 @@ bool read_list_atom(Source& source, std::uint64_t pos, std::uint64_t end, Atom& 
 
 std::uint64_t payload_size(const Atom& atom) { return atom.end - atom.payload_start; }
 
-// The first bytes of a data child's payload: its two words and what a
-// preview shows of its value. Empty when the read came back short.
-ByteView read_data_head(Source& source, const Atom& data) {
-    const auto want = static_cast<std::size_t>(
-        std::min<std::uint64_t>(payload_size(data), kDataWords + kPreviewLimit));
-    const ByteView head = source.read(data.payload_start, want);
-    return head.size() == want ? head : ByteView();
+// The bytes of a data child's value that its preview shows.
+std::size_t shown_length(const Atom& data) {
+    return static_cast<std::size_t>(
+        std::min<std::uint64_t>(payload_size(data) - kDataWords, kPreviewLimit));
 }
+
+// Where a mean or name text starts: after 4 bytes of version and flags.
+std::uint64_t text_start(const Atom& child) { return child.payload_start + 4; }
 
 // Where a mean or name child's text lies, and a data child's value.
 FileRange text_range(const Atom& child) {
-    return {child.payload_start + 4, payload_size(child) - 4};
+    return {text_start(child), child.end - text_start(child)};
 }
 FileRange value_range(const Atom& data) {
     return {data.payload_start + kDataWords, payload_size(data) - kDataWords};
 }
 
-// A mean or name text: after 4 bytes of version and flags, lenient UTF-8
-// without its trailing NULs. A NUL byte is never part of a longer sequence,
-// so trimming the bytes trims the decoded text alike. False when a read
-// came back short.
-bool write_child_text(Output& out, Source& source, const Atom& child) {
-    const std::uint64_t start = child.payload_start + 4;
-    return write_text_at(out, source, start, child.end - start, true);
+// Reads a mean or name text of up to a piece into `held`. True without a
+// read when there is none, and for a longer one, read as it is written.
+bool hold_text(Source& source, const std::optional<Atom>& child, HeldBytes& held) {
+    if (!child || child->end - text_start(*child) > kPiece) {
+        return true;
+    }
+    return held.read(source, text_start(*child),
+                     static_cast<std::size_t>(child->end - text_start(*child)));
+}
+
+// A mean or name text, held or read as it is written: lenient UTF-8 without
+// its trailing NULs. A NUL byte is never part of a longer sequence, so
+// trimming the bytes trims the decoded text alike. False when a read came
+// back short.
+bool write_child_text(Output& out, Source& source, const std::optional<Atom>& child,
+                      const HeldBytes& held) {
+    if (!child) {
+        return true;
+    }
+    const std::uint64_t length = child->end - text_start(*child);
+    if (length > kPiece) {
+        return write_text_at(out, source, text_start(*child), length, true);
+    }
+    write_lenient_utf8(out, without_trailing_nuls(held.bytes()));
+    return true;
 }
 
 // A ---- item's line; the last usable child of each kind wins.
@@ -70,9 +87,17 @@ void write_freeform_item(Output& out, Source& source, const Atom& item, unsigned
         }
         pos = child.end;
     }
-    // The value's preview is held first: the texts' reads would lose it.
-    std::array<std::uint8_t, kPreviewLimit> value{};
-    ByteView shown;
+    // The line's reads come before it: its texts and the value's preview
+    // (after the type indicator and locale, read with it) are held, and only
+    // a text longer than a piece is read as it is written.
+    HeldBytes mean_text;
+    HeldBytes name_text;
+    HeldBytes value;
+    if (source.failed() || !hold_text(source, mean, mean_text) ||
+        !hold_text(source, name, name_text) ||
+        (data && !value.read(source, data->payload_start, kDataWords + shown_length(*data)))) {
+        return;
+    }
     Located located(LineKind::freeform, {item.pos, item.header.size});
     if (mean) {
         located.key = text_range(*mean);
@@ -81,40 +106,33 @@ void write_freeform_item(Output& out, Source& source, const Atom& item, unsigned
         located.name = text_range(*name);
     }
     if (data) {
-        const ByteView head = read_data_head(source, *data);
-        if (!head.empty()) {
-            located.value = value_range(*data);
-            located.value_type = read_u32_be(head, 0).value_or(0);
-            shown = ByteView(value.data(), head.size() - kDataWords);
-            std::memcpy(value.data(), head.data() + kDataWords, shown.size());
-        }
-    }
-    if (source.failed()) {
-        return;
+        located.value = value_range(*data);
+        located.value_type = read_u32_be(value.bytes(), 0).value_or(0);
     }
     out.locate(located);
     indent(out, depth);
     out.write("---- (size=");
     write_decimal(out, item.header.size);
     out.write(") mean=\"");
-    // A text whose read fails ends the line where it stopped.
-    if (mean && !write_child_text(out, source, *mean)) {
+    // A long text whose read fails ends the line where it stopped.
+    if (!write_child_text(out, source, mean, mean_text)) {
         out.end_line();
         return;
     }
     out.write("\" name=\"");
-    if (name && !write_child_text(out, source, *name)) {
+    if (!write_child_text(out, source, name, name_text)) {
         out.end_line();
         return;
     }
     out.write("\" data=");
     if (data) {
-        write_preview(out, shown, payload_size(*data) - kDataWords);
+        write_preview(out, value.bytes().subspan(kDataWords), payload_size(*data) - kDataWords);
     }
     out.end_line();
 }
 
-// A plain item's line, with its first usable data child.
+// A plain item's line, with its first usable data child: its type, then
+// the preview of its value after the locale.
 void write_plain_item(Output& out, Source& source, const Atom& item, unsigned depth) {
     Atom data;
     bool found = false;
@@ -128,7 +146,15 @@ void write_plain_item(Output& out, Source& source, const Atom& item, unsigned de
         }
         pos = data.end;
     }
-    const ByteView head = found ? read_data_head(source, data) : ByteView();
+    std::uint32_t type = 0;
+    ByteView preview;
+    if (found) {
+        type = read_u32_be(source.read(data.payload_start, 4), 0).value_or(0);
+        preview = source.read(data.payload_start + kDataWords, shown_length(data));
+        if (preview.size() < shown_length(data)) {
+            return;  // a failed read
+        }
+    }
     if (source.failed()) {
         return;
     }
@@ -136,7 +162,7 @@ void write_plain_item(Output& out, Source& source, const Atom& item, unsigned de
     located.key = FileRange{item.pos + 4, 4};
     if (found) {
         located.value = value_range(data);
-        located.value_type = read_u32_be(head, 0).value_or(0);
+        located.value_type = type;
     }
     out.locate(located);
     indent(out, depth);
@@ -148,9 +174,9 @@ void write_plain_item(Output& out, Source& source, const Atom& item, unsigned de
         return;
     }
     out.write(") type=");
-    write_decimal(out, read_u32_be(head, 0).value_or(0));
+    write_decimal(out, type);
     out.write(" ");
-    write_preview(out, head.subspan(kDataWords), payload_size(data) - kDataWords);
+    write_preview(out, preview, payload_size(data) - kDataWords);
     out.end_line();
 }
 

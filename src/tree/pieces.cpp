@@ -5,9 +5,6 @@
 
 namespace boxwalk {
 
-namespace {
-
-// The bytes of `bytes` before its trailing NUL bytes.
 ByteView without_trailing_nuls(ByteView bytes) {
     std::size_t kept = bytes.size();
     while (kept > 0 && bytes[kept - 1] == 0x00) {
@@ -15,6 +12,8 @@ ByteView without_trailing_nuls(ByteView bytes) {
     }
     return bytes.first(kept);
 }
+
+namespace {
 
 // The length of the `length` bytes at `pos` without their trailing NUL
 // bytes, read from the end a piece at a time; empty when a read came back

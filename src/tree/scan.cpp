@@ -3,20 +3,18 @@
 #include <optional>
 #include <string_view>
 
-#include "primitives/atom.hpp"
 #include "primitives/render.hpp"
 #include "tree/walker.hpp"
 
 namespace boxwalk {
 namespace {
 
-// The first top-level atom whose type is moov. Empty when there is none, or
-// when an atom shorter than its own header, or an unreadable header, ends
-// the scan first.
+// The first top-level atom whose type is moov; empty when there is none or
+// the scan ends first.
 std::optional<Atom> find_moov(Source& source) {
     for (std::uint64_t pos = 0; room_for(pos, source.size(), 8);) {
         Atom atom;
-        if (!read_atom(source, pos, atom) || !atom.whole()) {
+        if (!read_top_level_atom(source, pos, atom)) {
             return std::nullopt;
         }
         if (atom.is("moov")) {
@@ -50,25 +48,12 @@ void scan_top_level(Source& source, Output& out) {
         return;
     }
     write_listed(out, "", *moov);
-    for (std::uint64_t off = moov->payload_start; room_for(off, moov->end, 8);) {
-        // moov's declared end may lie past a truncated file: the listing
-        // ends at the first child header that is not wholly inside the data.
-        Atom child;
-        if (!read_atom(source, off, child)) {
-            return;
-        }
-        // A child's size is taken as its header states it, not checked
-        // against the header's length.
+    for_each_listed_child(source, *moov, [&](const Atom& child) {
         write_listed(out, "  ", child);
         if (child.is("udta")) {
             walk_container(source, child.payload_start, child.end, 2, out);
         }
-        // A 64-bit size of 0 would never advance.
-        if (child.header.size == 0) {
-            return;
-        }
-        off = child.end;
-    }
+    });
 }
 
 void scan_top_level(ByteView data, Output& out) {

@@ -47,10 +47,8 @@ void walk_container(Source& source, std::uint64_t start, std::uint64_t end, unsi
         return;
     }
     for (std::uint64_t pos = start; room_for(pos, end, 8);) {
-        // The header and, for a leaf, what its preview shows: one read.
-        const ByteView head = source.read(pos, kLongestHeader + kPreviewLimit);
         Atom atom;
-        if (!read_atom_head(head, pos, source.size(), atom)) {
+        if (!read_atom(source, pos, atom)) {
             return;  // a 64-bit size cut off by the end of the data, or a failed read
         }
         if (!atom.within(end)) {
@@ -67,11 +65,15 @@ void walk_container(Source& source, std::uint64_t start, std::uint64_t end, unsi
         const bool xtra = !ilst && atom.is("Xtra");
         const bool container = !ilst && !xtra && is_container(atom);
         const std::uint64_t payload_size = atom.end - atom.payload_start;
-        const auto header_len = static_cast<std::size_t>(atom.header.header_len);
-        const auto shown =
-            static_cast<std::size_t>(std::min<std::uint64_t>(payload_size, kPreviewLimit));
-        if (!ilst && !xtra && !container && head.size() < header_len + shown) {
-            return;  // the leaf's payload could not be read
+        // A leaf's preview: its first bytes, up to its own end.
+        ByteView preview;
+        if (!ilst && !xtra && !container) {
+            const auto shown =
+                static_cast<std::size_t>(std::min<std::uint64_t>(payload_size, kPreviewLimit));
+            preview = source.read(atom.payload_start, shown);
+            if (preview.size() < shown) {
+                return;  // a failed read
+            }
         }
         out.locate({ilst        ? LineKind::item_list
                     : xtra      ? LineKind::xtra
@@ -98,7 +100,7 @@ void walk_container(Source& source, std::uint64_t start, std::uint64_t end, unsi
             walk_container(source, atom.payload_start + (meta ? 4 : 0), atom.end, depth + 1, out);
         } else {
             out.write(") ");
-            write_preview(out, head.subspan(header_len, shown), payload_size);
+            write_preview(out, preview, payload_size);
             out.end_line();
         }
         pos = atom.end;

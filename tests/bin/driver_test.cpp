@@ -204,14 +204,12 @@ std::string run_on(const FileLoader& load) {
 }
 
 // A loader of a fake file that reports `reported` and holds `bytes`, then
-// zeros up to `length`. Rows that fail during the scan read ahead little,
-// so that lines come before the failing read.
+// zeros up to `length`.
 FileLoader fake(std::optional<std::uint64_t> reported, const Bytes& bytes, std::uint64_t length,
-                FakeFaults faults = {}, std::size_t read_ahead = ReadAhead{}.first) {
+                FakeFaults faults = {}) {
     return [=](const Argument&) {
         LoadLimits limits;
         limits.memory = std::uint64_t{1} << 20;
-        limits.read_ahead = ReadAhead{read_ahead, 4 * read_ahead};
         return open_source(std::make_unique<FakeFile>(bytes, length, faults), reported, limits);
     };
 }
@@ -246,12 +244,12 @@ TEST(LoadFile, Cases) {
              fake(294, cat({song, atom("more", zeros(92))}), 394), whole},
             {"shorter than it says at the first read: read as a stream", fake(4096, song, 294),
              whole},
-            {"shrinks during the scan", fake(294, song, 294, {.ends_at = 200}, 64),
-             head + tree_before("        ----") +
-                 "[boxwalk] ERROR: read: the file shrank while it was read: it ends at byte 200 "
-                 "of 294\nstatus 1"},
-            {"a bad sector in the tags", fake(294, song, 294, {.error_at = 210}, 64),
-             head + tree_before("    Xtra") + io_error + "status 1"},
+            {"cut to nothing after the first read: the length now",
+             fake(length, media, length, {.ends_at = 0, .intact_reads = 1}),
+             "[boxwalk] File: f\n[boxwalk] Size: 1048576 bytes\n\n[boxwalk] ERROR: read: the "
+             "file shrank while it was read: it ends at byte 0 of 1048576\nstatus 1"},
+            {"a bad sector in the tags", fake(294, song, 294, {.error_at = 210}),
+             head + tree_before("      \"Title") + io_error + "status 1"},
             {"a bad sector at the start", fake(294, song, 294, {.error_at = 0}),
              "[boxwalk] File: f\n" + io_error + "status 1"},
             {"a bad sector in media data is never read",
@@ -267,6 +265,54 @@ TEST(LoadFile, Cases) {
             {"/sys reports a page and holds less", real(sys), held(sys)},
         },
         run_on);
+}
+
+// A bad sector at each byte of real files. Where no line shows the byte
+// (anywhere but the headers the scan reads up to moov's children and the
+// udta atoms), the run prints what it prints without it; where one may,
+// what stands before the error is whole lines of that output.
+TEST(LoadFile, BadSectorAtEveryByte) {
+    for (const char* name : {"tagged.m4a", "ffmpeg_tags.m4a"}) {
+        const std::string text =
+            test::read_file(std::string(BOXWALK_SOURCE_DIR) + "/tests/fixtures/" + name);
+        const Bytes file(text.begin(), text.end());
+        std::vector<bool> may_show(file.size());
+        const auto mark = [&may_show](std::uint64_t from, std::uint64_t to) {
+            std::fill(may_show.begin() + static_cast<std::ptrdiff_t>(from),
+                      may_show.begin() + static_cast<std::ptrdiff_t>(to), true);
+        };
+        Atom atom;
+        std::uint64_t pos = 0;
+        for (; read_atom(view(file), pos, atom) && !atom.is("moov"); pos = atom.end) {
+            mark(pos, atom.payload_start);
+        }
+        mark(pos, atom.payload_start);
+        for (std::uint64_t off = atom.payload_start; off < atom.end;) {
+            Atom child;
+            ASSERT_TRUE(read_atom(view(file), off, child));
+            mark(off, child.is("udta") ? child.end : child.payload_start);
+            off = child.end;
+        }
+        const auto run_with = [&](FakeFaults faults, StringOutput& out) {
+            StringOutput err;
+            const int status = run(arguments({"boxwalk", "f"}),
+                                   fake(file.size(), file, file.size(), faults), out, err);
+            return err.text() + "status " + std::to_string(status);
+        };
+        StringOutput clean;
+        ASSERT_EQ(run_with({}, clean), "status 0");
+        for (std::size_t bad = 0; bad < file.size(); ++bad) {
+            SCOPED_TRACE(std::string(name) + " bad byte " + std::to_string(bad));
+            StringOutput out;
+            const std::string end = run_with({.error_at = bad}, out);
+            if (!may_show[bad] || end == "status 0") {
+                EXPECT_EQ(out.text() + end, clean.text() + "status 0");
+            } else {
+                EXPECT_EQ(end, "[boxwalk] ERROR: read: Input/output error (os error 5)\nstatus 1");
+                EXPECT_TRUE(clean.text().starts_with(out.text()) && out.text().ends_with('\n'));
+            }
+        }
+    }
 }
 
 // Short writes are retried; a stream that takes nothing while reporting no

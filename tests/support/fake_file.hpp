@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -17,8 +18,10 @@ namespace boxwalk::test {
 
 struct FakeFaults {
     std::size_t most_per_read = std::numeric_limits<std::size_t>::max();
-    // Reads find nothing at or past this offset: a file that shrank.
+    // Reads find nothing at or past this offset once `intact_reads` reads
+    // are done: a file that shrank.
     std::uint64_t ends_at = std::numeric_limits<std::uint64_t>::max();
+    std::size_t intact_reads = 0;
     // A read of this byte fails.
     std::uint64_t error_at = std::numeric_limits<std::uint64_t>::max();
 };
@@ -29,7 +32,8 @@ public:
         : bytes_(std::move(bytes)), length_(length), faults_(faults) {}
 
     ReadResult read_at(std::uint64_t offset, std::uint8_t* into, std::size_t count) override {
-        const std::uint64_t end = std::min(length_, faults_.ends_at);
+        const std::uint64_t end = *length();
+        ++reads_;
         if (offset >= end) {
             return {};
         }
@@ -55,11 +59,16 @@ public:
         return result;
     }
 
+    std::optional<std::uint64_t> length() override {
+        return reads_ < faults_.intact_reads ? length_ : std::min(length_, faults_.ends_at);
+    }
+
 private:
     std::vector<std::uint8_t> bytes_;
     std::uint64_t length_;
     FakeFaults faults_;
     std::uint64_t position_ = 0;
+    std::size_t reads_ = 0;
 };
 
 }  // namespace boxwalk::test

@@ -93,6 +93,14 @@ public:
         return read_result(got);
     }
 
+    std::optional<std::uint64_t> length() override {
+        struct stat info {};
+        if (::fstat(fd_, &info) != 0 || info.st_size < 0) {
+            return std::nullopt;
+        }
+        return static_cast<std::uint64_t>(info.st_size);
+    }
+
 private:
     int fd_;
 };

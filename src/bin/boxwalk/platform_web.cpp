@@ -62,7 +62,7 @@ struct ReadCount {
 // from, kept here, for the stream source that reads in order.
 class PageFile final : public InputFile {
 public:
-    explicit PageFile(ReadCount& count) : count_(count) {}
+    PageFile(ReadCount& count, std::uint64_t size) : count_(count), size_(size) {}
 
     ReadResult read_at(std::uint64_t offset, std::uint8_t* into, std::size_t count) override {
         if (offset >= kExactLimit || count == 0) {
@@ -84,8 +84,13 @@ public:
         return result;
     }
 
+    // A File's size is fixed when it is chosen: a file changed since fails
+    // its reads instead.
+    std::optional<std::uint64_t> length() override { return size_; }
+
 private:
     ReadCount& count_;
+    std::uint64_t size_;
     std::uint64_t position_ = 0;
 };
 
@@ -152,8 +157,7 @@ std::vector<double> top_level_atoms(Source& source) {
     const std::uint64_t length = source.size();
     for (std::uint64_t pos = 0; pos < length;) {
         Atom atom;
-        if (atoms.size() / 4 == kMostAtoms ||
-            !read_atom_head(source.read(pos, kLongestHeader), pos, length, atom)) {
+        if (atoms.size() / 4 == kMostAtoms || !read_atom(source, pos, atom)) {
             if (!source.failed()) {
                 atoms.insert(atoms.end(),
                              {static_cast<double>(pos), static_cast<double>(length - pos), 0, 0});
@@ -193,11 +197,11 @@ extern "C" EMSCRIPTEN_KEEPALIVE int boxwalk_list(const char* name, double length
     LoadLimits limits;
     limits.memory = kMemoryLimit;
     const FileLoader load = [&](const Argument&) {
-        return open_source(std::make_unique<PageFile>(run_reads), size, limits);
+        return open_source(std::make_unique<PageFile>(run_reads, size), size, limits);
     };
     const int status = run(args, load, out, err);
     std::vector<double> atoms;
-    if (LoadResult map = open_source(std::make_unique<PageFile>(map_reads), size, limits);
+    if (LoadResult map = open_source(std::make_unique<PageFile>(map_reads, size), size, limits);
         map.ok()) {
         atoms = top_level_atoms(*map.source);
     }

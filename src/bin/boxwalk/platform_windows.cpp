@@ -196,6 +196,14 @@ public:
         return read_result(ok, got);
     }
 
+    std::optional<std::uint64_t> length() override {
+        LARGE_INTEGER reported{};
+        if (!::GetFileSizeEx(handle_, &reported) || reported.QuadPart < 0) {
+            return std::nullopt;
+        }
+        return static_cast<std::uint64_t>(reported.QuadPart);
+    }
+
 private:
     HANDLE handle_;
 };
