@@ -9,6 +9,9 @@
 #   README and the LICENSE;
 # - a Windows build: a zip with boxwalk.exe, the README, the LICENSE, the
 #   manual page as plain text (boxwalk.txt) and the samples in examples/.
+# With BOXWALK_PAGE each also carries the page, boxwalk.html (in
+# share/boxwalk/, or beside boxwalk.exe), built with emscripten
+# (cmake/page.cmake).
 # Packages are reproducible: their dates come from SOURCE_DATE_EPOCH, or
 # from the last commit when it is unset (cmake/cpack_config.cmake); a
 # .tar.gz is written again with fixed owners (cmake/cpack_post_build.cmake).
@@ -19,6 +22,14 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(BOXWALK_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/boxwalk)
 set(BOXWALK_EXAMPLES samples/song.m4a samples/damaged.m4a)
+if(BOXWALK_PAGE)
+  include(cmake/page.cmake)
+  if(WIN32)
+    install(FILES ${BOXWALK_PAGE_FILE} DESTINATION .)
+  else()
+    install(FILES ${BOXWALK_PAGE_FILE} DESTINATION ${CMAKE_INSTALL_DATADIR}/boxwalk)
+  endif()
+endif()
 
 if(WIN32)
   install(TARGETS boxwalk RUNTIME DESTINATION .)

@@ -1,7 +1,8 @@
 // The worker's side of the page, put in front of the compiled program: the
 // reads of the chosen File that the program's platform file asks for, and
 // the messages to and from the page. The whole script runs only inside the
-// worker, which the page starts from a blob: of this script's own text.
+// worker, which the page starts from a blob: of this script's text, kept in
+// the page as a data block that the page itself never runs.
 
 // No fetch in the worker: the glue would fetch its own wasm, a data: URL,
 // which the page's policy refuses (and logs); without fetch it decodes it in
@@ -13,6 +14,9 @@ var fetch = undefined;
 // a worker may do.
 var boxwalkFile = null;
 var boxwalkReader = new FileReaderSync();
+// Whether a read failed because the file changed or went since it was
+// chosen: the browser then refuses every read of that File.
+var boxwalkStale = false;
 
 // Reads [offset, offset + count) of the File into the program's memory at
 // `into`: the number of bytes read (fewer at the end, none past it), or -1
@@ -26,6 +30,7 @@ function boxwalkRead(offset, into, count, error, errorSize) {
     HEAPU8.set(bytes, into);
     return bytes.length;
   } catch (e) {
+    if (e && e.name === 'NotReadableError') boxwalkStale = true;
     stringToUTF8(String((e && e.message) || e), error, errorSize);
     return -1;
   }
@@ -60,6 +65,7 @@ onmessage = function (event) {
   var file = event.data.file;
   boxwalkFile = file;
   boxwalkListed = null;
+  boxwalkStale = false;
   var size = lengthBytesUTF8(file.name) + 1;
   var name = _malloc(size);
   stringToUTF8(file.name, name, size);
@@ -70,7 +76,9 @@ onmessage = function (event) {
   _free(name);
   boxwalkFile = null;
   listed.kind = 'listed';
+  listed.id = event.data.id;
   listed.file = file;
+  listed.stale = boxwalkStale;
   postMessage(listed, [listed.out.buffer, listed.shown.buffer, listed.err.buffer,
                        listed.errShown.buffer, listed.lines.buffer, listed.about.buffer,
                        listed.atoms.buffer]);

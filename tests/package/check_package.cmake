@@ -4,12 +4,13 @@
 # and hardening-check when they are installed. Then builds a Linux package
 # again in another folder: the bytes must match. The Windows zip is checked
 # for its files, the manual page as plain text and the program, run under
-# EMULATOR (Wine) when cross-compiled.
+# EMULATOR (Wine) when cross-compiled. With PAGE on, each carries the page,
+# boxwalk.html, as the build wrote it.
 # cmake -DGENERATOR=DEB|TGZ -DCPACK=... -DREADELF=... -DBUILD_DIR=... -DSOURCE_DIR=...
-#       -DCMAKE_ARGS=... [-DDPKG_DEB=...] [-DLINTIAN=...] [-DHARDENING_CHECK=...]
+#       -DCMAKE_ARGS=... -DPAGE=ON|OFF [-DDPKG_DEB=...] [-DLINTIAN=...] [-DHARDENING_CHECK=...]
 #       -P check_package.cmake
-# cmake -DGENERATOR=ZIP -DCPACK=... -DBUILD_DIR=... -DSOURCE_DIR=... [-DEMULATOR=...]
-#       -P check_package.cmake
+# cmake -DGENERATOR=ZIP -DCPACK=... -DBUILD_DIR=... -DSOURCE_DIR=... -DPAGE=ON|OFF
+#       [-DEMULATOR=...] -P check_package.cmake
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
   if(NOT status EQUAL 0)
@@ -44,6 +45,7 @@ if(GENERATOR STREQUAL "DEB")
   set(expected usr/bin/boxwalk ${doc}/README.md ${doc}/changelog.gz ${doc}/copyright
                ${doc}/examples/damaged.m4a ${doc}/examples/song.m4a
                usr/share/man/man1/boxwalk.1.gz)
+  set(page usr/share/boxwalk/boxwalk.html)
   run(${DPKG_DEB} -x ${package} ${root})
   set(program ${root}/usr/bin/boxwalk)
   set(examples ${root}/${doc}/examples)
@@ -73,19 +75,32 @@ else()
     set(expected ${top}/bin/boxwalk ${doc}/LICENSE ${doc}/README.md
                  ${doc}/examples/damaged.m4a ${doc}/examples/song.m4a
                  ${top}/share/man/man1/boxwalk.1.gz)
+    set(page ${top}/share/boxwalk/boxwalk.html)
     set(program ${root}/${top}/bin/boxwalk)
     set(examples ${root}/${doc}/examples)
   else()
     set(expected ${top}/LICENSE ${top}/README.md ${top}/boxwalk.exe ${top}/boxwalk.txt
                  ${top}/examples/damaged.m4a ${top}/examples/song.m4a)
+    set(page ${top}/boxwalk.html)
     set(program ${root}/${top}/boxwalk.exe)
     set(examples ${root}/${top}/examples)
   endif()
   run(${CMAKE_COMMAND} -E chdir ${root} ${CMAKE_COMMAND} -E tar xf ${package})
 endif()
+if(PAGE)
+  list(APPEND expected ${page})
+endif()
 list(SORT files)
+list(SORT expected)
 if(NOT files STREQUAL expected)
   message(SEND_ERROR "package files: ${files}\nexpected: ${expected}")
+endif()
+if(PAGE)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${root}/${page}
+                          ${BUILD_DIR}/web/page/boxwalk.html RESULT_VARIABLE differ)
+  if(differ)
+    message(SEND_ERROR "the packaged page is not the one the build wrote")
+  endif()
 endif()
 
 if(GENERATOR STREQUAL "ZIP")

@@ -1,15 +1,18 @@
 // The page in headless Chromium, driven over the DevTools protocol on a pipe
-// (fds 3 and 4): every golden case through the page's download, byte for
-// byte, and shown under the terminal rule; a 64 GiB sparse file listed in
-// under a second; a file whose tags hold markup runs none of it; no request
-// leaves the page's folder, opened from file://.
-// node run.mjs CHROMIUM PAGE_DIR SOURCE_DIR WORK_DIR
+// (fds 3 and 4). boxwalk.html, copied alone into an empty folder and opened
+// from file://, requests nothing but itself and gives every golden case
+// through its download, byte for byte, and shown under the terminal rule; a
+// 64 GiB sparse file lists in under a second; tags that hold markup run
+// none of it. Then how it meets people: the heavy bench files (figures
+// printed), the list's width when a line is chosen, the same file chosen
+// twice and changed since, the damage notice, a phone's width.
+// node run.mjs CHROMIUM PAGE SOURCE_DIR WORK_DIR BENCH_WRITER
 import { execFileSync, spawn } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import { pathToFileURL } from 'node:url';
 
-const [chromium, pageDir, sourceDir, workDir] = process.argv.slice(2);
+const [chromium, builtPage, sourceDir, workDir, benchWriter] = process.argv.slice(2);
 fs.rmSync(workDir, { recursive: true, force: true });
 const downloads = path.join(workDir, 'downloads');
 fs.mkdirSync(downloads, { recursive: true });
@@ -58,6 +61,7 @@ const events = (method) => {
   listeners.push((message) => { if (message.method === method) seen.push(message.params); });
   return seen;
 };
+const count = (n) => n.toLocaleString('en');
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 async function until(test, what, ms = 10000) {
   for (const start = Date.now(); Date.now() - start < ms; await sleep(5)) {
@@ -94,7 +98,9 @@ async function list(file) {
   await until(() => evaluate('document.body.dataset.state === "listed"'), `listing ${file}`);
   return performance.now() - start;
 }
-const shown = () => evaluate('[...document.querySelectorAll(".line")].map((l) => l.textContent + "\\n").join("")');
+// The lines the page holds, and whether the rows in view are the first of them.
+const shown = () => evaluate(`(() => { const rows = [...document.querySelectorAll('[role=option]:not([hidden])')];
+  return rows.every((row, i) => row.textContent === current.lines[i]) && current.lines.map((l) => l + '\\n').join(''); })()`);
 
 // What the page's download link hands over, and under what name.
 async function download() {
@@ -109,7 +115,10 @@ async function download() {
 const terminal = (bytes) => new TextDecoder().decode(bytes)
   .replace(/[\0-\x08\x0b-\x1f\x7f-\x9f]/g, (c) => '\\x' + c.charCodeAt(0).toString(16).padStart(2, '0'));
 
-const pageUrl = pathToFileURL(path.join(pageDir, 'index.html')).href;
+const alone = path.join(workDir, 'alone');
+fs.mkdirSync(alone);
+fs.copyFileSync(builtPage, path.join(alone, 'boxwalk.html'));
+const pageUrl = pathToFileURL(path.join(alone, 'boxwalk.html')).href;
 await open(pageUrl);
 const cases = fs.readFileSync(path.join(sourceDir, 'tests/golden/cases.txt'), 'utf8')
   .split('\n').filter((line) => line.trim() && !line.startsWith('#')).map((line) => line.trim().split(/\s+/));
@@ -177,13 +186,119 @@ check(markup.every((m) => text.includes(m)), 'hostile tags: not shown as text');
 check(await evaluate(`(() => { const s = document.createElement('script');
   s.textContent = 'window.ran = "inline"'; document.body.append(s); return true; })()`), 'inline script added');
 await sleep(100);
-check(await evaluate('window.ran === undefined && document.querySelectorAll("img, script").length === 3'),
+check(await evaluate('window.ran === undefined && !document.querySelector("img, .rows script")'),
       'hostile tags: something ran or became an element');
 
-const own = pageUrl.replace(/index\.html$/, '');
-const elsewhere = requests.map((r) => r.request.url).filter((url) =>
-  !url.startsWith('blob:') && !url.startsWith('data:') && !url.startsWith(own));
-check(elsewhere.length === 0, `requests outside the page's folder: ${elsewhere.join(' ')}`);
+// The heavy bench files: the time to lines, and the slowest of ten answers
+// to the down arrow (from the key to the chosen line's bytes on screen).
+const textOf = (id) => evaluate(`document.getElementById('${id}').textContent`);
+const keyCodes = { ArrowDown: 40, End: 35, Home: 36 };
+async function press(key) {
+  await evaluate(`window.answer = new Promise((done) => addEventListener('keydown', () => {
+    const start = performance.now();
+    new MutationObserver((_, seen) => { seen.disconnect();
+      requestAnimationFrame(() => setTimeout(() => done(performance.now() - start))); })
+      .observe(document.getElementById('bytes'), { childList: true, characterData: true, subtree: true });
+  }, { once: true, capture: true })), 0`);
+  for (const type of ['rawKeyDown', 'keyUp']) {
+    await send('Input.dispatchKeyEvent', { type, key, code: key, windowsVirtualKeyCode: keyCodes[key] });
+  }
+  return evaluate('window.answer');
+}
+const chosen = () => evaluate(`(() => { const row = document.querySelector('[aria-selected=true]');
+  return row && [row.textContent, row.getAttribute('aria-posinset'), row.getAttribute('aria-setsize')]; })()`);
+execFileSync(process.execPath, [benchWriter, workDir]);
+for (const name of ['items.mp4', 'xtra.mp4', 'leaves.mp4']) {
+  const ms = await list(path.join(workDir, name));
+  await evaluate("document.getElementById('lines').focus()");
+  await press('Home');
+  const answers = [];
+  for (let i = 0; i < 10; i++) answers.push(await press('ArrowDown'));
+  const [line, at, of] = await chosen();
+  check(at === '11' && line === await evaluate('current.lines[10]'), `${name}: ten arrows reached ${at} of ${of}`);
+  console.log(`${name}: lines on the page ${ms.toFixed(0)} ms after choosing; slowest of ten arrow keys ` +
+              `${Math.max(...answers).toFixed(1)} ms; ${await textOf('status')}`);
+  if (name !== 'items.mp4') continue;
+  const end = await press('End');
+  const last = await chosen();
+  check(last[1] === last[2] && Number(last[2]) === await evaluate('current.lines.length'), `End chose ${last}`);
+  await evaluate(`(() => { const input = document.getElementById('search'); input.value = 'title no.';
+    input.dispatchEvent(new Event('input')); })()`);
+  check(await textOf('count') === `100,000 of ${count(Number(last[2]))} lines`, `search: ${await textOf('count')}`);
+  console.log(`${name}: End answered in ${end.toFixed(1)} ms; searching "title no." left ${await textOf('count')}`);
+}
+for (const name of ['items.mp4', 'xtra.mp4', 'leaves.mp4']) fs.rmSync(path.join(workDir, name));
+
+// The list keeps its width when its longest line is chosen.
+await list(path.join(sourceDir, 'tests/fixtures/tagged.m4a'));
+const width = () => evaluate("document.getElementById('lines').getBoundingClientRect().width");
+const before = await width();
+await evaluate(`document.getElementById('line-' + current.lines.reduce((w, l, i, all) =>
+  l.length > all[w].length ? i : w, 0)).click()`);
+check(await width() === before, `the list was ${before} px wide, ${await width()} px once a line was chosen`);
+console.log(`list width before and after choosing the longest line: ${before} px, ${await width()} px`);
+check(await evaluate(`[...document.querySelectorAll('.segment')].every((s) => / bytes? at offset /.test(s.getAttribute('aria-label')))
+  && [...document.querySelectorAll('.map')].every((m) => m.querySelectorAll('.segment[tabindex="0"]').length === 1)`),
+      'the map\'s segments: not each named, or not one in the tab order per row');
+
+// The same file chosen again is read again; changed since, it says so.
+const again = path.join(workDir, 'again', 'tagged.m4a');
+fs.mkdirSync(path.dirname(again));
+fs.copyFileSync(path.join(sourceDir, 'samples/song.m4a'), again);
+await list(again);
+fs.copyFileSync(path.join(sourceDir, 'tests/fixtures/tagged.m4a'), again);
+await list(again);
+check((await download()).bytes.equals(fs.readFileSync(path.join(sourceDir, 'tests/golden/tagged.out'))),
+      'the same file chosen again: the download is not of its new bytes');
+fs.copyFileSync(path.join(sourceDir, 'samples/song.m4a'), again);
+await evaluate("document.getElementById('line-4').click()");
+await sleep(200);
+check(/changed or been removed/.test(await textOf('stale')), 'a file changed since chosen: not said');
+
+// The notice: on a file cut inside its moov, and on a damaged and an intact file.
+const notice = async (file) => { await list(file); return evaluate("document.getElementById('notice').hidden || document.getElementById('notice').textContent"); };
+const [, moovSize, moovAt] = fs.readFileSync(path.join(sourceDir, 'tests/golden/tagged.out'), 'latin1')
+  .match(/\nmoov \(size=(\d+), @ (\d+)\)/);
+const cut = path.join(workDir, 'cut.m4a');
+fs.writeFileSync(cut, fs.readFileSync(path.join(sourceDir, 'tests/fixtures/tagged.m4a')).subarray(0, Number(moovAt) + 100));
+const said = [await notice(cut), await notice(path.join(sourceDir, 'samples/damaged.m4a')),
+              await notice(path.join(sourceDir, 'samples/song.m4a'))];
+check(String(said[0]).includes(`truncated: moov declares ${count(Number(moovSize))} bytes; the file ends 100 bytes into it`) &&
+      /3 malformed lines/.test(said[1]) && said[2] === true, `notices: ${said.join(' | ')}`);
+console.log(`notices: ${said.join(' | ')}`);
+await list(path.join(sourceDir, 'samples/damaged.m4a'));
+await evaluate("document.getElementById('bad-only').click()");
+check(await textOf('count') === '3 of 15 lines', `malformed only: ${await textOf('count')}`);
+
+// A phone: nothing wider than the screen, targets of 24 px at least, and
+// the Bytes region in view after a tap on a line.
+await send('Emulation.setDeviceMetricsOverride', { width: 390, height: 844, deviceScaleFactor: 1, mobile: true });
+await send('Emulation.setTouchEmulationEnabled', { enabled: true });
+await list(path.join(sourceDir, 'tests/fixtures/tagged.m4a'));
+await evaluate(`new Promise((done) => { document.getElementById('line-12').scrollIntoView({ block: 'center' });
+  requestAnimationFrame(() => setTimeout(done)); })`);
+const phone = await evaluate(`(() => {
+  const small = [...document.querySelectorAll('button, a[href], input[type=search], label, [role=option]')]
+    .map((e) => [e.textContent.slice(0, 20), e.getBoundingClientRect()])
+    .filter(([, r]) => r.width > 0 && (r.width < 24 || r.height < 24)).map(([t, r]) => t + ' ' + r.width + 'x' + r.height);
+  const row = document.getElementById('line-12').getBoundingClientRect();
+  return { wide: document.documentElement.scrollWidth, small, x: row.left + 20, y: row.top + row.height / 2 };
+})()`);
+for (const type of ['touchStart', 'touchEnd']) {
+  await send('Input.dispatchTouchEvent', { type, touchPoints: type === 'touchEnd' ? [] : [{ x: phone.x, y: phone.y }] });
+}
+await sleep(300);
+const region = await evaluate("(() => { const r = document.getElementById('bytes').getBoundingClientRect(); return [r.top, r.bottom, innerHeight, document.getElementById('bytes').getAttribute('aria-label')]; })()");
+check(phone.wide <= 390 && phone.small.length === 0 && region[0] >= 0 && region[1] <= region[2] && region[3].includes('at offset'),
+      `at 390 px: page ${phone.wide} px wide; small targets ${phone.small.join(', ')}; Bytes region ${region}`);
+console.log(`at 390 px: page ${phone.wide} px wide, Bytes region at ${region.slice(0, 2).map(Math.round)} of ${region[2]} px after a tap`);
+if (process.env.BOXWALK_SCREENSHOT_PHONE) {
+  const { data } = await send('Page.captureScreenshot', { format: 'png' });
+  fs.writeFileSync(process.env.BOXWALK_SCREENSHOT_PHONE, Buffer.from(data, 'base64'));
+}
+
+const elsewhere = requests.map((r) => r.request.url).filter((url) => !url.startsWith('blob:') && url !== pageUrl);
+check(elsewhere.length === 0, `requests for other than the page: ${elsewhere.join(' ')}`);
 const errors = logs.map((l) => l.entry).filter((e) => e.level === 'error' && !e.text.includes('inline'));
 check(exceptions.length === 0 && errors.length === 0,
       `errors on the page: ${JSON.stringify([exceptions, errors]).slice(0, 2000)}`);
