@@ -42,7 +42,13 @@ const TagView = (() => {
     const add = async () => {
       const next = rows.slice(body.rows.length, body.rows.length + page);
       more.hidden = true;
-      await Tags.read(listing.file, next);
+      try {
+        await Tags.read(listing.file, next);
+      } catch (error) {
+        // The file changed or went away since it was chosen.
+        if (number === shown) box.append(element('p', 'caption', `The tags cannot be read: ${error.message}`));
+        return;
+      }
       if (number !== shown) return;
       for (const row of next) {
         const said = Tags.describe(row);
