@@ -81,6 +81,9 @@ const Compare = (() => {
       (c) => '\\x' + c.charCodeAt(0).toString(16).padStart(2, '0'));
   }
 
+  // The most lines of the hunks put on the page; the saved diff has all.
+  const mostLines = 5000;
+
   // Puts the hunks in `box`: each line marked as removed, added or kept,
   // and a fold for each run of unchanged lines between them, which opens to
   // show them (`oldLines(from, to)` gives the first output's lines).
@@ -101,15 +104,23 @@ const Compare = (() => {
       folded.append(summary);
       folded.addEventListener('toggle', () => {
         if (folded.open && folded.children.length === 1) {
-          for (const line of oldLines(from, to)) folded.append(row('kept', '  ' + shown(line)));
+          const end = Math.min(to, from + mostLines);
+          for (const line of oldLines(from, end)) folded.append(row('kept', '  ' + shown(line)));
+          if (end < to) folded.append(row('note', `… ${to - end} more unchanged lines`));
         }
       }, { once: true });
       box.append(folded);
     };
     let next = 1;  // the first output's next line, counted from 1
+    let put = 0;
+    const total = result.hunks.reduce((n, hunk) => n + hunk.lines.length, 0);
     for (const hunk of result.hunks) {
       fold(next, hunk.oldStart);
       for (const line of hunk.lines) {
+        if (put++ === mostLines) {
+          box.append(row('note', `… ${total - mostLines} more lines of the diff, in the saved comparison`));
+          return;
+        }
         const mark = line[0];
         const kind = mark === '-' ? 'removed' : mark === '+' ? 'added' : mark === ' ' ? 'kept' : 'note';
         box.append(row(kind, (mark === '\\' ? '' : mark + ' ') + shown(mark === '\\' ? line : line.slice(1))));
