@@ -23,9 +23,11 @@ using boxwalk::test::view;
 
 class CountingOutput final : public Output {
 public:
-    void write(std::string_view text) override { bytes += text.size(); }
-    void end_line() override { ++bytes; }
+    CountingOutput() : Output(64 * 1024) {}
     std::uint64_t bytes = 0;
+
+private:
+    void hand_on(std::string_view text) override { bytes += text.size(); }
 };
 
 // Where the payload of the udta inside the file's moov starts and ends.

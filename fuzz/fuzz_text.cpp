@@ -68,6 +68,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string preview = boxwalk::preview_payload(input);
     require(boxwalk::is_valid_utf8(bytes_of(preview)));
     require(preview.find('\n') == std::string::npos);
+    // Hex exactly when the shown bytes hold a control other than tab, line
+    // feed, carriage return and NUL, or are not UTF-8: judged byte by byte.
+    const ByteView shown = input.first(size < 80 ? size : 80);
+    bool text = boxwalk::is_valid_utf8(shown);
+    for (const std::uint8_t byte : shown) {
+        text = text && byte != 0x7F &&
+               (byte >= 0x20 || byte == 0 || byte == 9 || byte == 10 || byte == 13);
+    }
+    require(preview.rfind("hex: ", 0) == (text ? std::string::npos : 0));
 
     require(boxwalk::is_valid_utf8(bytes_of(boxwalk::utf16le_text(input))));
     require(boxwalk::hex_join(input, ":").size() == (size == 0 ? 0 : size * 3 - 1));

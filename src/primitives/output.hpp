@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -61,79 +62,154 @@ struct Located {
 // Where lines go. Text is UTF-8 and may hold any character, NUL and line
 // feed included, when it comes from the file or the command line; so every
 // write carries its length, and the break that ends a line is a call of its
-// own. Text may be cut anywhere between writes, inside a UTF-8 sequence too:
-// a sink that treats characters (a terminal's escaping, a console's wide
-// text) joins them again. A console sink decides buffering and escaping,
-// and keeps the first write failure for the driver to report.
+// own.
+//
+// Writers format straight into the output's own buffer: write() and put()
+// copy, room() and commit() let digits and characters be made in place. A
+// sink sees the text only when the buffer is handed on to it (hand_on): the
+// first `capacity` bytes whenever that many are waiting, whatever is left
+// on flush(), and for a sink that works by lines, each line's text at its
+// end (line_ended). Handed-on text may be cut anywhere, inside a UTF-8
+// sequence too: a sink that treats characters (a terminal's escaping, a
+// console's wide text) joins them again. A console sink decides buffering
+// and escaping, and keeps the first write failure for the driver to report.
 class Output {
 public:
+    // Bytes that a writer may format in place at once, after room().
+    static constexpr std::size_t kRoom = 64;
+
     virtual ~Output() = default;
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
+
     // Appends `text` to the current line.
-    virtual void write(std::string_view text) = 0;
+    void write(std::string_view text) {
+        // Short text, most of what is written, is copied here; a copy of a
+        // size known only when it runs is best left to the library.
+        if (text.size() > 32) {
+            write_long(text);
+            return;
+        }
+        copy_short(next_, text.data(), text.size());
+        commit(next_ + text.size());
+    }
+    void put(char c) {
+        *next_++ = c;
+        if (next_ == limit_) {
+            spill();
+        }
+    }
+    // Appends `count` copies of `c`, eight at a time.
+    void fill(char c, std::size_t count) {
+        char eight[8];
+        std::memset(eight, c, sizeof eight);
+        while (count > 0) {
+            const std::size_t step = count < kRoom ? count : kRoom;
+            for (std::size_t done = 0; done < step; done += sizeof eight) {
+                std::memcpy(next_ + done, eight, sizeof eight);
+            }
+            count -= step;
+            commit(next_ + step);
+        }
+    }
+    // Where up to kRoom bytes may be formatted in place; commit() then takes
+    // the bytes up to `end`.
+    char* room() { return next_; }
+    void commit(char* end) {
+        next_ = end;
+        if (next_ >= limit_) {
+            spill();
+        }
+    }
+
     // Ends the current line.
-    virtual void end_line() = 0;
+    void end_line() {
+        if (by_line_) {
+            line_ended();
+        } else {
+            put('\n');
+        }
+    }
     void line(std::string_view text) {
         write(text);
         end_line();
     }
-    // Pushes out anything buffered; the first failed write, if there was one.
-    virtual std::optional<WriteFailure> flush() { return std::nullopt; }
+
+    // Hands on anything buffered; the first failed write, if there was one.
+    virtual std::optional<WriteFailure> flush() {
+        drain();
+        return std::nullopt;
+    }
     // Called before a line that shows bytes of the file, with what they are.
     // For viewers that map lines to the file; a console ignores it.
     virtual void locate(const Located& line) { static_cast<void>(line); }
-};
 
-// Gathers short pieces of one line (digits, a character's bytes) in a small
-// buffer and hands them to `out` in few writes. The rest is written by
-// flush() or when the writer goes away.
-class PieceWriter {
-public:
-    explicit PieceWriter(Output& out) : out_(out) {}
-    ~PieceWriter() { flush(); }
-    PieceWriter(const PieceWriter&) = delete;
-    PieceWriter& operator=(const PieceWriter&) = delete;
+protected:
+    // A buffer of `capacity` bytes (at least 1); with `by_line`, line ends
+    // go to line_ended() instead of into the buffer.
+    explicit Output(std::size_t capacity, bool by_line = false);
 
-    void put(std::string_view piece) {
-        if (piece.empty()) {
-            return;  // its pointer may be null, which memcpy must not get
-        }
-        if (piece.size() > sizeof text_ - used_) {
-            flush();
-            if (piece.size() > sizeof text_) {
-                out_.write(piece);
-                return;
-            }
-        }
-        std::memcpy(text_ + used_, piece.data(), piece.size());
-        used_ += piece.size();
+    // Takes text that leaves the buffer, in the order written.
+    virtual void hand_on(std::string_view text) = 0;
+    // The current line ends: the text written since the last hand-on is in
+    // buffered(). Called only for a sink made `by_line`.
+    virtual void line_ended() {}
+
+    std::string_view buffered() const {
+        return std::string_view(buffer_.get(), static_cast<std::size_t>(next_ - buffer_.get()));
     }
-    void put(char c) {
-        if (used_ == sizeof text_) {
-            flush();
-        }
-        text_[used_++] = c;
-    }
-    void flush() {
-        if (used_ != 0) {
-            out_.write(std::string_view(text_, used_));
-            used_ = 0;
-        }
-    }
+    // Empties the buffer without handing it on.
+    void discard() { next_ = buffer_.get(); }
+    // Hands on what the buffer holds, if anything, and empties it.
+    void drain();
 
 private:
-    Output& out_;
-    char text_[256];
-    std::size_t used_ = 0;
+    // Copies `size` bytes, at most 32, in a few moves that may overlap. The
+    // room past the limit takes them wherever the buffer stands.
+    static void copy_short(char* to, const char* from, std::size_t size) {
+        if (size >= 16) {
+            move_bytes<16>(to, from);
+            move_bytes<16>(to + size - 16, from + size - 16);
+        } else if (size >= 8) {
+            move_bytes<8>(to, from);
+            move_bytes<8>(to + size - 8, from + size - 8);
+        } else if (size >= 4) {
+            move_bytes<4>(to, from);
+            move_bytes<4>(to + size - 4, from + size - 4);
+        } else if (size > 0) {
+            to[0] = from[0];
+            to[size / 2] = from[size / 2];
+            to[size - 1] = from[size - 1];
+        }
+    }
+    template <std::size_t kSize>
+    static void move_bytes(char* to, const char* from) {
+        char bytes[kSize];
+        std::memcpy(bytes, from, kSize);
+        std::memcpy(to, bytes, kSize);
+    }
+    void write_long(std::string_view text);
+    void spill();
+
+    // kRoom bytes past the limit take what room() formats beyond it.
+    std::unique_ptr<char[]> buffer_;
+    char* next_;
+    char* limit_;
+    bool by_line_;
 };
 
 // Collects everything written, for tests.
 class StringOutput final : public Output {
 public:
-    void write(std::string_view text) override { text_.append(text); }
-    void end_line() override { text_.push_back('\n'); }
-    const std::string& text() const { return text_; }
+    StringOutput() : Output(256) {}
+    const std::string& text() {
+        drain();
+        return text_;
+    }
 
 private:
+    void hand_on(std::string_view text) override { text_.append(text); }
+
     std::string text_;
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <charconv>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -17,7 +18,10 @@ inline constexpr std::size_t kPreviewLimit = 80;
 
 // `value` in plain decimal: no sign, grouping or leading zeros.
 std::string decimal(std::uint64_t value);
-void write_decimal(Output& out, std::uint64_t value);
+inline void write_decimal(Output& out, std::uint64_t value) {
+    char* const at = out.room();
+    out.commit(std::to_chars(at, at + 20, value).ptr);
+}
 
 // Each byte as two lower-case hex digits, `separator` between neighbours.
 std::string hex_join(ByteView bytes, std::string_view separator);

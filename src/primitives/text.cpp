@@ -1,5 +1,7 @@
 #include "primitives/text.hpp"
 
+#include <cstring>
+
 namespace boxwalk {
 namespace {
 
@@ -56,6 +58,23 @@ std::size_t sequence_length(ByteView bytes, std::size_t pos, std::size_t& consum
     return length;
 }
 
+// The position of the first byte from `pos` on that is not ASCII, or the
+// size; eight bytes at a time.
+std::size_t skip_ascii(ByteView bytes, std::size_t pos) {
+    constexpr std::uint64_t kHigh = 0x8080808080808080;
+    for (; pos + 8 <= bytes.size(); pos += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, bytes.data() + pos, 8);
+        if ((word & kHigh) != 0) {
+            break;
+        }
+    }
+    while (pos < bytes.size() && bytes[pos] < 0x80) {
+        ++pos;
+    }
+    return pos;
+}
+
 }  // namespace
 
 // The length of the UTF-8 sequence that `text` ends inside of: a lead byte
@@ -76,39 +95,39 @@ std::size_t unfinished_utf8_tail(std::string_view text) {
     return 0;
 }
 
-std::string_view encode_utf8(char32_t code_point, char (&bytes)[4]) {
+char* encode_utf8(char32_t code_point, char* at) {
     const auto cp = static_cast<std::uint32_t>(code_point);
     const auto byte = [](std::uint32_t value) { return static_cast<char>(value); };
     if (cp < 0x80) {
-        bytes[0] = byte(cp);
-        return std::string_view(bytes, 1);
+        at[0] = byte(cp);
+        return at + 1;
     }
     if (cp < 0x800) {
-        bytes[0] = byte(0xC0 | (cp >> 6));
-        bytes[1] = byte(0x80 | (cp & 0x3F));
-        return std::string_view(bytes, 2);
+        at[0] = byte(0xC0 | (cp >> 6));
+        at[1] = byte(0x80 | (cp & 0x3F));
+        return at + 2;
     }
     if (cp < 0x10000) {
-        bytes[0] = byte(0xE0 | (cp >> 12));
-        bytes[1] = byte(0x80 | ((cp >> 6) & 0x3F));
-        bytes[2] = byte(0x80 | (cp & 0x3F));
-        return std::string_view(bytes, 3);
+        at[0] = byte(0xE0 | (cp >> 12));
+        at[1] = byte(0x80 | ((cp >> 6) & 0x3F));
+        at[2] = byte(0x80 | (cp & 0x3F));
+        return at + 3;
     }
-    bytes[0] = byte(0xF0 | (cp >> 18));
-    bytes[1] = byte(0x80 | ((cp >> 12) & 0x3F));
-    bytes[2] = byte(0x80 | ((cp >> 6) & 0x3F));
-    bytes[3] = byte(0x80 | (cp & 0x3F));
-    return std::string_view(bytes, 4);
+    at[0] = byte(0xF0 | (cp >> 18));
+    at[1] = byte(0x80 | ((cp >> 12) & 0x3F));
+    at[2] = byte(0x80 | ((cp >> 6) & 0x3F));
+    at[3] = byte(0x80 | (cp & 0x3F));
+    return at + 4;
 }
 
 void append_utf8(std::string& text, char32_t code_point) {
     char bytes[4];
-    text.append(encode_utf8(code_point, bytes));
+    text.append(bytes, encode_utf8(code_point, bytes));
 }
 
 bool is_valid_utf8(ByteView bytes) {
     std::size_t pos = 0;
-    while (pos < bytes.size()) {
+    while ((pos = skip_ascii(bytes, pos)) < bytes.size()) {
         std::size_t consumed = 0;
         if (sequence_length(bytes, pos, consumed) == 0) {
             return false;
@@ -131,7 +150,7 @@ void write_lenient_utf8(Output& out, ByteView bytes) {
     // Well-formed runs go out as they are, in one piece each.
     std::size_t run = 0;
     std::size_t pos = 0;
-    while (pos < bytes.size()) {
+    while ((pos = skip_ascii(bytes, pos)) < bytes.size()) {
         std::size_t consumed = 0;
         if (sequence_length(bytes, pos, consumed) == 0) {
             out.write(as_chars(bytes.subspan(run, pos - run)));

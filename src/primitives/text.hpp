@@ -15,12 +15,19 @@ inline std::string_view as_chars(ByteView bytes) {
     return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
-// The UTF-8 encoding of `code_point`, which must be a scalar value (not a
-// surrogate, at most U+10FFFF), held in `bytes`.
-std::string_view encode_utf8(char32_t code_point, char (&bytes)[4]);
+// Writes the UTF-8 encoding of `code_point`, which must be a scalar value
+// (not a surrogate, at most U+10FFFF), at `at`; the end of its 1 to 4 bytes.
+char* encode_utf8(char32_t code_point, char* at);
 
 // Appends the UTF-8 encoding of `code_point`, a scalar value.
 void append_utf8(std::string& text, char32_t code_point);
+inline void write_utf8(Output& out, char32_t code_point) {
+    if (code_point < 0x80) {
+        out.put(static_cast<char>(code_point));
+    } else {
+        out.commit(encode_utf8(code_point, out.room()));
+    }
+}
 
 // Decodes the UTF-16 code units unit_at(0) .. unit_at(count - 1), handing
 // each code point to `emit`: a high surrogate followed by a low one is one

@@ -24,15 +24,7 @@ bool is_container(const Atom& atom) {
 
 }  // namespace
 
-void indent(Output& out, unsigned depth) {
-    static constexpr std::string_view kSpaces =
-        "                                                                ";
-    for (std::size_t left = std::size_t{depth} * 2; left > 0;) {
-        const std::size_t piece = std::min(left, kSpaces.size());
-        out.write(kSpaces.substr(0, piece));
-        left -= piece;
-    }
-}
+void indent(Output& out, unsigned depth) { out.fill(' ', std::size_t{depth} * 2); }
 
 void walk_container(Source& source, std::uint64_t start, std::uint64_t end, unsigned depth,
                     Output& out) {

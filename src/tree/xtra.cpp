@@ -24,10 +24,8 @@ void write_utf16le_units(Output& out, ByteView bytes) {
     const auto unit_at = [at](std::size_t i) {
         return static_cast<char32_t>(at[2 * i] | (at[2 * i + 1] << 8));
     };
-    PieceWriter pieces(out);
-    char encoded[4];
     decode_utf16(bytes.size() / 2, unit_at,
-                 [&](char32_t code_point) { pieces.put(encode_utf8(code_point, encoded)); });
+                 [&out](char32_t code_point) { write_utf8(out, code_point); });
 }
 
 // The length of the text of a type-8 value of `length` bytes at `pos`: an

@@ -123,12 +123,11 @@ TEST(ScanTopLevel, MoovListingEndsSafely) {
 // An output whose writes fail as a full disk or a closed pipe would.
 class FailingOutput final : public Output {
 public:
-    explicit FailingOutput(WriteFailure failure) : failure_(std::move(failure)) {}
-    void write(std::string_view) override {}
-    void end_line() override {}
+    explicit FailingOutput(WriteFailure failure) : Output(256), failure_(std::move(failure)) {}
     std::optional<WriteFailure> flush() override { return failure_; }
 
 private:
+    void hand_on(std::string_view) override {}
     WriteFailure failure_;
 };
 
@@ -341,14 +340,20 @@ TEST(WriteFully, ShortStalledAndFailedWrites) {
 // The two console streams, sending what they write out into strings.
 class StringStream final : public BufferedOutput {
 public:
-    explicit StringStream(bool terminal) : BufferedOutput(terminal) {}
+    StringStream(bool terminal, std::size_t capacity)
+        : BufferedOutput(terminal, capacity), capacity_(capacity) {}
     std::string sent;
+    bool short_write = false;  // one that was not the last was shorter than the buffer
 
 private:
     std::optional<WriteFailure> emit(std::string_view text) override {
+        short_write = short_write || last_short_;
+        last_short_ = text.size() != capacity_;
         sent.append(text);
         return std::nullopt;
     }
+    std::size_t capacity_;
+    bool last_short_ = false;
 };
 
 class StringLines final : public LineOutput {
@@ -362,9 +367,9 @@ private:
 
 // What standard output and standard error send on when `pieces` are written
 // to each, one after another, as one line.
-std::pair<std::string, std::string> sent(const std::vector<std::string_view>& pieces,
-                                         bool terminal) {
-    StringStream out(terminal);
+std::pair<std::string, std::string> sent(const std::vector<std::string_view>& pieces, bool terminal,
+                                         std::size_t capacity = BufferedOutput::kCapacity) {
+    StringStream out(terminal, capacity);
     StringLines err(out, terminal);
     for (Output* stream : {static_cast<Output*>(&out), static_cast<Output*>(&err)}) {
         for (const std::string_view piece : pieces) {
@@ -373,6 +378,7 @@ std::pair<std::string, std::string> sent(const std::vector<std::string_view>& pi
         stream->end_line();
     }
     out.flush();
+    EXPECT_FALSE(!terminal && out.short_write) << "buffer of " << capacity;
     return {out.sent, err.sent};
 }
 
@@ -391,6 +397,11 @@ TEST(Streams, EscapingDoesNotDependOnWhereTextIsCut) {
         // Redirected, the bytes go out exactly as they came.
         const std::string line = terminal ? escaped : text + "\n";
         ASSERT_EQ(sent({text}, terminal), std::make_pair(line, line)) << terminal;
+        // Handed on from buffers of every size, cut at every point.
+        for (std::size_t capacity = 1; capacity <= line.size(); ++capacity) {
+            ASSERT_EQ(sent({text}, terminal, capacity), std::make_pair(line, line))
+                << "terminal " << terminal << ", buffer of " << capacity;
+        }
         // Cut into three pieces at every two points (empty pieces included).
         for (std::size_t first = 0; first <= text.size(); ++first) {
             for (std::size_t second = first; second <= text.size(); ++second) {

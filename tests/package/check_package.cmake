@@ -1,15 +1,15 @@
 # Makes the package of this build tree (GENERATOR: DEB, TGZ or ZIP) and
 # checks it as an installer would see it: its files, fields and owners, a
 # stripped program that runs on the samples installed beside it, lintian
-# and hardening-check when they are installed. Then builds a Linux package
-# again in another folder: the bytes must match. The Windows zip is checked
+# and hardening-check when they are installed. The Windows zip is checked
 # for its files, the manual page as plain text and the program, run under
 # EMULATOR (Wine) when cross-compiled. With PAGE on, each carries the page,
-# boxwalk.html, as the build wrote it.
+# boxwalk.html, as the build wrote it. Then builds the package again in
+# another folder, configured with CMAKE_ARGS: the bytes must match.
 # cmake -DGENERATOR=DEB|TGZ -DCPACK=... -DREADELF=... -DBUILD_DIR=... -DSOURCE_DIR=...
 #       -DCMAKE_ARGS=... -DPAGE=ON|OFF [-DDPKG_DEB=...] [-DLINTIAN=...] [-DHARDENING_CHECK=...]
 #       -P check_package.cmake
-# cmake -DGENERATOR=ZIP -DCPACK=... -DBUILD_DIR=... -DSOURCE_DIR=... -DPAGE=ON|OFF
+# cmake -DGENERATOR=ZIP -DCPACK=... -DBUILD_DIR=... -DSOURCE_DIR=... -DCMAKE_ARGS=... -DPAGE=ON|OFF
 #       [-DEMULATOR=...] -P check_package.cmake
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
@@ -158,16 +158,14 @@ if(HARDENING_CHECK)
 endif()
 
 # The same commit built again, in another folder and later: the same bytes.
-if(NOT GENERATOR STREQUAL "ZIP")
-  set(again ${scratch}/again)
-  run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${again} ${CMAKE_ARGS}
-      -DBOXWALK_BUILD_TESTS=OFF -DBOXWALK_BENCH=OFF)
-  run(${CMAKE_COMMAND} --build ${again})
-  pack(${again}/packages ${again} second)
-  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${package} ${second}
-    RESULT_VARIABLE differ)
-  if(differ)
-    message(FATAL_ERROR "two builds differ: ${package} and ${second}")
-  endif()
+set(again ${scratch}/again)
+run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${again} ${CMAKE_ARGS}
+    -DBOXWALK_BUILD_TESTS=OFF -DBOXWALK_BENCH=OFF)
+run(${CMAKE_COMMAND} --build ${again})
+pack(${again}/packages ${again} second)
+execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${package} ${second}
+  RESULT_VARIABLE differ)
+if(differ)
+  message(FATAL_ERROR "two builds differ: ${package} and ${second}")
 endif()
 file(REMOVE_RECURSE ${scratch})

@@ -97,14 +97,29 @@ private:
 // A stream as the page keeps it: the exact bytes a pipe would get, the same
 // text escaped as a terminal shows it, and per line two numbers for the
 // file range it shows (NaN for a line that shows none) and nine for what
-// it shows (see about()).
+// it shows (see about()). Each line is taken as it ends, so what it shows
+// goes with its own text.
 class PageOutput final : public Output {
 public:
-    void write(std::string_view text) override {
+    PageOutput() : Output(64 * 1024, true) {}
+
+    void locate(const Located& line) override { line_ = line; }
+
+    const std::string& bytes() const { return bytes_; }
+    const std::string& shown() const { return shown_; }
+    const std::vector<double>& ranges() const { return ranges_; }
+    // Per line: its LineKind, its atom type's four characters as one
+    // big-endian number (0 for none), then position and size of its key,
+    // its name and its value (NaN for none), and its value's type.
+    const std::vector<double>& about() const { return about_; }
+
+private:
+    void hand_on(std::string_view text) override {
         bytes_.append(text);
         escaper_.append(shown_, text);
     }
-    void end_line() override {
+    void line_ended() override {
+        drain();
         bytes_.push_back('\n');
         escaper_.finish(shown_);
         shown_.push_back('\n');
@@ -128,17 +143,7 @@ public:
         about_.push_back(line_.value ? line_.value_type : kNone);
         line_ = Located{};
     }
-    void locate(const Located& line) override { line_ = line; }
 
-    const std::string& bytes() const { return bytes_; }
-    const std::string& shown() const { return shown_; }
-    const std::vector<double>& ranges() const { return ranges_; }
-    // Per line: its LineKind, its atom type's four characters as one
-    // big-endian number (0 for none), then position and size of its key,
-    // its name and its value (NaN for none), and its value's type.
-    const std::vector<double>& about() const { return about_; }
-
-private:
     std::string bytes_;
     std::string shown_;
     TerminalEscaper escaper_;

@@ -1,7 +1,5 @@
 #include "bin/boxwalk/streams.hpp"
 
-#include <cstring>
-
 #include "primitives/render.hpp"
 #include "primitives/text.hpp"
 
@@ -18,70 +16,47 @@ std::string os_error_text(std::string message, std::uint64_t code) {
     return message + " (os error " + decimal(code) + ")";
 }
 
-BufferedOutput::BufferedOutput(bool terminal) : terminal_(terminal), buffer_(new char[kCapacity]) {}
-
-void BufferedOutput::write(std::string_view text) {
-    // The common case first, in place: redirected text that fits.
-    if (!terminal_ && text.size() <= kCapacity - used_) {
-        append(text);
-        return;
-    }
-    if (terminal_) {
-        escaped_.clear();
-        escaper_.append(escaped_, text);
-        text = escaped_;
-    }
-    put(text);
-}
-
-// Copies `text` into the buffer, writing it out each time it is full.
-void BufferedOutput::put(std::string_view text) {
-    while (text.size() > kCapacity - used_) {
-        const std::size_t room = kCapacity - used_;
-        append(text.substr(0, room));
-        text.remove_prefix(room);
-        drain();
-    }
-    append(text);
-}
-
-void BufferedOutput::end_line() {
-    if (terminal_) {
-        escaped_.clear();
-        escaper_.finish(escaped_);
-        put(escaped_);
-    }
-    if (used_ == kCapacity) {
-        drain();
-    }
-    append("\n");
-    if (terminal_) {
-        drain();
-    }
-}
+// On a terminal every line is written as it ends, so the buffer goes on by
+// lines there.
+BufferedOutput::BufferedOutput(bool terminal, std::size_t capacity)
+    : Output(capacity, terminal), terminal_(terminal) {}
 
 std::optional<WriteFailure> BufferedOutput::flush() {
     drain();
     return failure_;
 }
 
-// The caller has made room for `text`. An empty view may hold no pointer at
-// all, which memcpy must not be given.
-void BufferedOutput::append(std::string_view text) {
-    if (!text.empty()) {
-        std::memcpy(buffer_.get() + used_, text.data(), text.size());
-        used_ += text.size();
+void BufferedOutput::hand_on(std::string_view text) {
+    if (terminal_) {
+        escaped_.clear();
+        escaper_.append(escaped_, text);
+        text = escaped_;
+    }
+    send(text);
+}
+
+// Only on a terminal: the line, escaped, and its end in one write.
+void BufferedOutput::line_ended() {
+    escaped_.clear();
+    escaper_.append(escaped_, buffered());
+    escaper_.finish(escaped_);
+    escaped_.push_back('\n');
+    discard();
+    send(escaped_);
+}
+
+void BufferedOutput::send(std::string_view text) {
+    if (!text.empty() && !failure_) {
+        failure_ = emit(text);
     }
 }
 
-void BufferedOutput::drain() {
-    if (used_ != 0 && !failure_) {
-        failure_ = emit(std::string_view(buffer_.get(), used_));
-    }
-    used_ = 0;
-}
+// A line rarely needs more than the buffer; a longer one goes on in pieces
+// into line_.
+LineOutput::LineOutput(Output& out, bool terminal)
+    : Output(1024, true), out_(out), terminal_(terminal) {}
 
-void LineOutput::write(std::string_view text) {
+void LineOutput::hand_on(std::string_view text) {
     if (terminal_) {
         escaper_.append(line_, text);
     } else {
@@ -89,7 +64,8 @@ void LineOutput::write(std::string_view text) {
     }
 }
 
-void LineOutput::end_line() {
+void LineOutput::line_ended() {
+    drain();
     escaper_.finish(line_);
     line_.push_back('\n');
     out_.flush();

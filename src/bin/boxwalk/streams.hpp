@@ -48,10 +48,12 @@ std::uint64_t write_fully(std::string_view text, WriteSome&& write_some, std::ui
 // control characters are escaped, also when cut between two writes.
 class BufferedOutput : public Output {
 public:
-    explicit BufferedOutput(bool terminal);
+    static constexpr std::size_t kCapacity = 64 * 1024;
 
-    void write(std::string_view text) override;
-    void end_line() override;
+    // `capacity` is the size of every write but the last when not on a
+    // terminal.
+    explicit BufferedOutput(bool terminal, std::size_t capacity = kCapacity);
+
     std::optional<WriteFailure> flush() override;
 
 protected:
@@ -59,15 +61,11 @@ protected:
     virtual std::optional<WriteFailure> emit(std::string_view text) = 0;
 
 private:
-    static constexpr std::size_t kCapacity = 64 * 1024;
-
-    void put(std::string_view text);
-    void append(std::string_view text);
-    void drain();
+    void hand_on(std::string_view text) override;
+    void line_ended() override;
+    void send(std::string_view text);
 
     bool terminal_;
-    std::unique_ptr<char[]> buffer_;
-    std::size_t used_ = 0;
     TerminalEscaper escaper_;
     std::string escaped_;  // a terminal's text after escaping
     std::optional<WriteFailure> failure_;
@@ -79,16 +77,16 @@ private:
 // error itself are ignored: there is nowhere left to report them.
 class LineOutput : public Output {
 public:
-    LineOutput(Output& out, bool terminal) : out_(out), terminal_(terminal) {}
-
-    void write(std::string_view text) override;
-    void end_line() override;
+    LineOutput(Output& out, bool terminal);
 
 protected:
     // Writes all of `line` to the stream.
     virtual void emit(std::string_view line) = 0;
 
 private:
+    void hand_on(std::string_view text) override;
+    void line_ended() override;
+
     Output& out_;
     bool terminal_;
     TerminalEscaper escaper_;
