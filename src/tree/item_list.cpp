@@ -33,6 +33,14 @@ std::size_t shown_length(const Atom& data) {
 // Where a mean or name text starts: after 4 bytes of version and flags.
 std::uint64_t text_start(const Atom& child) { return child.payload_start + 4; }
 
+// Where a mean or name child's text lies, and a data child's value.
+FileRange text_range(const Atom& child) {
+    return {text_start(child), child.end - text_start(child)};
+}
+FileRange value_range(const Atom& data) {
+    return {data.payload_start + kDataWords, payload_size(data) - kDataWords};
+}
+
 // Reads a mean or name text of up to a piece into `held`. True without a
 // read when there is none, and for a longer one, read as it is written.
 bool hold_text(Source& source, const std::optional<Atom>& child, HeldBytes& held) {
@@ -79,17 +87,29 @@ void write_freeform_item(Output& out, Source& source, const Atom& item, unsigned
         }
         pos = child.end;
     }
-    // The line's reads come before it: its texts and the value's preview are
-    // held, and only a text longer than a piece is read as it is written.
+    // The line's reads come before it: its texts and the value's preview
+    // (after the type indicator and locale, read with it) are held, and only
+    // a text longer than a piece is read as it is written.
     HeldBytes mean_text;
     HeldBytes name_text;
     HeldBytes value;
     if (source.failed() || !hold_text(source, mean, mean_text) ||
         !hold_text(source, name, name_text) ||
-        (data && !value.read(source, data->payload_start + kDataWords, shown_length(*data)))) {
+        (data && !value.read(source, data->payload_start, kDataWords + shown_length(*data)))) {
         return;
     }
-    out.locate(item.pos, item.header.size);
+    Located located(LineKind::freeform, {item.pos, item.header.size});
+    if (mean) {
+        located.key = text_range(*mean);
+    }
+    if (name) {
+        located.name = text_range(*name);
+    }
+    if (data) {
+        located.value = value_range(*data);
+        located.value_type = read_u32_be(value.bytes(), 0).value_or(0);
+    }
+    out.locate(located);
     indent(out, depth);
     out.write("---- (size=");
     write_decimal(out, item.header.size);
@@ -106,7 +126,7 @@ void write_freeform_item(Output& out, Source& source, const Atom& item, unsigned
     }
     out.write("\" data=");
     if (data) {
-        write_preview(out, value.bytes(), payload_size(*data) - kDataWords);
+        write_preview(out, value.bytes().subspan(kDataWords), payload_size(*data) - kDataWords);
     }
     out.end_line();
 }
@@ -138,7 +158,13 @@ void write_plain_item(Output& out, Source& source, const Atom& item, unsigned de
     if (source.failed()) {
         return;
     }
-    out.locate(item.pos, item.header.size);
+    Located located(LineKind::item, {item.pos, item.header.size});
+    located.key = FileRange{item.pos + 4, 4};
+    if (found) {
+        located.value = value_range(data);
+        located.value_type = type;
+    }
+    out.locate(located);
     indent(out, depth);
     out.write(item.type());
     out.write(" (size=");

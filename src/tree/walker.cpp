@@ -44,7 +44,7 @@ void walk_container(Source& source, std::uint64_t start, std::uint64_t end, unsi
             return;  // a 64-bit size cut off by the end of the data, or a failed read
         }
         if (!atom.within(end)) {
-            out.locate(pos, atom.header.size);
+            out.locate({LineKind::malformed, {pos, atom.header.size}});
             indent(out, depth);
             out.write("[malformed @ ");
             write_decimal(out, pos);
@@ -67,7 +67,12 @@ void walk_container(Source& source, std::uint64_t start, std::uint64_t end, unsi
                 return;  // a failed read
             }
         }
-        out.locate(pos, atom.header.size);
+        out.locate({ilst        ? LineKind::item_list
+                    : xtra      ? LineKind::xtra
+                    : container ? LineKind::container
+                                : LineKind::leaf,
+                    {pos, atom.header.size},
+                    atom.type_chars});
         indent(out, depth);
         out.write(atom.type());
         out.write(" (size=");
