@@ -533,8 +533,9 @@ function show(listing) {
 
   const [reads, read, mapReads, mapRead] = listing.stats;
   say(`Listed ${file.name} in ${listing.ms < 1000 ? listing.ms.toFixed(1) + ' ms' : (listing.ms / 1000).toFixed(2) + ' s'}: ` +
-      `read ${amount(read + mapRead)} in ${plural(reads + mapReads, 'read')} from a file of ` +
-      `${amount(file.size)}; exit status ${listing.status}.`);
+      `read ${amount(read)} in ${plural(reads, 'read')} for the lines and ${amount(mapRead)} in ` +
+      `${plural(mapReads, 'read')} for the map, from a file of ${amount(file.size)}; ` +
+      `exit status ${listing.status}.`);
   if (listing.stale) stale(file);
   // The tags and the comparison come once the lines are on the page.
   const before = pair.before;
