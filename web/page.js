@@ -123,7 +123,7 @@ function listingOf(result) {
     atoms.push({ pos, declared: size, header, type, size: Math.min(size, file.size - pos),
                  bad: header === 0 || size < header || pos + size > file.size });
   }
-  return { file, lines, info, range, atoms, out: result.out, about: result.about, status: result.status,
+  return { file, lines, info, range, atoms, out: result.out, about: result.about, values: result.values, status: result.status,
            ms: result.ms, stats: result.stats, stale: result.stale };
 }
 

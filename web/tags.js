@@ -69,15 +69,27 @@ const Tags = (() => {
 
   // The tag rows of a listing, from the nine numbers per line the program
   // hands over (`about`): the line's index, its kind and where its key, its
-  // name and its value lie.
-  function rows(about) {
+  // name and its value lie. An item's values after the first, four numbers
+  // each in `values` (its line, position, size and type; NaN for more than
+  // were reported), go in its row's `others`, and `more` says there are
+  // more than those.
+  function rows(about, values = []) {
     const found = [];
+    const byLine = new Map();
     const range = (at) => (Number.isNaN(about[at]) ? null : { pos: about[at], size: about[at + 1] });
     for (let at = 0, line = 0; at < about.length; at += perLine, line += 1) {
       const kind = kinds[about[at]];
       if (kind !== 'item' && kind !== 'freeform' && kind !== 'entry') continue;
-      found.push({ line, kind, key: range(at + 2), name: range(at + 4), value: range(at + 6),
-                   type: about[at + 8] });
+      const row = { line, kind, key: range(at + 2), name: range(at + 4), value: range(at + 6),
+                    type: about[at + 8], others: [], more: false };
+      found.push(row);
+      byLine.set(line, row);
+    }
+    for (let at = 0; at + 4 <= values.length; at += 4) {
+      const row = byLine.get(values[at]);
+      if (!row) continue;
+      if (Number.isNaN(values[at + 1])) row.more = true;
+      else row.others.push({ pos: values[at + 1], size: values[at + 2], type: values[at + 3] });
     }
     return found;
   }
@@ -260,7 +272,8 @@ const Tags = (() => {
   }
 
   // What a row says, once read: { label, key, value, note, picture }. The
-  // value is text to show as it is; `note` says why bytes are shown raw.
+  // value is text to show as it is; `note` says why bytes are shown raw. A
+  // picture item's value is the byte count of each of its pictures.
   function describe(row) {
     const { key = new Uint8Array(), name = new Uint8Array(), value } = row.bytes || {};
     let label;
@@ -286,7 +299,8 @@ const Tags = (() => {
     }
     if (holds === 'picture' || (row.kind !== 'entry' && pictureTypes.has(row.type))) {
       said.picture = true;
-      said.value = `${row.value.size} bytes`;
+      said.value = pictures(row).map((p) => `${p.range.size} bytes`).join(', ') +
+        (row.more ? ', and more' : '');
       return said;
     }
     const got = row.kind === 'entry' ? xtraValue(row.type, value) : itemValue(holds, row.type, value);
@@ -301,6 +315,11 @@ const Tags = (() => {
     return said;
   }
 
+  // The pictures of a picture item: its first value and those after it,
+  // each { range, type }.
+  const pictures = (row) => [{ range: row.value, type: row.type },
+    ...row.others.map(({ pos, size, type }) => ({ range: { pos, size }, type }))];
+
   function isPicture(row) {
     if (row.kind === 'entry') return false;
     if (pictureTypes.has(row.type)) return true;
@@ -308,5 +327,5 @@ const Tags = (() => {
            String.fromCharCode(...row.bytes.key) === 'covr';
   }
 
-  return { kinds, perLine, rows, read, describe, keyText, pictureTypes };
+  return { kinds, perLine, rows, read, describe, keyText, pictureTypes, pictures };
 })();

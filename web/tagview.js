@@ -24,7 +24,7 @@ const TagView = (() => {
   async function show(box, listing, choose) {
     const number = ++shown;
     Cover.clear();
-    const rows = Tags.rows(listing.about);
+    const rows = Tags.rows(listing.about, listing.values);
     const heading = element('h3', '', rows.length ? `Tags: ${count.format(rows.length)}` : 'No tags');
     const table = element('table', 'tags');
     const more = element('button', 'button', '');
@@ -60,11 +60,17 @@ const TagView = (() => {
         tr.append(element('td', 'label', said.label), element('td', 'tagkey', said.key));
         const value = element('td', 'value');
         if (said.picture) {
-          covers += 1;
-          const picture = element('div');
-          value.append(picture);
-          Cover.show(picture, listing.file, row.value, row.type,
-                     `${stem(listing.file.name)}-cover${covers > 1 ? '-' + covers : ''}`);
+          for (const { range, type } of Tags.pictures(row)) {
+            covers += 1;
+            const picture = element('div');
+            value.append(picture);
+            Cover.show(picture, listing.file, range, type,
+                       `${stem(listing.file.name)}-cover${covers > 1 ? '-' + covers : ''}`);
+          }
+          if (row.more) {
+            value.append(element('p', 'note', `The first ${row.others.length + 1} pictures of this ` +
+                                 'item are shown; it holds more.'));
+          }
         } else {
           value.append(element('span', 'text', said.value));
           if (said.note) value.append(element('span', 'note', said.note));
@@ -79,11 +85,35 @@ const TagView = (() => {
     await add();
   }
 
-  // Every tag of a listing, described.
+  // Every tag of a listing, described; a picture by its bytes' digest too,
+  // so that pictures of one size with other bytes differ.
   async function described(listing) {
-    const rows = Tags.rows(listing.about);
+    const rows = Tags.rows(listing.about, listing.values);
     await Tags.read(listing.file, rows);
-    return rows.map(Tags.describe);
+    const said = rows.map(Tags.describe);
+    // One picture at a time, so that only one is held at once.
+    for (const [at, row] of rows.entries()) {
+      if (!said[at].picture) continue;
+      const digests = [];
+      for (const { range } of Tags.pictures(row)) {
+        digests.push(await digest(listing.file.slice(range.pos, range.pos + range.size)));
+      }
+      said[at].value += ` (${crypto.subtle ? 'SHA-256' : 'FNV-1a'} ${digests.join(', ')})`;
+    }
+    return said;
+  }
+
+  // The first 16 hex digits of the SHA-256 of a blob's bytes; where the
+  // page has no crypto.subtle (served over plain HTTP), the 32-bit FNV-1a.
+  async function digest(blob) {
+    const bytes = new Uint8Array(await blob.arrayBuffer());
+    if (!crypto.subtle) {
+      let hash = 0x811c9dc5;
+      for (const b of bytes) hash = Math.imul(hash ^ b, 0x01000193) >>> 0;
+      return hash.toString(16).padStart(8, '0');
+    }
+    const sum = new Uint8Array(await crypto.subtle.digest('SHA-256', bytes));
+    return Array.from(sum.subarray(0, 8), (b) => b.toString(16).padStart(2, '0')).join('');
   }
 
   // The lines of `out` (bytes) from `from` to `to` (counted from 1, `to`

@@ -143,6 +143,16 @@ public:
     // Called before a line that shows bytes of the file, with what they are.
     // For viewers that map lines to the file; a console ignores it.
     virtual void locate(const Located& line) { static_cast<void>(line); }
+    // Whether the sink takes every value of an item (another_value), not
+    // only the first, which the line shows. Those values are read only for
+    // a sink that asks, as no line of the console shows them.
+    virtual bool wants_every_value() const { return false; }
+    // After locate(), before the line's text: an item's next value and its
+    // type, or none for values beyond those reported.
+    virtual void another_value(std::optional<FileRange> value, std::uint32_t type) {
+        static_cast<void>(value);
+        static_cast<void>(type);
+    }
 
 protected:
     // A buffer of `capacity` bytes (at least 1); with `by_line`, line ends

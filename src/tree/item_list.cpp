@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <vector>
 
 #include "primitives/atom.hpp"
 #include "primitives/render.hpp"
@@ -131,6 +132,40 @@ void write_freeform_item(Output& out, Source& source, const Atom& item, unsigned
     out.end_line();
 }
 
+// The most values of one item reported to a sink that wants every value.
+constexpr std::size_t kMostValues = 64;
+
+// An item's value after the first, for a sink that wants every value.
+struct OtherValue {
+    FileRange range;
+    std::uint32_t type = 0;
+};
+
+// An item's values after the first (data children from `pos` on): each
+// one's range and type, up to kMostValues in all with the first, and
+// whether there are more. False when a read failed.
+bool read_other_values(Source& source, const Atom& item, std::uint64_t pos,
+                       std::vector<OtherValue>& values, bool& more) {
+    for (Atom data; room_for(pos, item.end, 8); pos = data.end) {
+        if (!read_list_atom(source, pos, item.end, data)) {
+            break;
+        }
+        if (!data.is("data") || payload_size(data) <= kDataWords) {
+            continue;
+        }
+        if (values.size() + 1 == kMostValues) {
+            more = true;
+            break;
+        }
+        const ByteView type = source.read(data.payload_start, 4);
+        if (type.size() < 4) {
+            return false;
+        }
+        values.push_back({value_range(data), read_u32_be(type, 0).value_or(0)});
+    }
+    return !source.failed();
+}
+
 // A plain item's line, with its first usable data child: its type, then
 // the preview of its value after the locale.
 void write_plain_item(Output& out, Source& source, const Atom& item, unsigned depth) {
@@ -155,7 +190,11 @@ void write_plain_item(Output& out, Source& source, const Atom& item, unsigned de
             return;  // a failed read
         }
     }
-    if (source.failed()) {
+    // Values after the first are read only for a sink that shows them.
+    std::vector<OtherValue> others;
+    bool more = false;
+    if (source.failed() || (found && out.wants_every_value() &&
+                            !read_other_values(source, item, data.end, others, more))) {
         return;
     }
     Located located(LineKind::item, {item.pos, item.header.size});
@@ -165,6 +204,12 @@ void write_plain_item(Output& out, Source& source, const Atom& item, unsigned de
         located.value_type = type;
     }
     out.locate(located);
+    for (const OtherValue& other : others) {
+        out.another_value(other.range, other.type);
+    }
+    if (more) {
+        out.another_value(std::nullopt, 0);
+    }
     indent(out, depth);
     out.write(item.type());
     out.write(" (size=");

@@ -6,7 +6,10 @@
 //                covers (PNG 3x2, JPEG 20x10, a PNG 5x4 of type 0);
 //   before.m4a, after.m4a   one file before and after a tagger changed one tag;
 //   hostile.m4a  markup in values, labels, mean, name and Xtra, covers of
-//                markup and of random bytes.
+//                markup and of random bytes;
+//   covers.m4a   one covr of two pictures (PNG 6x3, JPEG 24x16), one of 70
+//                tiny values; cover-a.m4a, cover-b.m4a   covers of one size,
+//                other bytes.
 // makeTagFiles(dir) returns what the page must show for tags.m4a as [label,
 // value] pairs, and the covers' pixel sizes. node make_tag_files.mjs DIR
 import fs from 'node:fs';
@@ -125,7 +128,13 @@ export function makeTagFiles(dir) {
     item('covr', 13, Buffer.from(Array.from({ length: 64 }, (_, i) => (i * 73 + 11) & 255))),
     item('covr', 0, Buffer.concat([png(2, 2).subarray(0, 12), Buffer.from('<script>window.ran=1</script>')])),
   ], [entry('<img src=x onerror="window.ran = \'xtra\'">', 8, utf16le('<script>window.ran = 2</script>'))]));
+  const two = [png(6, 3), jpeg(24, 16)];
+  write('covers.m4a', file([atom('covr', data(14, two[0]), data(13, two[1])),
+    atom('covr', ...Array.from({ length: 70 }, (_, i) => data(0, [i])))]));
+  write('cover-a.m4a', file([item('covr', 13, jpeg(16, 8))]));
+  write('cover-b.m4a', file([item('covr', 13, jpeg(8, 16))]));
   return {
+    two,
     tags: [...expected, ...entries].map(([label, value]) => [label, value]),
     covers: covers.map(([, , w, h]) => [w, h]),
   };

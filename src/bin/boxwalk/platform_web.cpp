@@ -32,11 +32,12 @@ EM_JS(int, page_read,
 EM_JS(void, page_deliver,
       (int status, const char* out, std::size_t out_size, const char* shown, std::size_t shown_size,
        const char* err, std::size_t err_size, const char* err_shown, std::size_t err_shown_size,
-       const double* lines, const double* about, std::size_t line_count, const double* atoms,
-       std::size_t atom_count, const double* stats),
+       const double* lines, const double* about, std::size_t line_count, const double* values,
+       std::size_t value_count, const double* atoms, std::size_t atom_count, const double* stats),
       {
           boxwalkDeliver(status, out, out_size, shown, shown_size, err, err_size, err_shown,
-                         err_shown_size, lines, about, line_count, atoms, atom_count, stats);
+                         err_shown_size, lines, about, line_count, values, value_count, atoms,
+                         atom_count, stats);
       });
 
 // The most a stream may keep in memory. A File always has a length, so only
@@ -97,13 +98,22 @@ private:
 // A stream as the page keeps it: the exact bytes a pipe would get, the same
 // text escaped as a terminal shows it, and per line two numbers for the
 // file range it shows (NaN for a line that shows none) and nine for what
-// it shows (see about()). Each line is taken as it ends, so what it shows
-// goes with its own text.
+// it shows (see about()), and an item's values after the first (see
+// values()). Each line is taken as it ends, so what it shows goes with its
+// own text.
 class PageOutput final : public Output {
 public:
     PageOutput() : Output(64 * 1024, true) {}
 
     void locate(const Located& line) override { line_ = line; }
+    bool wants_every_value() const override { return true; }
+    void another_value(std::optional<FileRange> value, std::uint32_t type) override {
+        constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+        values_.insert(values_.end(), {static_cast<double>(ranges_.size() / 2),
+                                       value ? static_cast<double>(value->pos) : kNone,
+                                       value ? static_cast<double>(value->size) : kNone,
+                                       static_cast<double>(type)});
+    }
 
     const std::string& bytes() const { return bytes_; }
     const std::string& shown() const { return shown_; }
@@ -112,6 +122,10 @@ public:
     // big-endian number (0 for none), then position and size of its key,
     // its name and its value (NaN for none), and its value's type.
     const std::vector<double>& about() const { return about_; }
+    // Four numbers per value of an item after the first: the index of the
+    // item's line, the value's position and size, and its type. A position
+    // and size of NaN stand for more values than are reported.
+    const std::vector<double>& values() const { return values_; }
 
 private:
     void hand_on(std::string_view text) override {
@@ -149,6 +163,7 @@ private:
     TerminalEscaper escaper_;
     std::vector<double> ranges_;
     std::vector<double> about_;
+    std::vector<double> values_;
     Located line_;
 };
 
@@ -214,6 +229,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE int boxwalk_list(const char* name, double length
     page_deliver(status, out.bytes().data(), out.bytes().size(), out.shown().data(),
                  out.shown().size(), err.bytes().data(), err.bytes().size(), err.shown().data(),
                  err.shown().size(), out.ranges().data(), out.about().data(),
-                 out.ranges().size() / 2, atoms.data(), atoms.size() / 4, stats);
+                 out.ranges().size() / 2, out.values().data(), out.values().size() / 4,
+                 atoms.data(), atoms.size() / 4, stats);
     return status;
 }
