@@ -78,17 +78,19 @@ const reader = {
 // ---- One file's results --------------------------------------------------
 
 const decoder = new TextDecoder();
-const kinds = ['moov', 'udta', 'ilst', 'Xtra'];
 
-// A line's depth (two spaces a level) and kind: an atom the map marks,
-// "bad" for a malformed spot, "error" for a line of standard error.
-function lineKind(text) {
-  const body = text.trimStart();
-  const word = body.slice(0, 4);
-  return {
-    depth: (text.length - body.length) / 2,
-    kind: body.startsWith('[malformed') ? 'bad' : (kinds.includes(word) && body[4] === ' ' ? word : ''),
-  };
+// What line `index` is, from the numbers the program hands over for it
+// (Tags.kinds): its depth for the map (1 for moov's children, 2 below),
+// its kind (an atom the map marks, "bad" for a malformed spot, "error" for
+// a line of standard error) and its atom's type.
+function lineInfo(about, index) {
+  const at = index * Tags.perLine;
+  const kind = Tags.kinds[about[at]];
+  const code = about[at + 1];
+  const type = code ? String.fromCharCode(code >>> 24, (code >>> 16) & 255, (code >>> 8) & 255, code & 255) : '';
+  const marked = kind === 'malformed' ? 'bad' : kind === 'ilst' || kind === 'Xtra' ? kind
+    : type === 'moov' || type === 'udta' ? type : '';
+  return { depth: kind === 'moov' || kind === 'none' ? 0 : kind === 'child' ? 1 : 2, kind: marked, type };
 }
 
 // What the worker handed over, as the views use it: the lines (standard
@@ -103,9 +105,9 @@ function listingOf(result) {
   errors.pop();
   lines.push(...errors);
 
-  const info = lines.map((text, index) => {
+  const info = lines.map((_, index) => {
     if (index >= outCount) return { depth: 0, kind: 'error' };
-    return Number.isNaN(result.lines[index * 2]) ? { depth: 0, kind: '' } : lineKind(text);
+    return index * Tags.perLine < result.about.length ? lineInfo(result.about, index) : { depth: 0, kind: '' };
   });
   const range = (index) => {
     const pos = index < outCount ? result.lines[index * 2] : NaN;
@@ -121,7 +123,7 @@ function listingOf(result) {
     atoms.push({ pos, declared: size, header, type, size: Math.min(size, file.size - pos),
                  bad: header === 0 || size < header || pos + size > file.size });
   }
-  return { file, lines, info, range, atoms, out: result.out, status: result.status,
+  return { file, lines, info, range, atoms, out: result.out, about: result.about, values: result.values, status: result.status,
            ms: result.ms, stats: result.stats, stale: result.stale };
 }
 
@@ -468,9 +470,9 @@ function drawMaps(listing) {
     const inner = row(zoom, children.map((range) => ({
       pos: range.pos,
       size: Math.max(0, Math.min(range.size, end - range.pos)),
-      label: range.text.trim().slice(0, 4),
+      label: range.type,
       classes: range.kind,
-      title: named(range.text.trim().slice(0, 4), range.size, range.pos),
+      title: named(range.type, range.size, range.pos),
       choose: () => lines.choose(range.index, 'map'),
     })), moov.pos, moov.pos + moov.size);
     for (const range of located) {
@@ -495,7 +497,16 @@ const lines = new LineList($('lines'), (index, how) => {
   chooseRange(range || { text: current.lines[index] }, how);
 });
 
+// Two files chosen together: the first is listed and kept, then the second
+// is listed and shown with the two compared.
+const pair = { files: null, before: null };
+
 function show(listing) {
+  if (pair.files && !pair.before) {
+    pair.before = listing;
+    reader.list(pair.files[1]);
+    return;
+  }
   current = listing;
   const file = listing.file;
   $('name').textContent = file.name;
@@ -522,9 +533,20 @@ function show(listing) {
 
   const [reads, read, mapReads, mapRead] = listing.stats;
   say(`Listed ${file.name} in ${listing.ms < 1000 ? listing.ms.toFixed(1) + ' ms' : (listing.ms / 1000).toFixed(2) + ' s'}: ` +
-      `read ${amount(read + mapRead)} in ${plural(reads + mapReads, 'read')} from a file of ` +
-      `${amount(file.size)}; exit status ${listing.status}.`);
+      `read ${amount(read)} in ${plural(reads, 'read')} for the lines and ${amount(mapRead)} in ` +
+      `${plural(mapReads, 'read')} for the map, from a file of ${amount(file.size)}; ` +
+      `exit status ${listing.status}.`);
   if (listing.stale) stale(file);
+  // The tags and the comparison come once the lines are on the page.
+  const before = pair.before;
+  pair.files = pair.before = null;
+  $('tags').replaceChildren();
+  $('compare').hidden = !before;
+  setTimeout(() => {
+    if (current !== listing) return;
+    TagView.show($('tags'), listing, (line) => lines.choose(line, 'pointer'));
+    if (before) TagView.compare($('compare'), before, listing);
+  });
   state('listed');
 }
 
@@ -618,11 +640,21 @@ $('bad-only').addEventListener('click', (event) => {
 
 // ---- Choosing a file -----------------------------------------------------
 
-// The input is emptied once its file is taken, so that choosing the same
+// One file is listed; two are compared, the first as before and the second
+// as after.
+function take(files) {
+  if (!files.length) return;
+  TagView.stop();
+  pair.files = files.length > 1 ? [files[0], files[1]] : null;
+  pair.before = null;
+  reader.list(files[0]);
+}
+
+// The input is emptied once its files are taken, so that choosing the same
 // file again lists it again, read afresh.
 $('file').addEventListener('change', (event) => {
   const input = event.target;
-  if (input.files.length) reader.list(input.files[0]);
+  take(input.files);
   input.value = '';
 });
 $('again').addEventListener('click', () => $('file').click());
@@ -634,7 +666,7 @@ document.addEventListener('dragleave', () => $('drop').classList.remove('over'))
 document.addEventListener('drop', (event) => {
   event.preventDefault();
   $('drop').classList.remove('over');
-  if (event.dataTransfer.files.length) reader.list(event.dataTransfer.files[0]);
+  take(event.dataTransfer.files);
 });
 
 reader.start();

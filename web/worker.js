@@ -41,7 +41,8 @@ var boxwalkListed = null;
 
 // Copies the program's results out of its memory for the page.
 function boxwalkDeliver(status, out, outSize, shown, shownSize, err, errSize, errShown,
-                        errShownSize, lines, lineCount, atoms, atomCount, stats) {
+                        errShownSize, lines, about, lineCount, values, valueCount, atoms,
+                        atomCount, stats) {
   var bytes = function (at, size) { return HEAPU8.slice(at, at + size); };
   var numbers = function (at, count) { return HEAPF64.slice(at >> 3, (at >> 3) + count); };
   boxwalkListed = {
@@ -51,6 +52,8 @@ function boxwalkDeliver(status, out, outSize, shown, shownSize, err, errSize, er
     err: bytes(err, errSize),
     errShown: bytes(errShown, errShownSize),
     lines: numbers(lines, lineCount * 2),
+    about: numbers(about, lineCount * 9),
+    values: numbers(values, valueCount * 4),
     atoms: numbers(atoms, atomCount * 4),
     stats: numbers(stats, 4)
   };
@@ -79,5 +82,6 @@ onmessage = function (event) {
   listed.file = file;
   listed.stale = boxwalkStale;
   postMessage(listed, [listed.out.buffer, listed.shown.buffer, listed.err.buffer,
-                       listed.errShown.buffer, listed.lines.buffer, listed.atoms.buffer]);
+                       listed.errShown.buffer, listed.lines.buffer, listed.about.buffer,
+                       listed.values.buffer, listed.atoms.buffer]);
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -14,6 +15,48 @@ namespace boxwalk {
 struct WriteFailure {
     bool closed_pipe = false;  // the reader went away; ends the run quietly
     std::string message;       // "{system message} (os error {code})"
+};
+
+// What a line shows, for viewers that map lines to the file.
+enum class LineKind : std::uint8_t {
+    none,       // a line that shows no bytes of the file
+    moov,       // the first top-level moov
+    child,      // an atom directly inside that moov
+    container,  // an atom walked into: meta, udta, trak, ...
+    item_list,  // ilst, whose items are decoded
+    xtra,       // Xtra, whose entries are decoded
+    leaf,       // any other atom, with a preview of its payload
+    item,       // an ilst item other than ----
+    freeform,   // a ---- item
+    entry,      // an Xtra entry
+    malformed,  // an atom or Xtra entry that does not fit where it stands
+};
+
+// Bytes of the file: [pos, pos + size).
+struct FileRange {
+    std::uint64_t pos = 0;
+    std::uint64_t size = 0;
+};
+
+// Where a line's bytes lie and what they hold. An atom or an entry lies as
+// its header declares it, so possibly reaching past the file; the other
+// ranges lie inside it and were checked as the line was.
+struct Located {
+    Located() = default;
+    Located(LineKind line_kind, FileRange line_bytes, std::array<char, 4> type_chars = {})
+        : kind(line_kind), bytes(line_bytes), type(type_chars) {}
+
+    LineKind kind = LineKind::none;
+    FileRange bytes;
+    std::array<char, 4> type{};  // an atom's type code text
+    // The tag's key as stored: an item's four type bytes, a ---- item's mean
+    // text, an Xtra entry's name.
+    std::optional<FileRange> key;
+    std::optional<FileRange> name;  // a ---- item's name text
+    // An item's value (its data child after the type indicator and locale),
+    // or the data of an Xtra entry's first value, with the type of either.
+    std::optional<FileRange> value;
+    std::uint32_t value_type = 0;
 };
 
 // Where lines go. Text is UTF-8 and may hold any character, NUL and line
@@ -109,14 +152,23 @@ public:
         drain();
         return std::nullopt;
     }
-    // Called before a line that shows the file's bytes [pos, pos + size):
-    // an atom, an item or an entry as its header declares it, so possibly
-    // reaching past the file. For viewers that map lines to the file; a
-    // sink made without `locates` costs no call per line.
-    void locate(std::uint64_t pos, std::uint64_t size) {
+    // Called before a line that shows bytes of the file, with what they are.
+    // For viewers that map lines to the file (see located()); a sink made
+    // without `locates`, a console, costs no call per line.
+    void locate(const Located& line) {
         if (locates_) {
-            located(pos, size);
+            located(line);
         }
+    }
+    // Whether the sink takes every value of an item (another_value), not
+    // only the first, which the line shows. Those values are read only for
+    // a sink that asks, as no line of the console shows them.
+    virtual bool wants_every_value() const { return false; }
+    // After locate(), before the line's text: an item's next value and its
+    // type, or none for values beyond those reported.
+    virtual void another_value(std::optional<FileRange> value, std::uint32_t type) {
+        static_cast<void>(value);
+        static_cast<void>(type);
     }
 
 protected:
@@ -130,12 +182,9 @@ protected:
     // The current line ends: the text written since the last hand-on is in
     // buffered(). Called only for a sink made `by_line`.
     virtual void line_ended() {}
-    // The range of the line that follows (see locate). Called only for a
+    // What the line that follows shows (see locate). Called only for a
     // sink made `locates`.
-    virtual void located(std::uint64_t pos, std::uint64_t size) {
-        static_cast<void>(pos);
-        static_cast<void>(size);
-    }
+    virtual void located(const Located& line) { static_cast<void>(line); }
 
     std::string_view buffered() const {
         return std::string_view(buffer_.get(), static_cast<std::size_t>(next_ - buffer_.get()));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <vector>
 
 #include "primitives/atom.hpp"
 #include "primitives/render.hpp"
@@ -32,6 +33,14 @@ std::size_t shown_length(const Atom& data) {
 
 // Where a mean or name text starts: after 4 bytes of version and flags.
 std::uint64_t text_start(const Atom& child) { return child.payload_start + 4; }
+
+// Where a mean or name child's text lies, and a data child's value.
+FileRange text_range(const Atom& child) {
+    return {text_start(child), child.end - text_start(child)};
+}
+FileRange value_range(const Atom& data) {
+    return {data.payload_start + kDataWords, payload_size(data) - kDataWords};
+}
 
 // Reads a mean or name text of up to a piece into `held`. True without a
 // read when there is none, and for a longer one, read as it is written.
@@ -79,17 +88,29 @@ void write_freeform_item(Output& out, Source& source, const Atom& item, unsigned
         }
         pos = child.end;
     }
-    // The line's reads come before it: its texts and the value's preview are
-    // held, and only a text longer than a piece is read as it is written.
+    // The line's reads come before it: its texts and the value's preview
+    // (after the type indicator and locale, read with it) are held, and only
+    // a text longer than a piece is read as it is written.
     HeldBytes mean_text;
     HeldBytes name_text;
     HeldBytes value;
     if (source.failed() || !hold_text(source, mean, mean_text) ||
         !hold_text(source, name, name_text) ||
-        (data && !value.read(source, data->payload_start + kDataWords, shown_length(*data)))) {
+        (data && !value.read(source, data->payload_start, kDataWords + shown_length(*data)))) {
         return;
     }
-    out.locate(item.pos, item.header.size);
+    Located located(LineKind::freeform, {item.pos, item.header.size});
+    if (mean) {
+        located.key = text_range(*mean);
+    }
+    if (name) {
+        located.name = text_range(*name);
+    }
+    if (data) {
+        located.value = value_range(*data);
+        located.value_type = read_u32_be(value.bytes(), 0).value_or(0);
+    }
+    out.locate(located);
     indent(out, depth);
     out.write("---- (size=");
     write_decimal(out, item.header.size);
@@ -106,9 +127,43 @@ void write_freeform_item(Output& out, Source& source, const Atom& item, unsigned
     }
     out.write("\" data=");
     if (data) {
-        write_preview(out, value.bytes(), payload_size(*data) - kDataWords);
+        write_preview(out, value.bytes().subspan(kDataWords), payload_size(*data) - kDataWords);
     }
     out.end_line();
+}
+
+// The most values of one item reported to a sink that wants every value.
+constexpr std::size_t kMostValues = 64;
+
+// An item's value after the first, for a sink that wants every value.
+struct OtherValue {
+    FileRange range;
+    std::uint32_t type = 0;
+};
+
+// An item's values after the first (data children from `pos` on): each
+// one's range and type, up to kMostValues in all with the first, and
+// whether there are more. False when a read failed.
+bool read_other_values(Source& source, const Atom& item, std::uint64_t pos,
+                       std::vector<OtherValue>& values, bool& more) {
+    for (Atom data; room_for(pos, item.end, 8); pos = data.end) {
+        if (!read_list_atom(source, pos, item.end, data)) {
+            break;
+        }
+        if (!data.is("data") || payload_size(data) <= kDataWords) {
+            continue;
+        }
+        if (values.size() + 1 == kMostValues) {
+            more = true;
+            break;
+        }
+        const ByteView type = source.read(data.payload_start, 4);
+        if (type.size() < 4) {
+            return false;
+        }
+        values.push_back({value_range(data), read_u32_be(type, 0).value_or(0)});
+    }
+    return !source.failed();
 }
 
 // A plain item's line, with its first usable data child: its type, then
@@ -135,10 +190,26 @@ void write_plain_item(Output& out, Source& source, const Atom& item, unsigned de
             return;  // a failed read
         }
     }
-    if (source.failed()) {
+    // Values after the first are read only for a sink that shows them.
+    std::vector<OtherValue> others;
+    bool more = false;
+    if (source.failed() || (found && out.wants_every_value() &&
+                            !read_other_values(source, item, data.end, others, more))) {
         return;
     }
-    out.locate(item.pos, item.header.size);
+    Located located(LineKind::item, {item.pos, item.header.size});
+    located.key = FileRange{item.pos + 4, 4};
+    if (found) {
+        located.value = value_range(data);
+        located.value_type = type;
+    }
+    out.locate(located);
+    for (const OtherValue& other : others) {
+        out.another_value(other.range, other.type);
+    }
+    if (more) {
+        out.another_value(std::nullopt, 0);
+    }
     indent(out, depth);
     out.write(item.type());
     out.write(" (size=");

@@ -28,7 +28,9 @@ std::optional<Atom> find_moov(Source& source) {
 
 // The line of moov (no indent) or of one of its children (two spaces).
 void write_listed(Output& out, std::string_view indent, const Atom& atom) {
-    out.locate(atom.pos, atom.header.size);
+    out.locate({indent.empty() ? LineKind::moov : LineKind::child,
+                {atom.pos, atom.header.size},
+                atom.type_chars});
     out.write(indent);
     out.write(atom.type());
     out.write(" (size=");

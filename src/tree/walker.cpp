@@ -65,6 +65,22 @@ constexpr std::array<KindSlot, 16> kKinds = [] {
     return table;
 }();
 
+// What a line of an atom of `kind` shows.
+constexpr LineKind line_kind(Kind kind) {
+    switch (kind) {
+        case Kind::container:
+        case Kind::meta:
+            return LineKind::container;
+        case Kind::ilst:
+            return LineKind::item_list;
+        case Kind::xtra:
+            return LineKind::xtra;
+        case Kind::leaf:
+            break;
+    }
+    return LineKind::leaf;
+}
+
 // Lines up to this deep in the tree are indented in place, with the rest
 // of their start after: 2 spaces a level, the indent stored whole.
 constexpr std::size_t kShortIndent = 30;
@@ -113,7 +129,7 @@ void walk_container(Source& source, std::uint64_t start, std::uint64_t end, unsi
             return;  // a 64-bit size cut off by the end of the data, or a failed read
         }
         if (!atom.within(end)) {
-            out.locate(pos, atom.header.size);
+            out.locate({LineKind::malformed, {pos, atom.header.size}});
             indent(out, depth);
             out.write("[malformed @ ");
             write_decimal(out, pos);
@@ -139,7 +155,7 @@ void walk_container(Source& source, std::uint64_t start, std::uint64_t end, unsi
                 }
             }
         }
-        out.locate(pos, atom.header.size);
+        out.locate({line_kind(kind), {pos, atom.header.size}, atom.type_chars});
         // The indent, the type, " (size=", the size and after a leaf's
         // ") ", formatted in place at once: up to kShortIndent spaces (all
         // of them stored), 4, 7 (stored as 8), up to 20 and 2 characters.

@@ -128,6 +128,18 @@ struct Entry {
     std::uint64_t line_end() const { return decoded ? value_pos + shown : value_pos - 6; }
 };
 
+// What an entry's line shows, for a viewer: the entry, its name and its
+// first value, at their file offsets (the payload starts at `start`).
+Located entry_located(std::uint64_t start, const Entry& entry) {
+    Located located(LineKind::entry, {start + entry.off, entry.size});
+    located.key = FileRange{start + entry.off + 8, entry.name_length};
+    if (entry.decoded) {
+        located.value = FileRange{start + entry.value_pos, entry.value_length};
+        located.value_type = entry.type;
+    }
+    return located;
+}
+
 // The line of an entry that shows more than a piece of bytes: a long name,
 // or a long text or date. What is up to a piece is read first and held;
 // what is longer is read as it is written, and a failed read of it ends the
@@ -154,7 +166,7 @@ bool write_long_entry(Output& out, Source& source, std::uint64_t start, unsigned
     if (name.size() < (long_name ? 0 : entry.name_length)) {
         return false;
     }
-    out.locate(start + entry.off, entry.size);
+    out.locate(entry_located(start, entry));
     indent(out, depth + 1);
     out.write("\"");
     bool read = true;
@@ -224,7 +236,7 @@ void describe_xtra(Source& source, std::uint64_t start, std::uint64_t end, unsig
         entry.size = read_u32_be(fields, 0).value_or(0);
         entry.name_length = read_u32_be(fields, 4).value_or(0);
         if (entry.size < 12 || !room_for(off, length, entry.size)) {
-            out.locate(start + off, entry.size);
+            out.locate({LineKind::malformed, {start + off, entry.size}});
             write_malformed(out, depth, "[malformed Xtra entry @ ", off);
             out.write(", size=");
             write_decimal(out, entry.size);
@@ -232,7 +244,7 @@ void describe_xtra(Source& source, std::uint64_t start, std::uint64_t end, unsig
             return;
         }
         if (std::uint64_t{entry.name_length} + 12 > entry.size) {
-            out.locate(start + off, entry.size);
+            out.locate({LineKind::malformed, {start + off, entry.size}});
             write_malformed(out, depth, "[malformed Xtra tag @ ", off);
             out.line("]");
             return;
@@ -272,7 +284,7 @@ void describe_xtra(Source& source, std::uint64_t start, std::uint64_t end, unsig
         if (bytes.size() < line_length) {
             return;
         }
-        out.locate(start + off, entry.size);
+        out.locate(entry_located(start, entry));
         indent(out, depth + 1);
         out.write("\"");
         write_lenient_utf8(out, bytes.subspan(8, entry.name_length));

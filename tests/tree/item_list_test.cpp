@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -169,6 +170,30 @@ TEST(DescribeIlst, HandOffFromTheWalker) {
               "    udta (size=32)\n      ilst (size=16)\n      tail (size=8) \"\"\n");
     // A malformed ilst gets the walker's line and never reaches the decoder.
     EXPECT_EQ(walk_all(atom_sized(99, "ilst", atom("aART"))), "    [malformed @ 0, size=99]\n");
+}
+
+// A sink that takes every value gets an item's values after the first
+// before the item's line, whose text stays the same.
+TEST(DescribeIlst, EveryValueForASinkThatAsks) {
+    struct Every final : Output {
+        Every() : Output(256) {}
+        bool wants_every_value() const override { return true; }
+        void another_value(std::optional<FileRange> value, std::uint32_t type) override {
+            drain();
+            got.append(value ? std::to_string(value->pos) : "more").append(1, '/');
+            got.append(std::to_string(type)).append(1, ' ');
+        }
+        void hand_on(std::string_view text) override { got.append(text); }
+        std::string got;
+    };
+    const Bytes list = atom("covr", cat({data_atom(14, raw("a")), atom("free"), data_atom(1, {}),
+                                         data_atom(13, raw("bc")), data_atom(0, raw("d"))}));
+    Every out;
+    describe_ilst(view(list), 0, list.size(), 0, out);
+    out.flush();
+    EXPECT_EQ(out.got, "65/13 83/0   covr (size=84) type=14 \"a\"\n");
+    EXPECT_EQ(written_text([&](Output& o) { describe_ilst(view(list), 0, list.size(), 0, o); }),
+              "  covr (size=84) type=14 \"a\"\n");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "primitives/render.hpp"
@@ -12,6 +13,7 @@
 #include "support/table.hpp"
 #include "tree/scan.hpp"
 #include "tree/walker.hpp"
+#include "tree/xtra.hpp"
 
 namespace boxwalk {
 namespace {
@@ -22,17 +24,103 @@ bool valid_utf8(std::string_view text) {
     return is_valid_utf8(ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
+// Keeps each line with what locate said of it, and the whole text.
+class LocatingOutput final : public Output {
+public:
+    LocatingOutput() : Output(256, true, true) {}
+    void located(const Located& line) override { located_ = line; }
+    const std::string& text() const { return text_; }
+    std::vector<std::pair<std::string, Located>> lines;
+
+private:
+    void hand_on(std::string_view text) override { line_.append(text); }
+    void line_ended() override {
+        drain();
+        text_.append(line_).push_back('\n');
+        lines.push_back({std::exchange(line_, {}), std::exchange(located_, {})});
+    }
+
+    std::string text_;
+    std::string line_;
+    Located located_;
+};
+
+// The line that `located` describes, made again from the bytes it names,
+// after the indent: a viewer that reads those bytes sees what the line says.
+std::string line_from_bytes(ByteView file, const Located& located) {
+    const auto bytes = [file](const std::optional<FileRange>& range) {
+        return range ? sub_view(file, range->pos, range->pos + range->size) : ByteView();
+    };
+    const auto text = [&](const std::optional<FileRange>& range) {
+        std::string decoded = lenient_utf8(bytes(range));
+        return decoded.erase(decoded.find_last_not_of('\0') + 1);
+    };
+    std::string made(located.type.begin(), located.type.end());
+    const bool meta = made == "meta";
+    made.append(" (size=").append(decimal(located.bytes.size));
+    switch (located.kind) {
+        case LineKind::moov:
+        case LineKind::child:
+            return made.append(", @ ").append(decimal(located.bytes.pos)).append(")");
+        case LineKind::item_list:
+        case LineKind::xtra:
+        case LineKind::container:
+            return made.append(meta ? " (skip 4 byte vfh))" : ")");
+        case LineKind::leaf:
+            return made.append(") ");
+        case LineKind::item:
+            made.replace(0, 4, detail::type_chars(bytes(located.key).data()).data(), 4);
+            if (!located.value) {
+                return made.append(") (no data)");
+            }
+            return made.append(") type=")
+                .append(decimal(located.value_type))
+                .append(" ")
+                .append(preview_payload(bytes(located.value)));
+        case LineKind::freeform:
+            made.replace(0, 4, "----");
+            made.append(") mean=\"").append(text(located.key));
+            made.append("\" name=\"").append(text(located.name)).append("\" data=");
+            return made.append(located.value ? preview_payload(bytes(located.value)) : "");
+        case LineKind::entry:
+            made.assign("\"").append(lenient_utf8(bytes(located.key)));
+            return made.append("\" count=");
+        case LineKind::malformed:
+            return "[malformed";
+        case LineKind::none:
+            break;
+    }
+    return "[nesting too deep]";
+}
+
 // Scans `bytes` from a buffer of exactly their size, so that under the
 // sanitizers a read one byte too far is caught, and checks that what comes
 // out is whole lines of valid UTF-8.
 void scan_exactly(const Bytes& bytes, const std::string& what) {
     const auto buffer = std::make_unique<std::uint8_t[]>(bytes.size());
     std::copy(bytes.begin(), bytes.end(), buffer.get());
-    StringOutput out;
+    LocatingOutput out;
     scan_top_level(ByteView(buffer.get(), bytes.size()), out);
     const std::string& text = out.text();
     ASSERT_TRUE(text.empty() || text.back() == '\n') << what;
     ASSERT_TRUE(valid_utf8(text)) << what;
+    // Every line starts as its bytes say (an atom leaf's preview and an
+    // entry's count are left out); an entry's value ends it.
+    const ByteView file(buffer.get(), bytes.size());
+    for (const auto& [line, located] : out.lines) {
+        const std::string made = line_from_bytes(file, located);
+        // Only spaces before it: a type may start with one.
+        const std::size_t at = line.find(made);
+        ASSERT_TRUE(at != std::string::npos && line.find_first_not_of(' ') >= at)
+            << what << ": " << line << " is not " << made;
+        if (located.kind == LineKind::entry && located.value) {
+            std::string value = " ";
+            value += xtra_value_text(
+                static_cast<std::uint16_t>(located.value_type),
+                sub_view(file, located.value->pos, located.value->pos + located.value->size));
+            ASSERT_TRUE(line.ends_with(value)) << what;
+        }
+    }
 }
 
 // Values longer than the output's 256-byte buffer in tests, made of

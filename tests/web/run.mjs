@@ -5,12 +5,15 @@
 // 64 GiB sparse file lists in under a second; tags that hold markup run
 // none of it. Then how it meets people: the heavy bench files (figures
 // printed), the list's width when a line is chosen, the same file chosen
-// twice and changed since, the damage notice, a phone's width.
+// twice and changed since, the damage notice, a phone's width. Last the
+// tags view, the covers and two files compared (make_tag_files.mjs).
 // node run.mjs CHROMIUM PAGE SOURCE_DIR WORK_DIR BENCH_WRITER
 import { execFileSync, spawn } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import { pathToFileURL } from 'node:url';
+
+import { makeTagFiles } from './make_tag_files.mjs';
 
 const [chromium, builtPage, sourceDir, workDir, benchWriter] = process.argv.slice(2);
 fs.rmSync(workDir, { recursive: true, force: true });
@@ -88,24 +91,25 @@ async function open(url) {
   await until(() => evaluate('document.body && document.body.dataset.state === "ready"'), 'the worker');
 }
 
-// Chooses `file` in the page; the time until its lines are on the page.
-async function list(file) {
+// Chooses `file` (or two files, to compare) in the page; the time until
+// its lines are on the page.
+async function list(...files) {
   await evaluate('document.body.dataset.state = "waiting"');
   const { root } = await send('DOM.getDocument');
   const { nodeId } = await send('DOM.querySelector', { nodeId: root.nodeId, selector: '#file' });
   const start = performance.now();
-  await send('DOM.setFileInputFiles', { files: [path.resolve(file)], nodeId });
-  await until(() => evaluate('document.body.dataset.state === "listed"'), `listing ${file}`);
+  await send('DOM.setFileInputFiles', { files: files.map((file) => path.resolve(file)), nodeId });
+  await until(() => evaluate('document.body.dataset.state === "listed"'), `listing ${files}`);
   return performance.now() - start;
 }
 // The lines the page holds, and whether the rows in view are the first of them.
 const shown = () => evaluate(`(() => { const rows = [...document.querySelectorAll('[role=option]:not([hidden])')];
   return rows.every((row, i) => row.textContent === current.lines[i]) && current.lines.map((l) => l + '\\n').join(''); })()`);
 
-// What the page's download link hands over, and under what name.
-async function download() {
+// What a download link of the page hands over, and under what name.
+async function download(link = '#download') {
   const before = progress.length;
-  await evaluate('document.getElementById("download").click()');
+  await evaluate(`document.querySelector('${link}').click()`);
   const done = await until(() => progress.slice(before).find((p) => p.state !== 'inProgress'), 'a download');
   const name = began.find((b) => b.guid === done.guid).suggestedFilename;
   return { name, bytes: fs.readFileSync(path.join(downloads, name)) };
@@ -131,12 +135,13 @@ for (const [name, input] of cases) {
   check(await shown() === terminal(golden), `${name}: the page shows other text than the terminal would`);
 }
 
-// BOXWALK_SCREENSHOT=FILE.png: the page with a file listed and its ilst
-// line chosen, as doc/web.png shows it.
+// BOXWALK_SCREENSHOT=FILE.png: the page with a file listed, its tags and
+// cover shown and its ilst line chosen, as doc/web.png shows it.
 if (process.env.BOXWALK_SCREENSHOT) {
-  await send('Emulation.setDeviceMetricsOverride', { width: 1180, height: 600, deviceScaleFactor: 1, mobile: false });
-  await list(path.join(sourceDir, process.env.BOXWALK_SCREENSHOT_INPUT || 'tests/fixtures/xtra_mixed.mp4'));
+  await send('Emulation.setDeviceMetricsOverride', { width: 1180, height: 900, deviceScaleFactor: 1, mobile: false });
+  await list(path.join(sourceDir, process.env.BOXWALK_SCREENSHOT_INPUT || 'tests/fixtures/tagged.m4a'));
   await evaluate('[...document.querySelectorAll(".line.ilst")][0].click()');
+  await until(() => evaluate("[...document.querySelectorAll('.cover')].every((c) => !/read/.test(c.textContent))"), 'the cover');
   await sleep(300);
   const height = await evaluate('document.documentElement.scrollHeight');
   const { data } = await send('Page.captureScreenshot',
@@ -296,6 +301,83 @@ if (process.env.BOXWALK_SCREENSHOT_PHONE) {
   const { data } = await send('Page.captureScreenshot', { format: 'png' });
   fs.writeFileSync(process.env.BOXWALK_SCREENSHOT_PHONE, Buffer.from(data, 'base64'));
 }
+
+// The tags view: each label with its decoded value (a raw one with why).
+const made = makeTagFiles(path.join(workDir, 'tags'));
+const tagFile = (name) => path.join(workDir, 'tags', name);
+const tagRows = (box) => evaluate(`[...document.querySelectorAll('${box} tbody tr')].map((tr) =>
+  [...tr.cells].map((td) => [...td.childNodes].map((n) => n.textContent).join(' (') + (td.childNodes.length > 1 ? ')' : '')))`);
+await send('Emulation.setDeviceMetricsOverride', { width: 1180, height: 800, deviceScaleFactor: 1, mobile: false });
+await list(tagFile('tags.m4a'));
+await until(() => evaluate("document.querySelectorAll('#tags tbody tr').length"), 'the tags');
+const tags = (await tagRows('#tags')).filter(([label]) => label !== 'Cover').map(([label, , value]) => [label, value]);
+check(JSON.stringify(tags) === JSON.stringify(made.tags),
+      `tags view: ${tags.map((t) => t.join(' = ')).filter((t, i) => t !== made.tags[i].join(' = ')).join(' | ')}`);
+
+// The covers, read as each comes into view: pixel sizes, and the saved
+// picture holds the stored bytes.
+const covers = async (count) => {
+  for (let i = 0; i < count; i++) {
+    await evaluate(`document.querySelectorAll('.cover')[${i}].scrollIntoView()`);
+    await until(() => evaluate(`!/read/.test(document.querySelectorAll('.cover')[${i}].textContent)`), 'a cover');
+  }
+  return evaluate(`[...document.querySelectorAll('.cover')].map((c) => {
+    const img = c.querySelector('img'); return img ? [img.naturalWidth, img.naturalHeight] : c.textContent; })`);
+};
+const sizes = await covers(made.covers.length);
+check(JSON.stringify(sizes) === JSON.stringify(made.covers), `covers: ${JSON.stringify(sizes)}`);
+const picture = await download('.cover a');
+check(picture.name === 'tags-cover.png' && picture.bytes.equals(fs.readFileSync(tagFile('cover.png'))),
+      `the saved picture: ${picture.name}, ${picture.bytes.length} bytes`);
+console.log(`tags view: ${tags.length} values and ${sizes.length} covers (${sizes.map((s) => s.join('x')).join(', ')})`);
+
+// One covr of two pictures: each shown and saved apart; one of 70 values:
+// the first 64 shown, and the page says there are more.
+await list(tagFile('covers.m4a'));
+await until(() => evaluate("document.querySelectorAll('#tags tbody tr').length"), 'the covers');
+const two = (await covers(2)).slice(0, 2);
+const saved = [await download('#tags .cover a'), await download('#tags .cover:nth-of-type(2) a')];
+const many = await evaluate("[document.querySelectorAll('#tags tr:nth-child(2) .cover').length, document.querySelector('#tags tr:nth-child(2) .note')?.textContent]");
+check(JSON.stringify(two) === '[[6,3],[24,16]]' && saved[0].name === 'covers-cover.png' && saved[1].name === 'covers-cover-2.jpg' &&
+      saved.every((s, i) => s.bytes.equals(made.two[i])) && many[0] === 64 && /first 64 pictures/.test(many[1]),
+      `two covers: ${JSON.stringify(two)}, saved ${saved.map((s) => `${s.name} ${s.bytes.length}`)}; many: ${many}`);
+console.log(`one covr of two pictures: ${two.map((s) => s.join('x'))}, saved as ${saved.map((s) => s.name)}; of 70 values: ${many[0]} shown`);
+
+// Two files compared: the changed tag as old and new, and the saved diff
+// turns the first output into the second under patch. Outputs with
+// controls and carriage returns in them too.
+for (const [before, after, change] of [[tagFile('before.m4a'), tagFile('after.m4a'), 'Artist ©ART Artist Artist B'],
+  [tagFile('cover-a.m4a'), tagFile('cover-b.m4a'), /^Cover covr 141 bytes \(SHA-256 \w+\) 141 bytes \(SHA-256 \w+\)$/],
+  [path.join(sourceDir, 'fuzz/corpus/tags.mp4'), path.join(sourceDir, 'samples/damaged.m4a')]]) {
+  const outputs = [];
+  for (const file of [before, after]) {
+    await list(file);
+    outputs.push((await download()).bytes);
+  }
+  await list(before, after);
+  await until(() => evaluate("document.getElementById('download-diff')"), 'the comparison');
+  const changes = (await tagRows('#compare')).map((row) => row.join(' '));
+  const diff = await download('#download-diff');
+  const [first, second] = [path.join(workDir, 'first.txt'), path.join(workDir, 'second.txt')];
+  fs.writeFileSync(first, outputs[0]);
+  execFileSync('patch', ['-s', '-o', second, first, path.join(downloads, diff.name)]);
+  const names = [before, after].map((f) => path.basename(f).replace(/\.[^.]*$/, ''));
+  check(diff.name === `${names[0]}-vs-${names[1]}.diff` && fs.readFileSync(second).equals(outputs[1]) &&
+        (!change || (changes.length === 1 && (change.test ? change.test(changes[0]) : changes[0] === change))),
+        `${diff.name}: patch gives other bytes than the second output, or the changes are ${changes.join(' | ')}`);
+  console.log(`${diff.name}: ${diff.bytes.length} bytes; tags changed: ${changes.length}`);
+}
+
+// Hostile values, labels, mean, name, Xtra and covers: shown as text, and
+// no cover of markup or random bytes becomes an image.
+await list(tagFile('hostile.m4a'));
+await until(() => evaluate("document.querySelectorAll('#tags tbody tr').length"), 'the hostile tags');
+const hostileCovers = await covers(3);
+const hostileText = await evaluate("document.getElementById('tags').textContent");
+check(hostileCovers.every((c) => c === 'not a picture') && /<script>window.ran = "name"<\/script>/.test(hostileText) &&
+      hostileText.includes('<img src=x onerror="window.ran = \'xtra\'">') &&
+      await evaluate('window.ran === undefined && !document.querySelector("img, #tags script, #tags iframe")'),
+      `hostile tags and covers: ${JSON.stringify(hostileCovers)}; ran ${await evaluate('String(window.ran)')}`);
 
 const elsewhere = requests.map((r) => r.request.url).filter((url) => !url.startsWith('blob:') && url !== pageUrl);
 check(elsewhere.length === 0, `requests for other than the page: ${elsewhere.join(' ')}`);

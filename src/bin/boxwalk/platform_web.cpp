@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,11 +32,12 @@ EM_JS(int, page_read,
 EM_JS(void, page_deliver,
       (int status, const char* out, std::size_t out_size, const char* shown, std::size_t shown_size,
        const char* err, std::size_t err_size, const char* err_shown, std::size_t err_shown_size,
-       const double* lines, std::size_t line_count, const double* atoms, std::size_t atom_count,
-       const double* stats),
+       const double* lines, const double* about, std::size_t line_count, const double* values,
+       std::size_t value_count, const double* atoms, std::size_t atom_count, const double* stats),
       {
           boxwalkDeliver(status, out, out_size, shown, shown_size, err, err_size, err_shown,
-                         err_shown_size, lines, line_count, atoms, atom_count, stats);
+                         err_shown_size, lines, about, line_count, values, value_count, atoms,
+                         atom_count, stats);
       });
 
 // The most a stream may keep in memory. A File always has a length, so only
@@ -94,21 +96,36 @@ private:
 };
 
 // A stream as the page keeps it: the exact bytes a pipe would get, the same
-// text escaped as a terminal shows it, and two numbers per line, the file
-// range the line shows (NaN for a line that shows none). Each line is taken
-// as it ends, so its range goes with its own text.
+// text escaped as a terminal shows it, and per line two numbers for the
+// file range it shows (NaN for a line that shows none) and nine for what
+// it shows (see about()), and an item's values after the first (see
+// values()). Each line is taken as it ends, so what it shows goes with its
+// own text.
 class PageOutput final : public Output {
 public:
     PageOutput() : Output(64 * 1024, true, true) {}
 
-    void located(std::uint64_t pos, std::uint64_t size) override {
-        range_pos_ = static_cast<double>(pos);
-        range_size_ = static_cast<double>(size);
+    void located(const Located& line) override { line_ = line; }
+    bool wants_every_value() const override { return true; }
+    void another_value(std::optional<FileRange> value, std::uint32_t type) override {
+        constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+        values_.insert(values_.end(), {static_cast<double>(ranges_.size() / 2),
+                                       value ? static_cast<double>(value->pos) : kNone,
+                                       value ? static_cast<double>(value->size) : kNone,
+                                       static_cast<double>(type)});
     }
 
     const std::string& bytes() const { return bytes_; }
     const std::string& shown() const { return shown_; }
     const std::vector<double>& ranges() const { return ranges_; }
+    // Per line: its LineKind, its atom type's four characters as one
+    // big-endian number (0 for none), then position and size of its key,
+    // its name and its value (NaN for none), and its value's type.
+    const std::vector<double>& about() const { return about_; }
+    // Four numbers per value of an item after the first: the index of the
+    // item's line, the value's position and size, and its type. A position
+    // and size of NaN stand for more values than are reported.
+    const std::vector<double>& values() const { return values_; }
 
 private:
     void hand_on(std::string_view text) override {
@@ -120,17 +137,34 @@ private:
         bytes_.push_back('\n');
         escaper_.finish(shown_);
         shown_.push_back('\n');
-        ranges_.push_back(range_pos_);
-        ranges_.push_back(range_size_);
-        range_pos_ = range_size_ = std::numeric_limits<double>::quiet_NaN();
+        constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+        const bool located = line_.kind != LineKind::none;
+        ranges_.push_back(located ? static_cast<double>(line_.bytes.pos) : kNone);
+        ranges_.push_back(located ? static_cast<double>(line_.bytes.size) : kNone);
+        const auto range = [&](const std::optional<FileRange>& r) {
+            about_.push_back(r ? static_cast<double>(r->pos) : kNone);
+            about_.push_back(r ? static_cast<double>(r->size) : kNone);
+        };
+        double type = 0;
+        for (const char c : line_.type) {
+            type = type * 256 + static_cast<unsigned char>(c);
+        }
+        about_.push_back(static_cast<double>(line_.kind));
+        about_.push_back(type);
+        range(line_.key);
+        range(line_.name);
+        range(line_.value);
+        about_.push_back(line_.value ? line_.value_type : kNone);
+        line_ = Located{};
     }
 
     std::string bytes_;
     std::string shown_;
     TerminalEscaper escaper_;
     std::vector<double> ranges_;
-    double range_pos_ = std::numeric_limits<double>::quiet_NaN();
-    double range_size_ = std::numeric_limits<double>::quiet_NaN();
+    std::vector<double> about_;
+    std::vector<double> values_;
+    Located line_;
 };
 
 // The top-level atoms as the map draws them, four numbers each: position,
@@ -194,7 +228,8 @@ extern "C" EMSCRIPTEN_KEEPALIVE int boxwalk_list(const char* name, double length
     const double stats[] = {run_reads.reads, run_reads.bytes, map_reads.reads, map_reads.bytes};
     page_deliver(status, out.bytes().data(), out.bytes().size(), out.shown().data(),
                  out.shown().size(), err.bytes().data(), err.bytes().size(), err.shown().data(),
-                 err.shown().size(), out.ranges().data(), out.ranges().size() / 2, atoms.data(),
-                 atoms.size() / 4, stats);
+                 err.shown().size(), out.ranges().data(), out.about().data(),
+                 out.ranges().size() / 2, out.values().data(), out.values().size() / 4,
+                 atoms.data(), atoms.size() / 4, stats);
     return status;
 }

@@ -1,0 +1,93 @@
+// Cover art: a covr value shown as a picture, scaled to fit, with its pixel
+// size and byte count, and a link that saves exactly the stored bytes. The
+// bytes are read only when the picture comes into view; a value that does
+// not decode as a picture says so and puts no image on the page.
+'use strict';
+
+const Cover = (() => {
+  const formats = new Map([['JPEG', ['image/jpeg', 'jpg']], ['PNG', ['image/png', 'png']],
+                           ['BMP', ['image/bmp', 'bmp']], ['GIF', ['image/gif', 'gif']]]);
+  const count = new Intl.NumberFormat('en');
+
+  // The picture format that a value's first bytes announce, or ''.
+  function sniff(head) {
+    const starts = (...bytes) => bytes.every((b, i) => head[i] === b);
+    if (starts(0xff, 0xd8, 0xff)) return 'JPEG';
+    if (starts(0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a)) return 'PNG';
+    if (starts(0x47, 0x49, 0x46, 0x38) && (head[4] === 0x37 || head[4] === 0x39) && head[5] === 0x61) return 'GIF';
+    if (starts(0x42, 0x4d)) return 'BMP';
+    return '';
+  }
+
+  let urls = [];
+  let watcher = null;
+
+  // Lets go of the pictures shown so far.
+  function clear() {
+    for (const url of urls) URL.revokeObjectURL(url);
+    urls = [];
+    if (watcher) watcher.disconnect();
+    watcher = null;
+  }
+
+  // Puts the picture stored at `range` of `file` in `box` when the box comes
+  // into view. `type` is the data atom's type indicator, `saveAs` the name
+  // to save it under without its extension ("song-cover").
+  function show(box, file, range, type, saveAs) {
+    box.classList.add('cover');
+    box.textContent = 'The picture is read when it is in view.';
+    if (!watcher) {
+      watcher = new IntersectionObserver((seen) => {
+        for (const entry of seen) {
+          if (!entry.isIntersecting) continue;
+          watcher.unobserve(entry.target);
+          entry.target.load();
+        }
+      });
+    }
+    box.load = () => load(box, file, range, type, saveAs);
+    watcher.observe(box);
+  }
+
+  async function load(box, file, range, type, saveAs) {
+    box.textContent = 'Reading the picture…';
+    let head;
+    try {
+      head = new Uint8Array(await file.slice(range.pos, range.pos + 16).arrayBuffer());
+    } catch (error) {
+      box.textContent = `The picture could not be read: ${error.message}`;
+      return;
+    }
+    const format = sniff(head);
+    if (!format) {
+      box.textContent = 'not a picture';
+      return;
+    }
+    const [mime, extension] = formats.get(format);
+    const url = URL.createObjectURL(file.slice(range.pos, range.pos + range.size, mime));
+    urls.push(url);
+    const picture = new Image();
+    picture.alt = `Cover picture (${format})`;
+    picture.src = url;
+    try {
+      await picture.decode();
+    } catch {
+      box.textContent = 'not a picture';
+      return;
+    }
+    const declared = Tags.pictureTypes.get(type);
+    const caption = document.createElement('span');
+    caption.className = 'caption';
+    caption.textContent = `${picture.naturalWidth} × ${picture.naturalHeight} pixels, ` +
+      `${count.format(range.size)} bytes, ${format}` +
+      (declared && declared !== format ? ` (stored as type ${type}, ${declared})` : '');
+    const save = document.createElement('a');
+    save.className = 'button';
+    save.href = url;
+    save.download = `${saveAs}.${extension}`;
+    save.textContent = 'Save the picture';
+    box.replaceChildren(picture, caption, save);
+  }
+
+  return { sniff, show, clear };
+})();
