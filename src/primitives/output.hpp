@@ -160,6 +160,8 @@ public:
             located(line);
         }
     }
+    // Whether locate() is heard: a hot loop builds what it passes only then.
+    bool locates() const { return locates_; }
     // Whether the sink takes every value of an item (another_value), not
     // only the first, which the line shows. Those values are read only for
     // a sink that asks, as no line of the console shows them.

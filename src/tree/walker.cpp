@@ -155,7 +155,9 @@ void walk_container(Source& source, std::uint64_t start, std::uint64_t end, unsi
                 }
             }
         }
-        out.locate({line_kind(kind), {pos, atom.header.size}, atom.type_chars});
+        if (out.locates()) {
+            out.locate({line_kind(kind), {pos, atom.header.size}, atom.type_chars});
+        }
         // The indent, the type, " (size=", the size and after a leaf's
         // ") ", formatted in place at once: up to kShortIndent spaces (all
         // of them stored), 4, 7 (stored as 8), up to 20 and 2 characters.
