@@ -133,14 +133,14 @@ inline char* format_short_preview(char* text, ByteView shown, bool cut) {
         return text + 2 + size + (cut ? 3 : 0);
     }
     // Binary from its first byte of that class, most often one of the
-    // first few; else binary when it holds bytes from 0x80 on, no other
-    // text bytes, and no valid UTF-8.
+    // first few; else binary when it holds bytes from 0x80 on that are no
+    // valid UTF-8.
     unsigned classes = kPrintable;
     std::size_t i = 0;
     for (; i < size && (classes & kBinaryByte) == 0; ++i) {
         classes |= kByteClass[at[i]];
     }
-    if ((classes & kBinaryByte) == 0 && (classes != kHighByte || is_valid_utf8(shown))) {
+    if ((classes & kBinaryByte) == 0 && ((classes & kHighByte) == 0 || is_valid_utf8(shown))) {
         return nullptr;  // text that needs a closer look
     }
     // "hex: ", each byte three characters and one more stored past them,
