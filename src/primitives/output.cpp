@@ -4,11 +4,12 @@
 
 namespace boxwalk {
 
-Output::Output(std::size_t capacity, bool by_line)
+Output::Output(std::size_t capacity, bool by_line, bool locates)
     : buffer_(new char[capacity + kRoom]),
       next_(buffer_.get()),
       limit_(buffer_.get() + capacity),
-      by_line_(by_line) {}
+      by_line_(by_line),
+      locates_(locates) {}
 
 void Output::drain() {
     if (next_ != buffer_.get()) {

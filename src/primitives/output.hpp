@@ -76,7 +76,7 @@ struct Located {
 class Output {
 public:
     // Bytes that a writer may format in place at once, after room().
-    static constexpr std::size_t kRoom = 64;
+    static constexpr std::size_t kRoom = 128;
 
     virtual ~Output() = default;
     Output(const Output&) = delete;
@@ -130,6 +130,18 @@ public:
             put('\n');
         }
     }
+    // Ends the current line formatted in place up to `end` (see room()):
+    // commit(end) and end_line(), the line end stored with the rest when it
+    // goes into the buffer.
+    void commit_line(char* end) {
+        if (by_line_) {
+            commit(end);
+            line_ended();
+        } else {
+            *end = '\n';
+            commit(end + 1);
+        }
+    }
     void line(std::string_view text) {
         write(text);
         end_line();
@@ -141,8 +153,15 @@ public:
         return std::nullopt;
     }
     // Called before a line that shows bytes of the file, with what they are.
-    // For viewers that map lines to the file; a console ignores it.
-    virtual void locate(const Located& line) { static_cast<void>(line); }
+    // For viewers that map lines to the file (see located()); a sink made
+    // without `locates`, a console, costs no call per line.
+    void locate(const Located& line) {
+        if (locates_) {
+            located(line);
+        }
+    }
+    // Whether locate() is heard: a hot loop builds what it passes only then.
+    bool locates() const { return locates_; }
     // Whether the sink takes every value of an item (another_value), not
     // only the first, which the line shows. Those values are read only for
     // a sink that asks, as no line of the console shows them.
@@ -156,14 +175,18 @@ public:
 
 protected:
     // A buffer of `capacity` bytes (at least 1); with `by_line`, line ends
-    // go to line_ended() instead of into the buffer.
-    explicit Output(std::size_t capacity, bool by_line = false);
+    // go to line_ended() instead of into the buffer; with `locates`, each
+    // line's range goes to located().
+    explicit Output(std::size_t capacity, bool by_line = false, bool locates = false);
 
     // Takes text that leaves the buffer, in the order written.
     virtual void hand_on(std::string_view text) = 0;
     // The current line ends: the text written since the last hand-on is in
     // buffered(). Called only for a sink made `by_line`.
     virtual void line_ended() {}
+    // What the line that follows shows (see locate). Called only for a
+    // sink made `locates`.
+    virtual void located(const Located& line) { static_cast<void>(line); }
 
     std::string_view buffered() const {
         return std::string_view(buffer_.get(), static_cast<std::size_t>(next_ - buffer_.get()));
@@ -206,6 +229,7 @@ private:
     char* next_;
     char* limit_;
     bool by_line_;
+    bool locates_;
 };
 
 // Collects everything written, for tests.

@@ -9,6 +9,10 @@
 namespace boxwalk {
 namespace {
 
+using detail::kByteClass;
+using detail::kSpacedHex;
+using enum detail::ByteClass;
+
 // Each byte's two hex digits, in order.
 constexpr auto kHexPairs = [] {
     constexpr std::string_view kDigits = "0123456789abcdef";
@@ -19,6 +23,69 @@ constexpr auto kHexPairs = [] {
     }
     return pairs;
 }();
+
+// Each byte as two hex digits, a space between neighbours.
+void write_spaced_hex(Output& out, ByteView bytes) {
+    // In batches of 16 that fit the room, eight at a time where they can
+    // be: each byte three characters and one more stored past them.
+    constexpr std::size_t kBatch = 16;
+    static_assert(kBatch * 3 + 1 <= Output::kRoom);
+    const std::uint8_t* at = bytes.data();
+    const std::uint8_t* const end = at + bytes.size();
+    while (at != end) {
+        char* text = out.room();
+        const std::uint8_t* const stop =
+            at + std::min<std::size_t>(static_cast<std::size_t>(end - at), kBatch);
+        for (; stop - at >= 8; at += 8, text += 24) {
+            for (std::size_t i = 0; i < 8; ++i) {
+                std::memcpy(text + 3 * i, kSpacedHex[at[i]].data(), 4);
+            }
+        }
+        for (; at != stop; ++at, text += 3) {
+            std::memcpy(text, kSpacedHex[*at].data(), 4);
+        }
+        // No space after the last byte.
+        out.commit(at == end ? text - 1 : text);
+    }
+}
+
+// The classes of the bytes of `bytes`, or-ed together; eight at a time.
+std::uint8_t byte_classes(ByteView bytes) {
+    const std::uint8_t* at = bytes.data();
+    const std::uint8_t* const end = at + bytes.size();
+    unsigned classes = kPrintable;
+    for (; end - at >= 8; at += 8) {
+        for (std::size_t i = 0; i < 8; ++i) {
+            classes |= kByteClass[at[i]];
+        }
+    }
+    for (; at != end; ++at) {
+        classes |= kByteClass[*at];
+    }
+    return static_cast<std::uint8_t>(classes);
+}
+
+// The preview of text that is not plain ASCII: without its trailing NUL
+// bytes, each line feed as \n.
+[[gnu::noinline]] void write_text_preview(Output& out, ByteView shown) {
+    // The loops' bounds keep every index inside `shown`.
+    const std::uint8_t* const at = shown.data();
+    std::size_t length = shown.size();
+    while (length > 0 && at[length - 1] == 0x00) {
+        --length;
+    }
+    // The text goes out in runs between line feeds, each line feed as \n;
+    // a line feed never sits inside a UTF-8 sequence, so no run cuts one.
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        if (at[i] == 0x0A) {
+            out.write(as_chars(shown.subspan(run, i - run)));
+            out.write("\\n");
+            run = i + 1;
+        }
+    }
+    out.write(as_chars(shown.subspan(run, length - run)));
+}
 
 // True when every byte of `bytes` is in 0x20..0x7E; eight at a time.
 bool is_printable_ascii(ByteView bytes) {
@@ -99,30 +166,19 @@ std::string preview_payload(ByteView payload) {
 
 void write_preview(Output& out, ByteView payload) { write_preview(out, payload, payload.size()); }
 
-void write_preview(Output& out, ByteView head, std::uint64_t payload_size) {
+void detail::write_general_preview(Output& out, ByteView head, std::uint64_t payload_size) {
     const ByteView shown = head.first(std::min(head.size(), kPreviewLimit));
     const bool cut = payload_size > kPreviewLimit;
-    // One pass sorts the bytes: printable ASCII is shown as it is; tab, line
-    // feed, carriage return, NUL and bytes from 0x80 on are text that needs
-    // a closer look; anything else makes the payload binary.
-    bool plain = is_printable_ascii(shown);
-    bool text = true;
-    for (std::size_t i = 0; !plain && i < shown.size(); ++i) {
-        const std::uint8_t byte = shown[i];
-        if (byte >= 0x20 && byte <= 0x7E) {
-            continue;
-        }
-        if (byte != 0x00 && byte != 0x09 && byte != 0x0A && byte != 0x0D && byte < 0x80) {
-            text = false;
-            break;
-        }
-    }
-    if (text && !plain) {
-        text = is_valid_utf8(shown);
-    }
+    // Printable ASCII is shown as it is; tab, line feed, carriage return,
+    // NUL and bytes from 0x80 on are text that needs a closer look; anything
+    // else makes the payload binary.
+    const bool plain = is_printable_ascii(shown);
+    const std::uint8_t classes = plain ? std::uint8_t{kPrintable} : byte_classes(shown);
+    const bool text =
+        (classes & kBinaryByte) == 0 && ((classes & kHighByte) == 0 || is_valid_utf8(shown));
     if (!text) {
         out.write("hex: ");
-        write_hex(out, shown, " ");
+        write_spaced_hex(out, shown);
         if (cut) {
             out.write("...");
         }
@@ -132,24 +188,7 @@ void write_preview(Output& out, ByteView head, std::uint64_t payload_size) {
     if (plain) {
         out.write(as_chars(shown));
     } else {
-        // The loops' bounds keep every index inside `shown`.
-        const std::uint8_t* const at = shown.data();
-        std::size_t length = shown.size();
-        while (length > 0 && at[length - 1] == 0x00) {
-            --length;
-        }
-        // The text goes out in runs between line feeds, each line feed as
-        // \n; a line feed never sits inside a UTF-8 sequence, so no run cuts
-        // one.
-        std::size_t run = 0;
-        for (std::size_t i = 0; i < length; ++i) {
-            if (at[i] == 0x0A) {
-                out.write(as_chars(shown.subspan(run, i - run)));
-                out.write("\\n");
-                run = i + 1;
-            }
-        }
-        out.write(as_chars(shown.subspan(run, length - run)));
+        write_text_preview(out, shown);
     }
     out.write(cut ? "\"..." : "\"");
 }

@@ -40,6 +40,16 @@ public:
         return window_.subspan(skip, std::min(count, window_.size() - skip));
     }
 
+    // The bytes at hand from `pos` on, as many as there are, without reading:
+    // what read() returns for any count they cover. Empty when none are.
+    ByteView held(std::uint64_t pos) const {
+        if (pos < window_pos_ || pos - window_pos_ > window_.size()) {
+            return {};
+        }
+        const auto skip = static_cast<std::size_t>(pos - window_pos_);
+        return ByteView(window_.data() + skip, window_.size() - skip);
+    }
+
     // Why a read failed, once one has: the system's error, the file ending
     // before its length, or "out of memory".
     const std::optional<std::string>& error() const { return error_; }

@@ -2,8 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "primitives/atom.hpp"
 #include "primitives/render.hpp"
@@ -13,13 +18,85 @@
 namespace boxwalk {
 namespace {
 
-// Walked as containers, in the order they are tested.
-constexpr std::array<std::string_view, 9> kContainerTypes = {"moov", "udta", "meta", "ilst", "trak",
-                                                             "mdia", "minf", "stbl", "edts"};
+// How the walk treats an atom, by its type.
+enum class Kind : std::uint8_t { leaf, container, meta, ilst, xtra };
 
-bool is_container(const Atom& atom) {
-    return std::any_of(kContainerTypes.begin(), kContainerTypes.end(),
-                       [&atom](std::string_view name) { return atom.is(name); });
+// The type code text as one word, in the machine's byte order.
+constexpr std::uint32_t type_word(std::array<char, 4> chars) {
+    return std::bit_cast<std::uint32_t>(chars);
+}
+
+// Types that are not leaves, in a table of 16 slots that a multiplication
+// picks from: one load and one compare per atom. The multiplier puts each
+// type in a slot of its own in either byte order; a collision would stop
+// the build.
+constexpr std::uint32_t kSlotFactor = 116041;
+constexpr std::size_t slot(std::uint32_t word) {
+    return static_cast<std::size_t>(static_cast<std::uint32_t>(word * kSlotFactor) >> 28);
+}
+
+struct KindSlot {
+    std::uint32_t word = 0;
+    Kind kind = Kind::leaf;
+};
+
+constexpr std::array<KindSlot, 16> kKinds = [] {
+    constexpr std::array<std::pair<std::array<char, 4>, Kind>, 10> kTypes = {{
+        {{'m', 'o', 'o', 'v'}, Kind::container},
+        {{'u', 'd', 't', 'a'}, Kind::container},
+        {{'m', 'e', 't', 'a'}, Kind::meta},
+        {{'t', 'r', 'a', 'k'}, Kind::container},
+        {{'m', 'd', 'i', 'a'}, Kind::container},
+        {{'m', 'i', 'n', 'f'}, Kind::container},
+        {{'s', 't', 'b', 'l'}, Kind::container},
+        {{'e', 'd', 't', 's'}, Kind::container},
+        // Walked by their own decoders, never as atoms.
+        {{'i', 'l', 's', 't'}, Kind::ilst},
+        {{'X', 't', 'r', 'a'}, Kind::xtra},
+    }};
+    std::array<KindSlot, 16> table{};
+    for (const auto& [chars, kind] : kTypes) {
+        KindSlot& entry = table[slot(type_word(chars))];
+        if (entry.kind != Kind::leaf) {
+            throw "two types share a slot";
+        }
+        entry = {type_word(chars), kind};
+    }
+    return table;
+}();
+
+// What a line of an atom of `kind` shows.
+constexpr LineKind line_kind(Kind kind) {
+    switch (kind) {
+        case Kind::container:
+        case Kind::meta:
+            return LineKind::container;
+        case Kind::ilst:
+            return LineKind::item_list;
+        case Kind::xtra:
+            return LineKind::xtra;
+        case Kind::leaf:
+            break;
+    }
+    return LineKind::leaf;
+}
+
+// Lines up to this deep in the tree are indented in place, with the rest
+// of their start after: 2 spaces a level, the indent stored whole.
+constexpr std::size_t kShortIndent = 30;
+// The rest of a leaf's line may follow in place: a short preview and the
+// line end.
+static_assert(kShortIndent + 4 + 7 + 20 + 2 + detail::kShortPreviewRoom + 1 <= Output::kRoom);
+constexpr auto kSpaces = [] {
+    std::array<char, kShortIndent> spaces{};
+    spaces.fill(' ');
+    return spaces;
+}();
+
+Kind kind_of(const Atom& atom) {
+    const std::uint32_t word = type_word(atom.type_chars);
+    const KindSlot& entry = kKinds[slot(word)];
+    return entry.word == word ? entry.kind : Kind::leaf;
 }
 
 }  // namespace
@@ -39,8 +116,16 @@ void walk_container(Source& source, std::uint64_t start, std::uint64_t end, unsi
         return;
     }
     for (std::uint64_t pos = start; room_for(pos, end, 8);) {
+        // Most atoms, header and preview, lie in the bytes at hand: taken
+        // from there they cost no read call, and what they are is what the
+        // reads would return.
+        ByteView ahead = source.held(pos);
         Atom atom;
-        if (!read_atom(source, pos, atom)) {
+        if (ahead.size() >= kLongestHeader) {
+            read_atom_head(ahead, pos, source.size(), atom);  // a whole header: never false
+        } else if (read_atom(source, pos, atom)) {
+            ahead = source.held(pos);  // what the reads brought
+        } else {
             return;  // a 64-bit size cut off by the end of the data, or a failed read
         }
         if (!atom.within(end)) {
@@ -53,47 +138,78 @@ void walk_container(Source& source, std::uint64_t start, std::uint64_t end, unsi
             out.line("]");
             return;
         }
-        const bool ilst = atom.is("ilst");
-        const bool xtra = !ilst && atom.is("Xtra");
-        const bool container = !ilst && !xtra && is_container(atom);
+        const Kind kind = kind_of(atom);
         const std::uint64_t payload_size = atom.end - atom.payload_start;
         // A leaf's preview: its first bytes, up to its own end.
         ByteView preview;
-        if (!ilst && !xtra && !container) {
+        if (kind == Kind::leaf) {
             const auto shown =
                 static_cast<std::size_t>(std::min<std::uint64_t>(payload_size, kPreviewLimit));
-            preview = source.read(atom.payload_start, shown);
-            if (preview.size() < shown) {
-                return;  // a failed read
+            const auto header_len = static_cast<std::size_t>(atom.header.header_len);
+            if (ahead.size() >= header_len && ahead.size() - header_len >= shown) {
+                preview = ByteView(ahead.data() + header_len, shown);
+            } else {
+                preview = source.read(atom.payload_start, shown);
+                if (preview.size() < shown) {
+                    return;  // a failed read
+                }
             }
         }
-        out.locate({ilst        ? LineKind::item_list
-                    : xtra      ? LineKind::xtra
-                    : container ? LineKind::container
-                                : LineKind::leaf,
-                    {pos, atom.header.size},
-                    atom.type_chars});
-        indent(out, depth);
-        out.write(atom.type());
-        out.write(" (size=");
-        write_decimal(out, atom.header.size);
-        // ilst and Xtra get the container line and their own decoders; the
-        // ilst test comes first, so an item list is never walked as atoms.
-        if (ilst) {
-            out.line(")");
-            describe_ilst(source, atom.payload_start, atom.end, depth, out);
-        } else if (xtra) {
-            out.line(")");
-            describe_xtra(source, atom.payload_start, atom.end, depth, out);
-        } else if (container) {
-            // meta carries a 4-byte version and flags field before its children.
-            const bool meta = atom.is("meta");
-            out.line(meta ? " (skip 4 byte vfh))" : ")");
-            walk_container(source, atom.payload_start + (meta ? 4 : 0), atom.end, depth + 1, out);
+        if (out.locates()) {
+            out.locate({line_kind(kind), {pos, atom.header.size}, atom.type_chars});
+        }
+        // The indent, the type, " (size=", the size and after a leaf's
+        // ") ", formatted in place at once: up to kShortIndent spaces (all
+        // of them stored), 4, 7 (stored as 8), up to 20 and 2 characters.
+        // Deeper lines indent apart.
+        char* text = nullptr;
+        if (depth <= kShortIndent / 2) {
+            text = out.room();
+            std::memcpy(text, kSpaces.data(), kShortIndent);
+            text += std::size_t{depth} * 2;
         } else {
-            out.write(") ");
-            write_preview(out, preview, payload_size);
-            out.end_line();
+            indent(out, depth);
+            text = out.room();
+        }
+        std::memcpy(text, atom.type_chars.data(), 4);
+        std::memcpy(text + 4, " (size=", 8);
+        text = std::to_chars(text + 11, text + 31, atom.header.size).ptr;
+        if (kind == Kind::leaf) {
+            std::memcpy(text, ") ", 2);
+            text += 2;
+            // A short preview goes on in place, ending the line.
+            char* const line_end =
+                detail::format_short_preview(text, preview, payload_size > kPreviewLimit);
+            if (line_end != nullptr) {
+                out.commit_line(line_end);
+                pos = atom.end;
+                continue;
+            }
+        }
+        out.commit(text);
+        switch (kind) {
+            case Kind::leaf:
+                write_preview(out, preview, payload_size);
+                out.end_line();
+                break;
+            // ilst and Xtra get the container line and their own decoders.
+            case Kind::ilst:
+                out.line(")");
+                describe_ilst(source, atom.payload_start, atom.end, depth, out);
+                break;
+            case Kind::xtra:
+                out.line(")");
+                describe_xtra(source, atom.payload_start, atom.end, depth, out);
+                break;
+            case Kind::container:
+            case Kind::meta: {
+                // meta carries a 4-byte version and flags field before its children.
+                const bool meta = kind == Kind::meta;
+                out.line(meta ? " (skip 4 byte vfh))" : ")");
+                walk_container(source, atom.payload_start + (meta ? 4 : 0), atom.end, depth + 1,
+                               out);
+                break;
+            }
         }
         pos = atom.end;
     }

@@ -27,8 +27,8 @@ bool valid_utf8(std::string_view text) {
 // Keeps each line with what locate said of it, and the whole text.
 class LocatingOutput final : public Output {
 public:
-    LocatingOutput() : Output(256, true) {}
-    void locate(const Located& line) override { located_ = line; }
+    LocatingOutput() : Output(256, true, true) {}
+    void located(const Located& line) override { located_ = line; }
     const std::string& text() const { return text_; }
     std::vector<std::pair<std::string, Located>> lines;
 

@@ -103,9 +103,9 @@ private:
 // own text.
 class PageOutput final : public Output {
 public:
-    PageOutput() : Output(64 * 1024, true) {}
+    PageOutput() : Output(64 * 1024, true, true) {}
 
-    void locate(const Located& line) override { line_ = line; }
+    void located(const Located& line) override { line_ = line; }
     bool wants_every_value() const override { return true; }
     void another_value(std::optional<FileRange> value, std::uint32_t type) override {
         constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
