@@ -21,9 +21,17 @@ namespace {
 // How the walk treats an atom, by its type.
 enum class Kind : std::uint8_t { leaf, container, meta, ilst, xtra };
 
-// The type code text as one word, in the machine's byte order.
+// The type code text as one word, in the machine's byte order: the word a
+// load of its four bytes gives.
 constexpr std::uint32_t type_word(std::array<char, 4> chars) {
-    return std::bit_cast<std::uint32_t>(chars);
+    const auto byte = [&chars](std::size_t i) {
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(chars[i]));
+    };
+    if constexpr (std::endian::native == std::endian::little) {
+        return byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24;
+    } else {
+        return byte(0) << 24 | byte(1) << 16 | byte(2) << 8 | byte(3);
+    }
 }
 
 // Types that are not leaves, in a table of 16 slots that a multiplication
