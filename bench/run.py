@@ -82,24 +82,24 @@ def git(*args):
     return done.stdout.strip() if done.returncode == 0 else None
 
 
-def baseline_binary(spec, directory):
+def baseline_binary(wanted, directory):
     """(binary, name) of the boxwalk to time as "boxwalk before": the file
-    `spec` names, or a build of the git revision `spec`, by default the
+    `wanted` names, or a build of the git revision `wanted`, by default the
     merge base with main (HEAD~ when HEAD is on main, HEAD itself when the
     work tree has changes not committed). A build is made once
     per commit, with the release preset in a temporary work tree, and kept
     in DIR/baseline/."""
-    if spec and Path(spec).is_file():
-        return Path(spec).resolve(), spec
-    if not spec:
+    if wanted and Path(wanted).is_file():
+        return Path(wanted).resolve(), wanted
+    if not wanted:
         head, base = git("rev-parse", "HEAD"), git("merge-base", "HEAD", "main")
         if git("status", "--porcelain", "--untracked-files=no"):
-            spec = "HEAD"
+            wanted = "HEAD"
         else:
-            spec = base if base and base != head else "HEAD~"
-    commit = git("rev-parse", "--verify", "--quiet", f"{spec}^{{commit}}")
+            wanted = base if base and base != head else "HEAD~"
+    commit = git("rev-parse", "--verify", "--quiet", f"{wanted}^{{commit}}")
     if commit is None:
-        sys.exit(f"--baseline: {spec} is neither a file nor a git revision")
+        sys.exit(f"--baseline: {wanted} is neither a file nor a git revision")
     binary = directory / "baseline" / commit[:12] / "boxwalk"
     if not binary.exists():
         with tempfile.TemporaryDirectory(prefix="boxwalk-baseline-") as temp:
@@ -114,7 +114,7 @@ def baseline_binary(spec, directory):
                 shutil.copy2(tree / "build" / "release" / "boxwalk", binary)
             finally:
                 sh("git", "-C", ROOT, "worktree", "remove", "--force", tree)
-    return binary, f"{commit[:7]} ({spec})" if not commit.startswith(spec) else commit[:7]
+    return binary, f"{commit[:7]} ({wanted})" if not commit.startswith(wanted) else commit[:7]
 
 
 def instructions(argv):
