@@ -181,6 +181,14 @@ void write_plain_item(Output& out, Source& source, const Atom& item, unsigned de
         }
         pos = data.end;
     }
+    // Values after the first are read only for a sink that shows them, and
+    // before the preview, whose bytes are lent only until the next read.
+    std::vector<OtherValue> others;
+    bool more = false;
+    if (source.failed() || (found && out.wants_every_value() &&
+                            !read_other_values(source, item, data.end, others, more))) {
+        return;
+    }
     std::uint32_t type = 0;
     ByteView preview;
     if (found) {
@@ -189,13 +197,6 @@ void write_plain_item(Output& out, Source& source, const Atom& item, unsigned de
         if (preview.size() < shown_length(data)) {
             return;  // a failed read
         }
-    }
-    // Values after the first are read only for a sink that shows them.
-    std::vector<OtherValue> others;
-    bool more = false;
-    if (source.failed() || (found && out.wants_every_value() &&
-                            !read_other_values(source, item, data.end, others, more))) {
-        return;
     }
     Located located(LineKind::item, {item.pos, item.header.size});
     located.key = FileRange{item.pos + 4, 4};

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "source/load.hpp"
 #include "support/atoms.hpp"
+#include "support/fake_file.hpp"
 #include "support/table.hpp"
 #include "support/walk.hpp"
 #include "tree/walker.hpp"
@@ -192,6 +195,14 @@ TEST(DescribeIlst, EveryValueForASinkThatAsks) {
     describe_ilst(view(list), 0, list.size(), 0, out);
     out.flush();
     EXPECT_EQ(out.got, "65/13 83/0   covr (size=84) type=14 \"a\"\n");
+    // Read from a file a few bytes at a time, the later values' reads must
+    // leave the preview's bytes as they were.
+    Every from_file;
+    const auto source =
+        file_source(std::make_unique<FakeFile>(list, list.size()), list.size(), ReadAhead{1, 1});
+    describe_ilst(*source, 0, list.size(), 0, from_file);
+    from_file.flush();
+    EXPECT_EQ(from_file.got, out.got);
     EXPECT_EQ(written_text([&](Output& o) { describe_ilst(view(list), 0, list.size(), 0, o); }),
               "  covr (size=84) type=14 \"a\"\n");
 }
