@@ -77,6 +77,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                (byte >= 0x20 || byte == 0 || byte == 9 || byte == 10 || byte == 13);
     }
     require(preview.rfind("hex: ", 0) == (text ? std::string::npos : 0));
+    // A short preview formatted in place at once reads as the general one.
+    require(preview == boxwalk::written_text([input](boxwalk::Output& out) {
+                boxwalk::detail::write_general_preview(out, input, input.size());
+            }));
 
     require(boxwalk::is_valid_utf8(bytes_of(boxwalk::utf16le_text(input))));
     require(boxwalk::hex_join(input, ":").size() == (size == 0 ? 0 : size * 3 - 1));
