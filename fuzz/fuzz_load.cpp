@@ -11,7 +11,7 @@
 #include <string>
 
 #include "primitives/render.hpp"
-#include "source/load.hpp"
+#include "load/load.hpp"
 #include "support/fake_file.hpp"
 #include "tree/scan.hpp"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "source/load.hpp"
+#include "load/load.hpp"
 #include "support/atoms.hpp"
 #include "support/fake_file.hpp"
 #include "support/table.hpp"

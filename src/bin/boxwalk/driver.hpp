@@ -5,7 +5,7 @@
 
 #include "bin/boxwalk/platform.hpp"
 #include "primitives/output.hpp"
-#include "source/load.hpp"
+#include "load/load.hpp"
 
 namespace boxwalk {
 

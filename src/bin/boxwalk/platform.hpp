@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "primitives/output.hpp"
-#include "source/load.hpp"
+#include "load/load.hpp"
 
 // The operating system as the driver sees it: arguments, the load of a
 // file, and the two console streams. Only the platform_*.cpp files include

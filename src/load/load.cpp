@@ -1,4 +1,4 @@
-#include "source/load.hpp"
+#include "load/load.hpp"
 
 #include <algorithm>
 #include <cstring>

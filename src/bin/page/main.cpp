@@ -1,7 +1,7 @@
-// The browser as a platform: the file a person chose in the page, read in
-// slices by the page's worker (web/worker.js), and the two streams kept for
-// the page with the range of the file each line shows. Built only by
-// emscripten, as the program's entry point in place of main.cpp.
+// The page's program: the entry point that the page's worker calls in place
+// of the console's main. The file a person chose in the page is read in
+// slices by the worker (web/worker.js), and the two streams are kept for the
+// page with the range of the file each line shows. Built only by emscripten.
 #include <emscripten.h>
 
 #include <cstdint>
@@ -16,7 +16,7 @@
 #include "primitives/atom.hpp"
 #include "primitives/text.hpp"
 #include "source/file.hpp"
-#include "source/load.hpp"
+#include "load/load.hpp"
 
 namespace boxwalk {
 namespace {
