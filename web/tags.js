@@ -6,10 +6,9 @@
 'use strict';
 
 const Tags = (() => {
-  // What a line shows, as the program numbers it (LineKind), and how many
-  // numbers it hands over per line.
-  const kinds = ['none', 'moov', 'child', 'container', 'ilst', 'Xtra', 'leaf', 'item', 'freeform',
-                 'entry', 'malformed'];
+  // What a line shows, by the program's own names (contract.js), and how
+  // many numbers it hands over per line.
+  const kinds = Contract.lineKinds.names;
   const perLine = 9;
 
   // The most bytes of a value read for the view; a longer one is cut.

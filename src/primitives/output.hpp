@@ -9,27 +9,14 @@
 #include <string>
 #include <string_view>
 
+#include "contract/contract.hpp"
+
 namespace boxwalk {
 
 // Why output could not be written.
 struct WriteFailure {
     bool closed_pipe = false;  // the reader went away; ends the run quietly
     std::string message;       // "{system message} (os error {code})"
-};
-
-// What a line shows, for viewers that map lines to the file.
-enum class LineKind : std::uint8_t {
-    none,       // a line that shows no bytes of the file
-    moov,       // the first top-level moov
-    child,      // an atom directly inside that moov
-    container,  // an atom walked into: meta, udta, trak, ...
-    item_list,  // ilst, whose items are decoded
-    xtra,       // Xtra, whose entries are decoded
-    leaf,       // any other atom, with a preview of its payload
-    item,       // an ilst item other than ----
-    freeform,   // a ---- item
-    entry,      // an Xtra entry
-    malformed,  // an atom or Xtra entry that does not fit where it stands
 };
 
 // Bytes of the file: [pos, pos + size).

@@ -1,0 +1,163 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+// What the program tells the page and the scripts that read boxwalk-json:
+// the kinds of its records and the names they go by, declared once. The
+// page's side, contract.js, is written from these tables at build time by
+// contract_js.cpp; no list here is kept by hand in JavaScript. Each table
+// is a plain list, one row a kind: a kind is added by one enumerator and one
+// row, and the build stops when the two disagree.
+namespace boxwalk {
+
+// The version of the objects boxwalk-json prints: raised when a field
+// changes its meaning or goes away, not when one is added.
+inline constexpr unsigned kSchemaVersion = 1;
+
+// A kind, the name it goes by outside the program, and what it is.
+template <typename Kind>
+struct Named {
+    Kind kind;
+    std::string_view name;
+    std::string_view about;
+};
+
+// True when row i of `table` names kind i: the rows follow the enumerators.
+template <typename Kind, std::size_t N>
+constexpr bool follows_enum(const std::array<Named<Kind>, N>& table) {
+    for (std::size_t i = 0; i < N; ++i) {
+        if (static_cast<std::size_t>(table[i].kind) != i || table[i].name.empty()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The name of `kind` in `table`.
+template <typename Kind, std::size_t N>
+constexpr std::string_view name_of(const std::array<Named<Kind>, N>& table, Kind kind) {
+    return table[static_cast<std::size_t>(kind)].name;
+}
+
+// What a line of the console's output shows.
+enum class LineKind : std::uint8_t {
+    none,
+    moov,
+    child,
+    container,
+    item_list,
+    xtra,
+    leaf,
+    item,
+    freeform,
+    entry,
+    malformed,
+};
+
+inline constexpr std::array kLineKinds = {
+    Named<LineKind>{LineKind::none, "none", "a line that shows no bytes of the file"},
+    Named<LineKind>{LineKind::moov, "moov", "the first top-level moov"},
+    Named<LineKind>{LineKind::child, "child", "an atom directly inside that moov"},
+    Named<LineKind>{LineKind::container, "container", "an atom walked into: meta, udta, trak, ..."},
+    Named<LineKind>{LineKind::item_list, "ilst", "an item list, whose items are decoded"},
+    Named<LineKind>{LineKind::xtra, "Xtra", "an Xtra atom, whose entries are decoded"},
+    Named<LineKind>{LineKind::leaf, "leaf", "any other atom, with a preview of its payload"},
+    Named<LineKind>{LineKind::item, "item", "an item-list item other than ----"},
+    Named<LineKind>{LineKind::freeform, "freeform", "a ---- item"},
+    Named<LineKind>{LineKind::entry, "entry", "an Xtra entry"},
+    Named<LineKind>{LineKind::malformed, "malformed",
+                    "an atom or Xtra entry that does not fit where it stands"},
+};
+static_assert(follows_enum(kLineKinds));
+
+// Where a tag is stored. A tag of a track says so apart (its track number),
+// whatever its store.
+enum class Store : std::uint8_t {
+    item_list,
+    xtra,
+    keys,
+    quicktime,
+    assets,
+    xmp,
+};
+
+inline constexpr std::array kStores = {
+    Named<Store>{Store::item_list, "ilst", "the item list, moov/udta/meta/ilst"},
+    Named<Store>{Store::xtra, "Xtra", "the Xtra attribute store"},
+    Named<Store>{Store::keys, "keys", "a meta of handler mdta: the keys table and its ilst"},
+    Named<Store>{Store::quicktime, "quicktime", "QuickTime text atoms in udta"},
+    Named<Store>{Store::assets, "3gpp", "3GPP asset atoms in udta"},
+    Named<Store>{Store::xmp, "xmp", "an XMP packet"},
+};
+static_assert(follows_enum(kStores));
+
+// How a tag's value was read.
+enum class ValueKind : std::uint8_t {
+    text,
+    integer,
+    real,
+    flag,
+    pair,
+    genre,
+    choice,
+    date,
+    location,
+    picture,
+    bytes,
+};
+
+inline constexpr std::array kValueKinds = {
+    Named<ValueKind>{ValueKind::text, "text", "text, whatever its encoding in the file"},
+    Named<ValueKind>{ValueKind::integer, "integer", "a signed or unsigned integer"},
+    Named<ValueKind>{ValueKind::real, "float", "a floating-point number"},
+    Named<ValueKind>{ValueKind::flag, "flag", "yes or no"},
+    Named<ValueKind>{ValueKind::pair, "pair", "a number of a total: track 3 of 12"},
+    Named<ValueKind>{ValueKind::genre, "genre", "a genre stored as its number"},
+    Named<ValueKind>{ValueKind::choice, "choice", "a number that names one of a set"},
+    Named<ValueKind>{ValueKind::date, "date", "a date and time"},
+    Named<ValueKind>{ValueKind::location, "location", "a place on Earth, in degrees"},
+    Named<ValueKind>{ValueKind::picture, "picture", "a picture's bytes"},
+    Named<ValueKind>{ValueKind::bytes, "bytes", "bytes not read as any of these"},
+};
+static_assert(follows_enum(kValueKinds));
+
+// What a file's first bytes say it is.
+enum class FileKind : std::uint8_t {
+    mp4,
+    empty,
+    unknown,
+    png,
+    jpeg,
+    gif,
+    wav,
+    mp3,
+    ogg,
+    flac,
+    matroska,
+    pdf,
+    zip,
+    text,
+};
+
+inline constexpr std::array kFileKinds = {
+    Named<FileKind>{FileKind::mp4, "mp4", "an MP4-family file"},
+    Named<FileKind>{FileKind::empty, "empty", "an empty file"},
+    Named<FileKind>{FileKind::unknown, "unknown", "not an MP4-family file"},
+    Named<FileKind>{FileKind::png, "png", "a PNG image"},
+    Named<FileKind>{FileKind::jpeg, "jpeg", "a JPEG image"},
+    Named<FileKind>{FileKind::gif, "gif", "a GIF image"},
+    Named<FileKind>{FileKind::wav, "wav", "a WAV sound file"},
+    Named<FileKind>{FileKind::mp3, "mp3", "an MP3 or ID3-tagged file"},
+    Named<FileKind>{FileKind::ogg, "ogg", "an Ogg file"},
+    Named<FileKind>{FileKind::flac, "flac", "a FLAC file"},
+    Named<FileKind>{FileKind::matroska, "matroska", "a Matroska or WebM file"},
+    Named<FileKind>{FileKind::pdf, "pdf", "a PDF document"},
+    Named<FileKind>{FileKind::zip, "zip", "a ZIP archive"},
+    Named<FileKind>{FileKind::text, "text", "a text file"},
+};
+static_assert(follows_enum(kFileKinds));
+
+}  // namespace boxwalk

@@ -1,0 +1,77 @@
+// Writes contract.js, the page's side of contract.hpp: the same tables as
+// JavaScript, so that the page knows the program's kinds by the program's
+// own names. Run at build time; the file it writes is not kept in the tree.
+//   contract_js OUTPUT
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "contract/contract.hpp"
+
+namespace {
+
+// `text` as a JavaScript string literal. The tables hold plain ASCII; a
+// quote or a backslash is escaped all the same.
+std::string quoted(std::string_view text) {
+    std::string literal = "'";
+    for (const char c : text) {
+        if (c == '\'' || c == '\\') {
+            literal += '\\';
+        }
+        literal += c;
+    }
+    return literal + "'";
+}
+
+// One table as `key: { names: [...], about: [...] }`, row i at index i.
+template <typename Table>
+std::string table(std::string_view key, const Table& rows) {
+    std::string names;
+    std::string about;
+    for (const auto& row : rows) {
+        names += (names.empty() ? "" : ", ") + quoted(row.name);
+        about += (about.empty() ? "" : ",\n      ") + quoted(row.about);
+    }
+    return "  " + std::string(key) + ": {\n    names: [" + names + "],\n    about: [\n      " +
+           about + "],\n  },\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fputs("Usage: contract_js OUTPUT\n", stderr);
+        return 1;
+    }
+    using namespace boxwalk;
+    std::string js =
+        "// Written at build time from src/contract/contract.hpp by contract_js: the\n"
+        "// program's kinds by the names it gives them. Not to be edited.\n"
+        "'use strict';\n\n"
+        "const Contract = (() => {\n"
+        "  const freeze = (value) => {\n"
+        "    if (value && typeof value === 'object') Object.values(value).forEach(freeze);\n"
+        "    return Object.freeze(value);\n"
+        "  };\n"
+        "  return freeze({\n"
+        "  schema: " +
+        std::to_string(kSchemaVersion) + ",\n";
+    js += table("lineKinds", kLineKinds);
+    js += table("stores", kStores);
+    js += table("valueKinds", kValueKinds);
+    js += table("fileKinds", kFileKinds);
+    js +=
+        "  });\n})();\n\n"
+        "if (typeof module !== 'undefined') module.exports = Contract;\n";
+    std::FILE* const file = std::fopen(argv[1], "wb");
+    if (file == nullptr) {
+        std::perror(argv[1]);
+        return 1;
+    }
+    const bool written = std::fwrite(js.data(), 1, js.size(), file) == js.size();
+    if (std::fclose(file) != 0 || !written) {
+        std::perror(argv[1]);
+        return 1;
+    }
+    return 0;
+}
