@@ -42,31 +42,13 @@ FileRange value_range(const Atom& data) {
     return {data.payload_start + kDataWords, payload_size(data) - kDataWords};
 }
 
-// Reads a mean or name text of up to a piece into `held`. True without a
-// read when there is none, and for a longer one, read as it is written.
-bool hold_text(Source& source, const std::optional<Atom>& child, HeldBytes& held) {
-    if (!child || child->end - text_start(*child) > kPiece) {
-        return true;
-    }
-    return held.read(source, text_start(*child),
-                     static_cast<std::size_t>(child->end - text_start(*child)));
-}
-
-// A mean or name text, held or read as it is written: lenient UTF-8 without
-// its trailing NULs. A NUL byte is never part of a longer sequence, so
-// trimming the bytes trims the decoded text alike. False when a read came
-// back short.
-bool write_child_text(Output& out, Source& source, const std::optional<Atom>& child,
-                      const HeldBytes& held) {
-    if (!child) {
-        return true;
-    }
-    const std::uint64_t length = child->end - text_start(*child);
-    if (length > kPiece) {
-        return write_text_at(out, source, text_start(*child), length, true);
-    }
-    write_lenient_utf8(out, without_trailing_nuls(held.bytes()));
-    return true;
+// Reads what a ---- item's line shows of `child`, a mean or name child:
+// its text, less its trailing NUL bytes (a NUL byte is never part of a
+// longer sequence, so trimming the bytes trims the decoded text alike).
+// True without a read when there is none.
+bool read_text(Source& source, const std::optional<Atom>& child, Shown& text) {
+    return !child ||
+           text.read(source, text_start(*child), child->end - text_start(*child), Trim::nuls);
 }
 
 // A ---- item's line; the last usable child of each kind wins.
@@ -88,15 +70,15 @@ void write_freeform_item(Output& out, Source& source, const Atom& item, unsigned
         }
         pos = child.end;
     }
-    // The line's reads come before it: its texts and the value's preview
-    // (after the type indicator and locale, read with it) are held, and only
-    // a text longer than a piece is read as it is written.
-    HeldBytes mean_text;
-    HeldBytes name_text;
-    HeldBytes value;
-    if (source.failed() || !hold_text(source, mean, mean_text) ||
-        !hold_text(source, name, name_text) ||
-        (data && !value.read(source, data->payload_start, kDataWords + shown_length(*data)))) {
+    // Every byte the line shows is read before it starts: the texts, and
+    // the value's type indicator, locale and preview.
+    Shown mean_text;
+    Shown name_text;
+    Shown value;
+    if (source.failed() || !read_text(source, mean, mean_text) ||
+        !read_text(source, name, name_text) ||
+        (data &&
+         !value.read(source, data->payload_start, kDataWords + shown_length(*data), Trim::none))) {
         return;
     }
     Located located(LineKind::freeform, {item.pos, item.header.size});
@@ -115,19 +97,17 @@ void write_freeform_item(Output& out, Source& source, const Atom& item, unsigned
     out.write("---- (size=");
     write_decimal(out, item.header.size);
     out.write(") mean=\"");
-    // A long text whose read fails ends the line where it stopped.
-    if (!write_child_text(out, source, mean, mean_text)) {
-        out.end_line();
-        return;
-    }
-    out.write("\" name=\"");
-    if (!write_child_text(out, source, name, name_text)) {
-        out.end_line();
-        return;
-    }
-    out.write("\" data=");
-    if (data) {
-        write_preview(out, value.bytes().subspan(kDataWords), payload_size(*data) - kDataWords);
+    // Texts longer than a piece are read again as they are written: a read
+    // that fails then, the file changed, ends the line where it stopped.
+    if (mean_text.write<Encoding::utf8>(out, source)) {
+        out.write("\" name=\"");
+        if (name_text.write<Encoding::utf8>(out, source)) {
+            out.write("\" data=");
+            if (data) {
+                write_preview(out, value.bytes().subspan(kDataWords),
+                              payload_size(*data) - kDataWords);
+            }
+        }
     }
     out.end_line();
 }

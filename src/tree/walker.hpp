@@ -13,7 +13,7 @@ namespace boxwalk {
 inline constexpr unsigned kMaxDepth = 1000;
 
 // Writes two spaces per level.
-void indent(Output& out, unsigned depth);
+inline void indent(Output& out, unsigned depth) { out.fill(' ', std::size_t{depth} * 2); }
 
 // Prints one line per atom of `source` between `start` and `end` (absolute
 // offsets) at `depth`, descending into containers. The range is cut back to
