@@ -78,10 +78,10 @@ public:
     void write(std::string_view text) {
         if (text.size() > kRoom) {
             write_long(text);
-            return;
+        } else if (!text.empty()) {  // an empty view may hold no address
+            std::memcpy(next_, text.data(), text.size());
+            commit(next_ + text.size());
         }
-        std::memcpy(next_, text.data(), text.size());
-        commit(next_ + text.size());
     }
     void put(char c) {
         *next_++ = c;

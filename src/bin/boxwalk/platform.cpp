@@ -15,7 +15,7 @@ LoadResult load_file(const Argument& path) {
     }
     LoadLimits limits;
     limits.memory = sys::physical_memory();
-    return open_source(std::move(opened->file), opened->length, limits);
+    return open_source(std::move(opened->file), opened->length, limits, kConsolePlan);
 }
 
 std::vector<Argument> platform_arguments(int argc, char** argv) {
