@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <iterator>
 #include <string_view>
 
 #include "primitives/atom.hpp"
@@ -25,26 +26,34 @@ struct KindRow {
 // The types that are no leaves, one row a type, in no particular order:
 // containers are walked into, meta after its 4-byte version and flags, ilst
 // and Xtra by their own decoders, never as atoms. Any other type is a leaf.
-constexpr std::array kKinds = {
-    KindRow{"moov", Kind::container}, KindRow{"udta", Kind::container},
-    KindRow{"meta", Kind::meta},      KindRow{"trak", Kind::container},
-    KindRow{"mdia", Kind::container}, KindRow{"minf", Kind::container},
-    KindRow{"stbl", Kind::container}, KindRow{"edts", Kind::container},
-    KindRow{"ilst", Kind::ilst},      KindRow{"Xtra", Kind::xtra},
+// clang-format off
+constexpr KindRow kKinds[] = {
+    {"moov", Kind::container},
+    {"udta", Kind::container},
+    {"meta", Kind::meta},
+    {"trak", Kind::container},
+    {"mdia", Kind::container},
+    {"minf", Kind::container},
+    {"stbl", Kind::container},
+    {"edts", Kind::container},
+    {"ilst", Kind::ilst},
+    {"Xtra", Kind::xtra},
 };
+// clang-format on
 
 // kKinds by the type's four characters as one word, as a load of them
 // gives it, in a table of slots that a multiplication picks from: each type
-// in the first free slot from its own, the slots at least four times as many as
-// the types, so that any types fit in either byte order and a leaf's type
-// most often meets an empty slot at once. On the walk's hot path: one load
-// and a compare or two per atom, where the rows would take one a row.
+// in the first free slot from its own, the slots at least four times as
+// many as the types, so that any types fit in either byte order and a
+// leaf's type most often meets an empty slot at once. On the walk's hot
+// path: a load and a compare or two per atom, where the rows take two a
+// row (see bench/README.md).
 struct KindSlot {
     std::uint32_t word = 0;  // no type's: the characters are never NUL
     Kind kind = Kind::leaf;
 };
 
-constexpr std::size_t kSlotBits = std::bit_width(4 * kKinds.size() - 1);
+constexpr std::size_t kSlotBits = std::bit_width(4 * std::size(kKinds) - 1);
 constexpr std::size_t kSlots = std::size_t{1} << kSlotBits;
 
 constexpr std::uint32_t word_of(std::string_view type) {
@@ -115,7 +124,7 @@ constexpr std::size_t kLongestLine = [] {
     std::size_t longest = 0;
     for (const Kind kind : {Kind::leaf, Kind::container, Kind::meta, Kind::ilst, Kind::xtra}) {
         const std::size_t preview = kind == Kind::leaf ? kLongestPreview : 0;
-        longest = std::max(longest, 4 + kSizeOpen.size() + kLongestDecimal +
+        longest = std::max(longest, sizeof(Atom::type_chars) + kSizeOpen.size() + kLongestDecimal +
                                         after_size(kind).size() + preview + 1);
     }
     return longest;
