@@ -510,6 +510,7 @@ function show(listing) {
   current = listing;
   const file = listing.file;
   $('name').textContent = file.name;
+  titled(...(pair.before ? [pair.before.file] : []), file);
   if (download) URL.revokeObjectURL(download);
   download = URL.createObjectURL(new Blob([listing.out], { type: 'text/plain' }));
   const link = $('download');
@@ -710,6 +711,31 @@ $('bad-only').addEventListener('click', (event) => {
   button.setAttribute('aria-pressed', String(button.getAttribute('aria-pressed') !== 'true'));
   narrow();
 });
+
+// ---- Copying the chosen line ---------------------------------------------
+
+// Ctrl+C (Cmd+C) while the lines have focus copies the chosen line, its
+// text as the console prints it on a terminal; text selected in the lines
+// is copied as usual.
+function lineText(index) {
+  return current.lines[index];
+}
+document.addEventListener('copy', (event) => {
+  const list = $('lines');
+  const selection = getSelection();
+  if (document.activeElement !== list || lines.chosen < 0 || !current) return;
+  if (!selection.isCollapsed && list.contains(selection.anchorNode)) return;
+  event.clipboardData.setData('text/plain', lineText(lines.chosen));
+  event.preventDefault();
+});
+
+// ---- The tab's title -----------------------------------------------------
+
+// Names the files shown: "song.m4a — boxwalk", or "before.m4a → after.m4a
+// — boxwalk" for two compared.
+function titled(...files) {
+  document.title = `${files.map((file) => file.name).join(' → ')} — boxwalk`;
+}
 
 // ---- Choosing a file -----------------------------------------------------
 
