@@ -322,7 +322,7 @@ TEST(LoadFile, BadSectorAtEveryByte) {
             const auto same = [&](std::size_t from, std::size_t to) {
                 return from >= to ||
                        std::equal(file.begin() + static_cast<std::ptrdiff_t>(from),
-                                  file.begin() + static_cast<std::ptrdiff_t>(to) - 1,
+                                  file.begin() + static_cast<std::ptrdiff_t>(to) - 2,
                                   file.begin() + static_cast<std::ptrdiff_t>(from) + 2);
             };
             const bool in_run =
