@@ -321,9 +321,13 @@ public:
             if (kept_.failed()) {
                 return false;
             }
+            // An atom read whole may reach past its parent, over the atoms
+            // read after it: both are kept.
             if (planned && planned->take == Take::whole) {
-                whole_from_ = planned->atom.pos;
-                whole_to_ = walk_reach(planned->atom);
+                if (planned->atom.pos >= whole_to_) {
+                    whole_from_ = planned->atom.pos;
+                }
+                whole_to_ = std::max(whole_to_, walk_reach(planned->atom));
             }
         }
     }

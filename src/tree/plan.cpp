@@ -1,5 +1,7 @@
 #include "tree/plan.hpp"
 
+#include <algorithm>
+
 namespace boxwalk {
 
 PlanWalk::PlanWalk(const ReadPlan& plan) : plan_(plan) {}
@@ -37,8 +39,12 @@ std::optional<Planned> PlanWalk::step(Source& source) {
         level.pos = atom.end;
     }
     if (take == Take::children) {
+        // Children lie inside the level of their parent too, so that the
+        // walk never goes back before where it has been.
         first_moov_read_ = first_moov_read_ || top;
-        levels_[depth_++] = Level{atom.payload_start, atom.end, atom.type_chars, false};
+        const std::uint64_t level_end = top ? source.size() : level.end;
+        levels_[depth_++] =
+            Level{atom.payload_start, std::min(atom.end, level_end), atom.type_chars, false};
     }
     return planned;
 }

@@ -91,9 +91,11 @@ struct Planned {
 // A walk of a plan over a source, one header a step, in file order: the top
 // level, and the children of each atom that the plan reads for them.
 // Children are read as their parent's header states them: while 8 bytes
-// remain before its end (which may lie past a truncated file), a child's
-// size as it is (a size of 0 runs to the end of the data), and a 64-bit
-// size of 0, which would never advance, ends them.
+// remain before its end (which may lie past a truncated file) and the end
+// of the level it stands in, a child's size as it is (a size of 0 runs to
+// the end of the data), and a 64-bit size of 0, which would never advance,
+// ends them. So the headers it reads never lie before one read already;
+// an atom read whole may reach past its parent.
 class PlanWalk {
 public:
     explicit PlanWalk(const ReadPlan& plan);
