@@ -63,9 +63,8 @@ struct Located {
 // and escaping, and keeps the first write failure for the driver to report.
 class Output {
 public:
-    // Bytes that a writer may format in place at once, after room(): the
-    // longest line that is formatted whole, after its indent (see
-    // kLongestLeafLine), fits.
+    // Bytes that a writer may format in place at once, after room(): a
+    // leaf's whole line fits (the walker checks it against its text).
     static constexpr std::size_t kRoom = 512;
     static constexpr std::size_t kShortFill = 32;
     static_assert(kShortFill <= kRoom);
@@ -76,12 +75,12 @@ public:
 
     // Appends `text` to the current line.
     void write(std::string_view text) {
-        if (text.size() > kRoom) {
+        if (text.size() > kShortWrite) {
             write_long(text);
-        } else if (!text.empty()) {  // an empty view may hold no address
-            std::memcpy(next_, text.data(), text.size());
-            commit(next_ + text.size());
+            return;
         }
+        copy_short(next_, text.data(), text.size());
+        commit(next_ + text.size());
     }
     void put(char c) {
         *next_++ = c;
@@ -188,6 +187,27 @@ protected:
     void drain();
 
 private:
+    // Most pieces of a line are short, and a copy of a size known only when
+    // it runs is a library call that costs more than the copy (see
+    // bench/README.md): up to kShortWrite bytes are copied here, in two
+    // copies of a fixed size that may overlap.
+    static constexpr std::size_t kShortWrite = 32;
+    static void copy_short(char* to, const char* from, std::size_t size) {
+        if (size >= 16) {
+            std::memcpy(to, from, 16);
+            std::memcpy(to + size - 16, from + size - 16, 16);
+        } else if (size >= 8) {
+            std::memcpy(to, from, 8);
+            std::memcpy(to + size - 8, from + size - 8, 8);
+        } else if (size >= 4) {
+            std::memcpy(to, from, 4);
+            std::memcpy(to + size - 4, from + size - 4, 4);
+        } else if (size > 0) {
+            to[0] = from[0];
+            to[size / 2] = from[size / 2];
+            to[size - 1] = from[size - 1];
+        }
+    }
     void write_long(std::string_view text);
     void spill();
 

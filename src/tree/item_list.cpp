@@ -42,31 +42,32 @@ FileRange value_range(const Atom& data) {
     return {data.payload_start + kDataWords, payload_size(data) - kDataWords};
 }
 
-// Reads what a ---- item's line shows of `child`, a mean or name child:
-// its text, less its trailing NUL bytes (a NUL byte is never part of a
-// longer sequence, so trimming the bytes trims the decoded text alike).
-// True without a read when there is none.
-bool read_text(Source& source, const std::optional<Atom>& child, Shown& text) {
-    return !child ||
-           text.read(source, text_start(*child), child->end - text_start(*child), Trim::nuls);
+// Reads what a ---- item's line shows of a mean or name text: less its
+// trailing NUL bytes (a NUL byte is never part of a longer sequence, so
+// trimming the bytes trims the decoded text alike). True without a read
+// when there is none.
+bool read_text(Source& source, const std::optional<FileRange>& range, Shown& text) {
+    return !range || text.read(source, range->pos, range->size, Trim::nuls);
 }
 
-// A ---- item's line; the last usable child of each kind wins.
+// A ---- item's line; the last usable child of each kind wins. Of each,
+// only where its text or value lies is kept: a copy of the whole child,
+// just read, would wait for the stores that read made.
 void write_freeform_item(Output& out, Source& source, const Atom& item, unsigned depth) {
-    std::optional<Atom> mean;
-    std::optional<Atom> name;
-    std::optional<Atom> data;
+    std::optional<FileRange> mean;
+    std::optional<FileRange> name;
+    std::optional<FileRange> data;
     for (std::uint64_t pos = item.payload_start; room_for(pos, item.end, 8);) {
         Atom child;
         if (!read_list_atom(source, pos, item.end, child)) {
             break;
         }
         if (child.is("mean") && payload_size(child) > 4) {
-            mean = child;
+            mean = text_range(child);
         } else if (child.is("name") && payload_size(child) > 4) {
-            name = child;
+            name = text_range(child);
         } else if (child.is("data") && payload_size(child) > kDataWords) {
-            data = child;
+            data = value_range(child);
         }
         pos = child.end;
     }
@@ -77,19 +78,16 @@ void write_freeform_item(Output& out, Source& source, const Atom& item, unsigned
     Shown value;
     if (source.failed() || !read_text(source, mean, mean_text) ||
         !read_text(source, name, name_text) ||
-        (data &&
-         !value.read(source, data->payload_start, kDataWords + shown_length(*data), Trim::none))) {
+        (data && !value.read(source, data->pos - kDataWords,
+                             kDataWords + std::min<std::uint64_t>(data->size, kPreviewLimit),
+                             Trim::none))) {
         return;
     }
     Located located(LineKind::freeform, {item.pos, item.header.size});
-    if (mean) {
-        located.key = text_range(*mean);
-    }
-    if (name) {
-        located.name = text_range(*name);
-    }
+    located.key = mean;
+    located.name = name;
     if (data) {
-        located.value = value_range(*data);
+        located.value = data;
         located.value_type = read_u32_be(value.bytes(), 0).value_or(0);
     }
     out.locate(located);
@@ -104,8 +102,7 @@ void write_freeform_item(Output& out, Source& source, const Atom& item, unsigned
         if (name_text.write<Encoding::utf8>(out, source)) {
             out.write("\" data=");
             if (data) {
-                write_preview(out, value.bytes().subspan(kDataWords),
-                              payload_size(*data) - kDataWords);
+                write_preview(out, value.bytes().subspan(kDataWords), data->size);
             }
         }
     }

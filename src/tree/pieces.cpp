@@ -30,28 +30,6 @@ bool read_pieces(Source& source, std::uint64_t pos, std::uint64_t length, Take&&
     return true;
 }
 
-// How many of the bytes of `bytes` are left once `trim` leaves its part
-// out.
-std::size_t trimmed_length(ByteView bytes, Trim trim) {
-    std::size_t length = bytes.size();
-    switch (trim) {
-        case Trim::none:
-            break;
-        case Trim::nuls:
-            while (length > 0 && bytes[length - 1] == 0x00) {
-                --length;
-            }
-            break;
-        case Trim::utf16_zero:
-            length -= length % 2;
-            if (length >= 2 && bytes[length - 2] == 0x00 && bytes[length - 1] == 0x00) {
-                length -= 2;
-            }
-            break;
-    }
-    return length;
-}
-
 // Writes `bytes`, whole, as `encoding`.
 void write_whole(Output& out, Encoding encoding, ByteView bytes) {
     switch (encoding) {
@@ -95,25 +73,7 @@ std::size_t write_piece(Output& out, Encoding encoding, ByteView piece) {
 
 }  // namespace
 
-ByteView Shown::trimmed(ByteView bytes, Trim trim) {
-    return bytes.first(trimmed_length(bytes, trim));
-}
-
-bool Shown::read(Source& source, std::uint64_t pos, std::uint64_t length, Trim trim) {
-    if (length <= kPiece) {
-        const ByteView got = source.read(pos, static_cast<std::size_t>(length));
-        if (got.size() < length) {
-            return false;
-        }
-        std::uint8_t* held = small_.data();
-        if (got.size() > small_.size()) {
-            large_.reset(new std::uint8_t[got.size()]);
-            held = large_.get();
-        }
-        std::copy(got.begin(), got.end(), held);
-        lend(ByteView(held, got.size()), trim);
-        return true;
-    }
+bool Shown::read_through(Source& source, std::uint64_t pos, std::uint64_t length, Trim trim) {
     // Read through once; what `trim` leaves out is found on the way.
     read_again_ = true;
     bytes_ = {};
@@ -123,7 +83,8 @@ bool Shown::read(Source& source, std::uint64_t pos, std::uint64_t length, Trim t
     std::uint64_t kept = 0;
     bool zero_unit_last = false;
     const bool read = read_pieces(source, pos, length_, [&](ByteView piece, bool) {
-        const std::size_t kept_here = trimmed_length(piece, trim == Trim::nuls ? trim : Trim::none);
+        const std::size_t kept_here =
+            Shown::trimmed_length(piece, trim == Trim::nuls ? trim : Trim::none);
         if (kept_here != 0) {
             kept = done + kept_here;
         }

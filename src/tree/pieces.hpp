@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -62,12 +63,28 @@ public:
     // leaves out.
     void lend(ByteView bytes, Trim trim) {
         read_again_ = false;
-        bytes_ = trim == Trim::none ? bytes : trimmed(bytes, trim);
+        bytes_ = bytes.first(trimmed_length(bytes, trim));
     }
     // Reads the `length` bytes at `pos`, less what `trim` leaves out: held
     // when they are up to a piece long. False when a read came back short:
     // the source has failed.
-    bool read(Source& source, std::uint64_t pos, std::uint64_t length, Trim trim);
+    bool read(Source& source, std::uint64_t pos, std::uint64_t length, Trim trim) {
+        if (length > kPiece) {
+            return read_through(source, pos, length, trim);
+        }
+        const ByteView got = source.read(pos, static_cast<std::size_t>(length));
+        if (got.size() < length) {
+            return false;
+        }
+        std::uint8_t* held = small_.data();
+        if (got.size() > small_.size()) {
+            large_.reset(new std::uint8_t[got.size()]);
+            held = large_.get();
+        }
+        std::copy(got.begin(), got.end(), held);
+        lend(ByteView(held, got.size()), trim);
+        return true;
+    }
 
     // Writes the bytes as `kEncoding`. False only when bytes that were read
     // through before cannot be read again, the file changed since: the
@@ -84,8 +101,25 @@ public:
     // The bytes, when they are at hand or held: every run of up to a piece.
     ByteView bytes() const { return bytes_; }
 
+    // How many of the bytes of `bytes` are left once `trim` leaves its part
+    // out.
+    static std::size_t trimmed_length(ByteView bytes, Trim trim) {
+        std::size_t length = bytes.size();
+        if (trim == Trim::nuls) {
+            while (length > 0 && bytes[length - 1] == 0x00) {
+                --length;
+            }
+        } else if (trim == Trim::utf16_zero) {
+            length -= length % 2;
+            if (length >= 2 && bytes[length - 2] == 0x00 && bytes[length - 1] == 0x00) {
+                length -= 2;
+            }
+        }
+        return length;
+    }
+
 private:
-    static ByteView trimmed(ByteView bytes, Trim trim);
+    bool read_through(Source& source, std::uint64_t pos, std::uint64_t length, Trim trim);
     bool write_read_again(Output& out, Source& source, Encoding encoding) const;
 
     ByteView bytes_;

@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <string_view>
 
@@ -56,6 +57,7 @@ struct KindSlot {
 constexpr std::size_t kSlotBits = std::bit_width(4 * std::size(kKinds) - 1);
 constexpr std::size_t kSlots = std::size_t{1} << kSlotBits;
 
+// The word that a load of the type code text `type` gives.
 constexpr std::uint32_t word_of(std::string_view type) {
     std::uint32_t word = 0;
     for (std::size_t i = 0; i < 4; ++i) {
@@ -85,12 +87,14 @@ constexpr auto kKindSlots = [] {
 }();
 
 Kind kind_of(const Atom& atom) {
-    const std::uint32_t word = word_of(atom.type());
-    for (std::size_t slot = first_slot(word);; slot = (slot + 1) % kSlots) {
-        if (kKindSlots[slot].word == word || kKindSlots[slot].kind == Kind::leaf) {
-            return kKindSlots[slot].kind;
-        }
+    std::uint32_t word = 0;
+    std::memcpy(&word, atom.type_chars.data(), sizeof word);
+    // The type's own slot, or the first after it that holds it or none.
+    std::size_t slot = first_slot(word);
+    while (kKindSlots[slot].kind != Kind::leaf && kKindSlots[slot].word != word) {
+        slot = (slot + 1) % kSlots;
     }
+    return kKindSlots[slot].kind;
 }
 
 // What a line of an atom of `kind` shows.
@@ -119,13 +123,21 @@ constexpr std::string_view after_size(Kind kind) {
     return kind == Kind::leaf ? ") " : kind == Kind::meta ? " (skip 4 byte vfh))" : ")";
 }
 
-// The longest line placed whole after its indent, its line feed included.
+// Lines of up to kShortIndent levels are indented in place with the rest
+// of the line: one store of all of kSpaces, where writing the indent apart
+// keeps the line's start waiting for it (see bench/README.md). Deeper lines
+// indent apart.
+constexpr std::string_view kSpaces = "                              ";
+constexpr unsigned kShortIndent = kSpaces.size() / 2;
+
+// The longest line placed whole, its indent in place and its line feed
+// included.
 constexpr std::size_t kLongestLine = [] {
     std::size_t longest = 0;
     for (const Kind kind : {Kind::leaf, Kind::container, Kind::meta, Kind::ilst, Kind::xtra}) {
         const std::size_t preview = kind == Kind::leaf ? kLongestPreview : 0;
-        longest = std::max(longest, sizeof(Atom::type_chars) + kSizeOpen.size() + kLongestDecimal +
-                                        after_size(kind).size() + preview + 1);
+        longest = std::max(longest, kSpaces.size() + sizeof(Atom::type_chars) + kSizeOpen.size() +
+                                        kLongestDecimal + after_size(kind).size() + preview + 1);
     }
     return longest;
 }();
@@ -170,8 +182,15 @@ void write_atom_line(Output& out, unsigned depth, const Atom& atom, Kind kind, B
     if (out.locates()) {
         out.locate({line_kind(kind), {atom.pos, atom.header.size}, atom.type_chars});
     }
-    indent(out, depth);
-    char* at = place_decimal(place(place(out.room(), atom.type()), kSizeOpen), atom.header.size);
+    char* at = out.room();
+    if (depth <= kShortIndent) {
+        // All of kSpaces stored at once, the line going on after the indent.
+        at = place(at, kSpaces) - kSpaces.size() + 2 * std::size_t{depth};
+    } else {
+        indent(out, depth);
+        at = out.room();
+    }
+    at = place_decimal(place(place(at, atom.type()), kSizeOpen), atom.header.size);
     if (kind == Kind::leaf) {
         at = place_preview(place(at, after_size(Kind::leaf)), preview,
                            atom.end - atom.payload_start);
