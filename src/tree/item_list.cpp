@@ -16,6 +16,16 @@ namespace {
 // A data child's type indicator and locale, before its value.
 constexpr std::size_t kDataWords = 8;
 
+// A plain item's line after its indent: its type, its size, and its value's
+// type and preview or kNoData.
+constexpr std::string_view kSizeOpen = " (size=";
+constexpr std::string_view kTypeOpen = ") type=";
+constexpr std::string_view kNoData = ") (no data)";
+constexpr std::size_t kLongestPlainItem =
+    kSpaces.size() + sizeof(Atom::type_chars) + kSizeOpen.size() + kLongestDecimal +
+    std::max(kTypeOpen.size() + kLongestDecimal + 1 + kLongestPreview, kNoData.size()) + 1;
+static_assert(kLongestPlainItem <= Output::kRoom);
+
 // Fills `atom` with the atom at `pos` when its header is readable, not
 // below its own length, and it ends by `end`; false otherwise, which ends
 // the loop that asked.
@@ -91,10 +101,8 @@ void write_freeform_item(Output& out, Source& source, const Atom& item, unsigned
         located.value_type = read_u32_be(value.bytes(), 0).value_or(0);
     }
     out.locate(located);
-    indent(out, depth);
-    out.write("---- (size=");
-    write_decimal(out, item.header.size);
-    out.write(") mean=\"");
+    out.commit(place(place_decimal(place(start_line(out, depth), "---- (size="), item.header.size),
+                     ") mean=\""));
     // Texts longer than a piece are read again as they are written: a read
     // that fails then, the file changed, ends the line where it stopped.
     if (mean_text.write<Encoding::utf8>(out, source)) {
@@ -188,19 +196,16 @@ void write_plain_item(Output& out, Source& source, const Atom& item, unsigned de
     if (more) {
         out.another_value(std::nullopt, 0);
     }
-    indent(out, depth);
-    out.write(item.type());
-    out.write(" (size=");
-    write_decimal(out, item.header.size);
-    if (!found) {
-        out.line(") (no data)");
-        return;
+    // The line is placed whole: kLongestPlainItem bytes at most.
+    char* at = place_decimal(place(place(start_line(out, depth), item.type()), kSizeOpen),
+                             item.header.size);
+    if (found) {
+        at = place(place_decimal(place(at, kTypeOpen), type), " ");
+        at = place_preview(at, preview, payload_size(data) - kDataWords);
+    } else {
+        at = place(at, kNoData);
     }
-    out.write(") type=");
-    write_decimal(out, type);
-    out.write(" ");
-    write_preview(out, preview, payload_size(data) - kDataWords);
-    out.end_line();
+    out.commit_line(at);
 }
 
 }  // namespace

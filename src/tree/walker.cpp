@@ -123,13 +123,6 @@ constexpr std::string_view after_size(Kind kind) {
     return kind == Kind::leaf ? ") " : kind == Kind::meta ? " (skip 4 byte vfh))" : ")";
 }
 
-// Lines of up to kShortIndent levels are indented in place with the rest
-// of the line: one store of all of kSpaces, where writing the indent apart
-// keeps the line's start waiting for it (see bench/README.md). Deeper lines
-// indent apart.
-constexpr std::string_view kSpaces = "                              ";
-constexpr unsigned kShortIndent = kSpaces.size() / 2;
-
 // The longest line placed whole, its indent in place and its line feed
 // included.
 constexpr std::size_t kLongestLine = [] {
@@ -182,14 +175,7 @@ void write_atom_line(Output& out, unsigned depth, const Atom& atom, Kind kind, B
     if (out.locates()) {
         out.locate({line_kind(kind), {atom.pos, atom.header.size}, atom.type_chars});
     }
-    char* at = out.room();
-    if (depth <= kShortIndent) {
-        // All of kSpaces stored at once, the line going on after the indent.
-        at = place(at, kSpaces) - kSpaces.size() + 2 * std::size_t{depth};
-    } else {
-        indent(out, depth);
-        at = out.room();
-    }
+    char* at = start_line(out, depth);
     at = place_decimal(place(place(at, atom.type()), kSizeOpen), atom.header.size);
     if (kind == Kind::leaf) {
         at = place_preview(place(at, after_size(Kind::leaf)), preview,

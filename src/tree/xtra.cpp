@@ -215,13 +215,12 @@ Located entry_located(std::uint64_t start, const Entry& entry) {
 bool write_entry(Output& out, Source& source, std::uint64_t start, unsigned depth,
                  const Entry& entry, const Shown& name, const Shown& value) {
     out.locate(entry_located(start, entry));
-    indent(out, depth + 1);
-    out.write("\"");
+    char* at = start_line(out, depth + 1);
+    *at++ = '"';
+    out.commit(at);
     bool written = name.write<Encoding::utf8>(out, source);
     if (written) {
-        out.write("\" count=");
-        write_decimal(out, entry.count);
-        out.write(" ");
+        out.commit(place(place_decimal(place(out.room(), "\" count="), entry.count), " "));
         written = !entry.decoded ||
                   write_value(out, source, entry.type, *entry.type_row, value, entry.value_length);
     }
