@@ -272,6 +272,9 @@ void describe_xtra(Source& source, std::uint64_t start, std::uint64_t end, unsig
                    Output& out) {
     // Offsets are relative to the payload.
     const std::uint64_t length = end - start;
+    // What each entry's line shows, made anew for each.
+    Shown name;
+    Shown value;
     for (std::uint64_t off = 0; room_for(off, length, 8);) {
         Entry entry;
         const Framing framing = read_entry(source, start, length, off, entry);
@@ -282,8 +285,6 @@ void describe_xtra(Source& source, std::uint64_t start, std::uint64_t end, unsig
             write_malformed(out, start, depth, entry, framing);
             return;
         }
-        Shown name;
-        Shown value;
         if (!read_shown(source, start, entry, name, value) ||
             !write_entry(out, source, start, depth, entry, name, value)) {
             return;
