@@ -66,8 +66,6 @@ public:
     // Bytes that a writer may format in place at once, after room(): a
     // leaf's whole line fits (the walker checks it against its text).
     static constexpr std::size_t kRoom = 512;
-    static constexpr std::size_t kShortFill = 32;
-    static_assert(kShortFill <= kRoom);
 
     virtual ~Output() = default;
     Output(const Output&) = delete;
@@ -88,14 +86,8 @@ public:
             spill();
         }
     }
-    // Appends `count` copies of `c`: kShortFill of them stored at once
-    // when that covers them, as for most indents, else in steps of the room.
+    // Appends `count` copies of `c`, in steps of the room.
     void fill(char c, std::size_t count) {
-        if (count <= kShortFill) {
-            std::memset(next_, c, kShortFill);
-            commit(next_ + count);
-            return;
-        }
         for (std::size_t step = 0; count > 0; count -= step) {
             step = count < kRoom ? count : kRoom;
             std::memset(next_, c, step);
