@@ -39,12 +39,11 @@ function startWorker(id) {
   return new Worker(scriptUrls.get(id));
 }
 
-// The program's workers, one a job: the next is started once a job ends,
-// so that a job finds its program compiled and ready, and no start competes
-// with a job for the processor. run() hands a job to it (its `transfer`
-// buffers moved, not copied) and calls `heard` with each message until the
-// job's last (`last(message)`), then ends the worker; stop() ends the job
-// under way.
+// The program's workers, one a job: the next is started once one is taken,
+// so that a job finds its program compiled and ready. take() gives a ready
+// worker; run() hands a job to one (its `transfer` buffers moved, not
+// copied) and calls `heard` with each message until the job's last
+// (`last(message)`), then ends the worker; stop() ends the job under way.
 const programs = {
   next: null,
   jobs: 0,
@@ -52,21 +51,24 @@ const programs = {
   start() {
     const worker = startWorker('program-worker');
     this.next = { worker, ready: new Promise((ready, failed) => {
-      worker.onmessage = (event) => { if (event.data.kind === 'ready') ready(); };
+      worker.onmessage = (event) => { if (event.data.kind === 'ready') ready(worker); };
       worker.onerror = (event) => { event.preventDefault(); failed(new Error(event.message || 'the program did not start')); };
     }) };
   },
-  async run({ transfer = [], ...job }, heard, last) {
+  take() {
     if (!this.next) this.start();
-    const { worker, ready } = this.next;
+    const { ready } = this.next;
     this.next = null;
+    setTimeout(() => { if (!this.next) this.start(); }, 200);
+    return ready;
+  },
+  async run({ transfer = [], ...job }, heard, last) {
     job.id = ++this.jobs;
-    await ready;
+    const worker = await this.take();
     return new Promise((done, failed) => {
       const end = () => {
         worker.terminate();
         if (this.running === running) this.running = null;
-        if (!this.next) setTimeout(() => { if (!this.next) this.start(); });
       };
       const running = { stop: () => { end(); failed(new Error('stopped')); } };
       this.running = running;
@@ -84,29 +86,20 @@ const programs = {
   },
 };
 
-// The lines' workers, one a listing, each started ahead of its listing.
-let nextLinesWorker = null;
-function linesWorker() {
-  const worker = nextLinesWorker || startWorker('lines-worker');
-  nextLinesWorker = null;
-  setTimeout(() => { if (!nextLinesWorker) nextLinesWorker = startWorker('lines-worker'); }, 100);
-  return worker;
-}
-
-// One file's results, held by a lines' worker of its own: the listing's
-// questions go there (ask), and close() ends it.
+// One file's results, held by the program's worker that listed it: the
+// listing's questions go there (ask), and close() ends it.
 class Listing {
-  constructor(listed) {
+  constructor(worker, listed) {
+    this.worker = worker;
     this.file = listed.file;
     this.status = listed.status;
     this.ms = listed.ms;
     this.readMs = listed.readMs;
-    this.handMs = listed.handMs;
     this.stale = listed.stale;
-    const [reads, read, mapReads, mapRead] = new Float64Array(listed.handed.file.reads.reads);
+    this.summary = listed.summary;
+    const [reads, read, mapReads, mapRead] = new Float64Array(listed.reads);
     this.reads = { reads, read, mapReads, mapRead };
-    this.atoms = atomsOf(new Float64Array(listed.handed.file.atoms.atoms), listed.file.size);
-    this.worker = linesWorker();
+    this.atoms = atomsOf(new Float64Array(listed.atoms), listed.file.size);
     this.asked = 0;
     this.answers = new Map();
     this.worker.onmessage = (event) => {
@@ -119,16 +112,13 @@ class Listing {
         if (current === this) lines.widen(event.data.chars);
       }
     };
-    const { out, err } = listed.handed;
-    const transfer = [];
-    for (const stream of [out, err]) {
-      for (const table of Object.values(stream)) transfer.push(...Object.values(table));
-    }
-    this.held = this.ask('hold', { handed: { out, err }, file: listed.file }, transfer)
-      .then((summary) => { this.summary = summary; return this; });
+    this.worker.onerror = (event) => {
+      event.preventDefault();
+      if (current === this) failed(new Error(event.message || 'unknown error'));
+    };
   }
 
-  // Asks the lines' worker one question: its answer, as a promise.
+  // Asks the worker one question: its answer, as a promise.
   ask(kind, question = {}, transfer = []) {
     const ask = ++this.asked;
     return new Promise((answer) => {
@@ -159,11 +149,20 @@ function atomsOf(numbers, end) {
   return atoms;
 }
 
-// Lists `file`: its Listing once held, or a rejection when the program
-// stopped.
+// Lists `file`: its Listing, or a rejection when the program stopped.
 async function listFile(file) {
-  const listed = await programs.run({ kind: 'list', file }, () => {}, (message) => message.kind === 'listed');
-  return new Listing(listed).held;
+  const worker = await programs.take();
+  return new Promise((done, failed) => {
+    worker.onmessage = (event) => {
+      if (event.data.kind === 'listed') done(new Listing(worker, event.data));
+    };
+    worker.onerror = (event) => {
+      event.preventDefault();
+      worker.terminate();
+      failed(new Error(event.message || 'unknown error'));
+    };
+    worker.postMessage({ kind: 'list', file, id: ++programs.jobs });
+  });
 }
 
 // The damage a listing shows, in words: atoms cut by the file's end or
@@ -604,8 +603,7 @@ function show(listing, keep = []) {
   drawMaps(listing);
   bytes(null);
   const { read, reads, mapRead, mapReads } = listing.reads;
-  say(`Listed ${file.name} in ${duration(listing.ms)}, of which ${duration(listing.readMs)} reading and ` +
-      `${duration(listing.handMs)} handing the lines over: ` +
+  say(`Listed ${file.name} in ${duration(listing.ms)}, ${duration(listing.readMs)} of it reading: ` +
       `read ${amount(read)} in ${plural(reads, 'read')} for the lines and ${amount(mapRead)} in ` +
       `${plural(mapReads, 'read')} for the map, from a file of ${amount(file.size)}; ` +
       `exit status ${listing.status}.`);
@@ -841,10 +839,11 @@ function endComparison(keep) {
 // ---- Printing ------------------------------------------------------------
 
 // What a print holds in place of the views, which show only what is in
-// view: every line (up to printing.most) and every tag, as text, made once
-// the listing is on the page, as printing cannot wait for a worker.
+// view: every line and every tag as text, up to printing.most of each (a
+// hundred pages), made once the listing is on the page, as printing cannot
+// wait for a worker.
 const printing = {
-  most: 10000,
+  most: 5000,
   async prepare(listing) {
     const box = $('print');
     box.dataset.ready = 'false';
@@ -917,7 +916,6 @@ document.addEventListener('drop', (event) => {
 });
 
 programs.start();
-nextLinesWorker = startWorker('lines-worker');
 programs.next.ready.then(() => {
   say('Ready: choose or drop a file.');
   state('ready');

@@ -3,9 +3,10 @@
 // buffers it hands over, and the messages to and from the page. The whole
 // script runs only inside a worker, which the page starts from a blob: of
 // this script's text, kept in the page as a data block that the page itself
-// never runs. The page uses each such worker for one job, a listing or a
-// comparison, and then ends it with all of its memory: a heavy file's heap
-// is not kept for the next.
+// never runs. The page uses each such worker for one job and then ends it
+// with all of its memory, so that a heavy file's heap is not kept for the
+// next: a listing, whose lines the worker then holds and answers questions
+// about (lines.js) for as long as the page shows them, or a comparison.
 
 // No fetch in the worker: the glue would fetch its own wasm, a data: URL,
 // which the page's policy refuses (and logs); without fetch it decodes it in
@@ -44,26 +45,14 @@ function boxwalkRead(offset, into, count, error, errorSize) {
 }
 
 // What the program handed over, by group, table and name:
-// handed.out.lines.end is the ArrayBuffer of that column. Each is a copy
-// of exactly its bytes, out of the program's memory.
+// handed.out.lines.end is that column, { at, size } in the program's
+// memory for a buffer it keeps, or else an ArrayBuffer of exactly its
+// bytes, copied out.
 var boxwalkHanded = {};
-var boxwalkHanding = 0;  // ms spent copying what is handed over
-function boxwalkHand(group, table, name, at, size) {
-  var started = performance.now();
+function boxwalkHand(group, table, name, at, size, kept) {
   var tables = boxwalkHanded[group] || (boxwalkHanded[group] = {});
   var names = tables[table] || (tables[table] = {});
-  names[name] = HEAPU8.slice(at, at + size).buffer;
-  boxwalkHanding += performance.now() - started;
-}
-// Every buffer handed over, to transfer with the message that carries them.
-function boxwalkBuffers(handed) {
-  var buffers = [];
-  for (var group in handed) {
-    for (var table in handed[group]) {
-      for (var name in handed[group][table]) buffers.push(handed[group][table][name]);
-    }
-  }
-  return buffers;
+  names[name] = kept !== 0 ? { at: at, size: size } : HEAPU8.slice(at, at + size).buffer;
 }
 
 // How far a comparison has come: said to the page at most every 50 ms.
@@ -84,12 +73,12 @@ Module['onRuntimeInitialized'] = function () {
   postMessage({ kind: 'ready' });
 };
 
-// Lists `file` as the console tool would.
+// Lists `file` as the console tool would, and holds what it printed.
 function boxwalkList(file, id) {
   boxwalkFile = file;
   boxwalkHanded = {};
   boxwalkStale = false;
-  boxwalkReading = boxwalkHanding = 0;
+  boxwalkReading = 0;
   var size = lengthBytesUTF8(file.name) + 1;
   var name = _malloc(size);
   stringToUTF8(file.name, name, size);
@@ -100,9 +89,16 @@ function boxwalkList(file, id) {
   boxwalkFile = null;
   var handed = boxwalkHanded;
   boxwalkHanded = {};
+  var atoms = handed.file.atoms.atoms;
+  var reads = handed.file.reads.reads;
+  var summary = Lines.hold(handed, file);
   postMessage({ kind: 'listed', id: id, file: file, status: status, ms: ms, stale: boxwalkStale,
-                readMs: boxwalkReading, handMs: boxwalkHanding, handed: handed }, boxwalkBuffers(handed));
+                readMs: boxwalkReading, atoms: atoms, reads: reads, summary: summary }, [atoms, reads]);
+  boxwalkMeasured = false;
 }
+// Whether the widest line is measured: once the first rows are on their
+// way, a share at a time between the questions that follow.
+var boxwalkMeasured = true;
 
 // Copies `bytes` into the program's memory: where they are, to be freed.
 function boxwalkCopyIn(bytes) {
@@ -144,14 +140,24 @@ async function boxwalkCompare(job) {
   postMessage({ kind: 'tags', id: job.id, changes: changes, ms: performance.now() - started });
 }
 
-onmessage = function (event) {
+// A job, or a question about the listing held: its answer carries its
+// `ask`.
+onmessage = async function (event) {
   var job = event.data;
-  boxwalkJob = job.id;
   if (job.kind === 'list') {
+    boxwalkJob = job.id;
     boxwalkList(job.file, job.id);
   } else if (job.kind === 'compare') {
+    boxwalkJob = job.id;
     boxwalkCompare(job).catch(function (error) {
       postMessage({ kind: 'failed', id: job.id, message: String((error && error.message) || error) });
     });
+  } else {
+    var answer = await Lines.answer(job);
+    postMessage(Object.assign({ ask: job.ask }, answer[0]), answer[1]);
+    if (!boxwalkMeasured) {
+      boxwalkMeasured = true;
+      Lines.widest(function (chars) { postMessage({ kind: 'widest', chars: chars }); });
+    }
   }
 };

@@ -59,7 +59,7 @@ let session;
 const send = (method, params = {}, sessionId = session) => new Promise((resolve, reject) => {
   const id = nextId++;
   pending.set(id, { resolve, reject });
-  browser.stdio[3].write(JSON.stringify({ id, method, params, sessionId }) + '\0');
+  browser.stdio[3].write(JSON.stringify(sessionId ? { id, method, params, sessionId } : { id, method, params }) + '\0');
 });
 const evaluate = async (expression) => (await send('Runtime.evaluate',
   { expression, awaitPromise: true, returnByValue: true })).result.value;
@@ -111,25 +111,39 @@ async function open(url) {
 // The longest task on the page since the last call, in ms.
 const longest = () => evaluate('new Promise((done) => setTimeout(() => { const ms = window.longestTask; window.longestTask = 0; done(ms); }, 60))');
 
-// The memory of the page and its workers, in MB, as the protocol counts it:
-// their JavaScript heaps and the buffers outside them (typed arrays, the
-// program's WebAssembly memory), after a garbage collection in each.
+// The memory of the page and its workers, in MB, after a garbage
+// collection in each: [the private memory of the page's renderer process
+// (the one that runs its workers: its resident pages that no other process
+// shares, as a task manager counts a tab), the JavaScript heaps and buffers
+// as the protocol counts them (typed arrays and the program's WebAssembly
+// memory, all of its size, used or not)].
 async function memory() {
-  let total = 0;
+  let heaps = 0;
   for (const sessionId of [session, ...workers]) {
     try {
       await send('HeapProfiler.collectGarbage', {}, sessionId);
       const heap = await send('Runtime.getHeapUsage', {}, sessionId);
-      total += heap.usedSize + (heap.backingStorageSize || 0) + (heap.embedderHeapUsedSize || 0);
+      const wasm = (await send('Runtime.evaluate', { expression: "typeof HEAPU8 === 'undefined' ? 0 : HEAPU8.length",
+                                                    returnByValue: true }, sessionId)).result.value;
+      heaps += heap.usedSize + (heap.backingStorageSize || 0) + (heap.embedderHeapUsedSize || 0) + wasm;
     } catch {
       // A worker that ended meanwhile.
     }
   }
-  return total / 2 ** 20;
+  let resident = 0;
+  for (const { type, id } of (await send('SystemInfo.getProcessInfo', {}, null)).processInfo) {
+    try {
+      const threads = fs.readdirSync(`/proc/${id}/task`).map((task) => fs.readFileSync(`/proc/${id}/task/${task}/comm`, 'utf8'));
+      if (type !== 'renderer' || !threads.some((name) => name.startsWith('DedicatedWorker'))) continue;
+      const rollup = fs.readFileSync(`/proc/${id}/smaps_rollup`, 'utf8');
+      for (const [, kb] of rollup.matchAll(/^Private_(?:Clean|Dirty):\s+(\d+) kB/gm)) resident += Number(kb) * 1024;
+    } catch {
+      // A process or thread that ended meanwhile.
+    }
+  }
+  return [resident / 2 ** 20, heaps / 2 ** 20];
 }
 
-// Chooses `file` (or two files, to compare) in the page; the time until
-// its lines are on the page.
 // A last argument 'compared' waits for the comparison of two files instead.
 async function list(...files) {
   const waitFor = files[files.length - 1] === 'compared' ? files.pop() : 'listed';
@@ -290,9 +304,10 @@ for (const name of ['items.mp4', 'xtra.mp4', 'leaves.mp4']) {
   for (let i = 0; i < 10; i++) answers.push(await press('ArrowDown'));
   const [line, at, of] = await chosen();
   check(at === '11' && line === (await lineTexts(10, 11))[0], `${name}: ten arrows reached ${at} of ${of}`);
+  const size = outputs[name].length / 2 ** 20;
   console.log(`${name}: lines on the page ${inMs(listed)} after choosing, the longest task ${inMs(task)}; ` +
-              `the page and its workers hold ${mb(held)} for an output of ${mb(outputs[name].length / 2 ** 20)} ` +
-              `(${(held * 2 ** 20 / outputs[name].length).toFixed(2)}x); slowest of ten arrow keys ` +
+              `for an output of ${mb(size)} the tab holds ${mb(held[0])} (${(held[0] / size).toFixed(2)}x; its heaps ` +
+              `and WebAssembly memory ${mb(held[1])}); slowest of ten arrow keys ` +
               `${Math.max(...answers).toFixed(1)} ms; ${await textOf('status')}`);
   if (name === 'items.mp4') {
     const end = await press('End');
@@ -311,7 +326,10 @@ check(await textOf('count') === '5 of 1,000,006 lines', `search of leaves.mp4: $
 console.log(`leaves.mp4: searching "N=01234" a key at a time took ${keys.map((k) => k.toFixed(1)).join(', ')} ms ` +
             `(the first, the empty search, lists all); the longest task ${inMs(searchTask)}; ${await textOf('count')}`);
 await list(path.join(sourceDir, 'samples/song.m4a'));
-console.log(`song.m4a after the heavy files: the page and its workers hold ${mb(await memory())}`);
+{
+  const [resident, heaps] = await memory();
+  console.log(`song.m4a after the heavy files: the tab holds ${mb(resident)} (its heaps and WebAssembly memory ${mb(heaps)})`);
+}
 
 // Two files of 200,000 items that differ in one tag, and two unrelated
 // heavy files, which end by themselves at the bound.

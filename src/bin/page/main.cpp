@@ -5,10 +5,13 @@
 // line shows. The worker takes them as they are, a buffer each, never a line
 // at a time. Two outputs are compared here too. Built only by emscripten.
 #include <emscripten.h>
+#include <wasm_simd128.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <memory>
+#include <numeric>
 #include <optional>
 #include <span>
 #include <string>
@@ -37,13 +40,15 @@ EM_JS(int, page_read,
 // Hands the worker glue one buffer of results, [data, data + size), named by
 // its group ("out", "err", "comparison"), its table ("text", "lines",
 // "details", "values", ...) and its name in the table (a column's name in
-// contract.hpp). The glue copies it out before the program goes on.
+// contract.hpp). A buffer `kept` (1) stays where it is until the worker
+// ends, and the glue reads it there; any other (0) it copies out before the
+// program goes on.
 EM_JS(void, page_hand,
       (const char* group, const char* table, const char* name, std::size_t name_size,
-       const void* data, std::size_t size),
+       const void* data, std::size_t size, int kept),
       {
           boxwalkHand(UTF8ToString(group), UTF8ToString(table), UTF8ToString(name, name_size), data,
-                      size);
+                      size, kept);
       });
 
 // Tells the worker glue how far a comparison has come, from 0 to 1.
@@ -59,7 +64,7 @@ constexpr std::uint64_t kMemoryLimit = std::uint64_t{256} << 20;
 // How far the page's reads go ahead of need. A read of the browser's File
 // costs some milliseconds whatever its size, a copy of the bytes far less:
 // fewer and longer reads than the console's.
-constexpr ReadAhead kReadAhead{std::size_t{64} << 10, std::size_t{16} << 20};
+constexpr ReadAhead kReadAhead{std::size_t{64} << 10, std::size_t{4} << 20};
 
 // The top-level atoms the map shows at most; a fragmented file may hold
 // many thousands.
@@ -162,20 +167,22 @@ void reserve_room(LineRecorder& out, const std::vector<double>& atoms) {
     }
 }
 
-// Hands `bytes` to the worker glue as `group`'s `table` `name`.
+// Hands `bytes` to the worker glue as `group`'s `table` `name`, `kept` in
+// place or copied (see page_hand).
 template <typename Element>
 void hand(const char* group, const char* table, std::string_view name,
-          std::span<const Element> bytes) {
-    page_hand(group, table, name.data(), name.size(), bytes.data(), bytes.size_bytes());
+          std::span<const Element> bytes, bool kept = false) {
+    page_hand(group, table, name.data(), name.size(), bytes.data(), bytes.size_bytes(),
+              kept ? 1 : 0);
 }
 
-// Hands the text and the columns of `lines` to the worker glue as `group`,
-// each column by its name in contract.hpp.
+// Hands the text and the columns of `lines`, kept in place, to the worker
+// glue as `group`, each column by its name in contract.hpp.
 void hand_lines(const char* group, const LineRecorder& lines) {
-    hand(group, "text", "text", std::span<const char>(lines.text()));
+    hand(group, "text", "text", std::span<const char>(lines.text()), true);
     const auto table = [group](const char* name) {
         return [group, name](std::string_view column_name, const auto& column) {
-            hand(group, name, column_name, std::span(column));
+            hand(group, name, column_name, std::span(column), true);
         };
     };
     visit_columns(lines.lines(), table("lines"));
@@ -183,14 +190,108 @@ void hand_lines(const char* group, const LineRecorder& lines) {
     visit_columns(lines.values(), table("values"));
 }
 
+// What a listing printed, kept for as long as the worker lives: the page
+// reads it in place, and uses a worker for one listing only.
+// The lines a search lets through, by index, standard error's after
+// standard output's.
+struct Listing {
+    LineRecorder out;
+    LineRecorder err;
+    std::vector<std::uint32_t> found;
+};
+std::unique_ptr<Listing> listing;
+
+// A byte with ASCII letters in lower case.
+constexpr std::uint8_t folded(std::uint8_t byte) {
+    return byte >= 'A' && byte <= 'Z' ? static_cast<std::uint8_t>(byte + 32) : byte;
+}
+
+// Where `needle` (folded, not empty) first occurs in text[from, to), ASCII
+// letters in either case: its position, or `to`. Sixteen bytes at a time
+// are looked at for the needle's first byte, in one WebAssembly SIMD
+// comparison each: search keeps up with typing on a million lines so.
+std::size_t find_folded(const std::uint8_t* text, std::size_t from, std::size_t to,
+                        std::string_view needle) {
+    const auto first = static_cast<std::uint8_t>(needle[0]);
+    const auto other = first >= 'a' && first <= 'z' ? static_cast<std::uint8_t>(first - 32) : first;
+    const auto holds_needle = [&](std::size_t at) {
+        if (to - at < needle.size()) {
+            return false;
+        }
+        for (std::size_t k = 1; k < needle.size(); ++k) {
+            if (folded(text[at + k]) != static_cast<std::uint8_t>(needle[k])) {
+                return false;
+            }
+        }
+        return true;
+    };
+    const v128_t lower = wasm_i8x16_splat(static_cast<std::int8_t>(first));
+    const v128_t upper = wasm_i8x16_splat(static_cast<std::int8_t>(other));
+    std::size_t at = from;
+    for (; to - at >= 16; at += 16) {
+        const v128_t block = wasm_v128_load(text + at);
+        auto hits = static_cast<std::uint32_t>(wasm_i8x16_bitmask(
+            wasm_v128_or(wasm_i8x16_eq(block, lower), wasm_i8x16_eq(block, upper))));
+        for (; hits != 0; hits &= hits - 1) {
+            if (holds_needle(at + static_cast<std::size_t>(std::countr_zero(hits)))) {
+                return at + static_cast<std::size_t>(std::countr_zero(hits));
+            }
+        }
+    }
+    for (; at < to; ++at) {
+        if ((text[at] == first || text[at] == other) && holds_needle(at)) {
+            return at;
+        }
+    }
+    return to;
+}
+
+// Adds to `found` (first + line) the lines of `lines` that hold `needle`:
+// among `among` (indexes, first's included) when given, else all.
+void find_lines(const LineRecorder& lines, std::uint32_t first, std::string_view needle,
+                const std::vector<std::uint32_t>* among, std::vector<std::uint32_t>& found) {
+    const auto* text = reinterpret_cast<const std::uint8_t*>(lines.text().data());
+    const std::vector<std::uint64_t>& ends = lines.lines().end;
+    const auto start = [&](std::size_t line) {
+        return line == 0 ? std::size_t{0} : static_cast<std::size_t>(ends[line - 1]);
+    };
+    if (among != nullptr) {
+        for (const std::uint32_t index : *among) {
+            const std::size_t line = index - first;
+            if (index >= first && line < ends.size()) {
+                const auto end = static_cast<std::size_t>(ends[line]) - 1;
+                if (find_folded(text, start(line), end, needle) != end) {
+                    found.push_back(index);
+                }
+            }
+        }
+        return;
+    }
+    const std::size_t size = lines.text().size();
+    std::size_t line = 0;
+    for (std::size_t at = 0; at < size;) {
+        const std::size_t hit = find_folded(text, at, size, needle);
+        if (hit == size) {
+            break;
+        }
+        while (ends[line] <= hit) {
+            ++line;
+        }
+        found.push_back(first + static_cast<std::uint32_t>(line));
+        at = static_cast<std::size_t>(ends[line]);
+        ++line;
+    }
+}
+
 }  // namespace
 }  // namespace boxwalk
 
 // Lists the chosen File, `length` bytes long and named `name` (UTF-8), as
 // the console tool would with the name as its argument, and hands the
-// worker glue what it printed: each stream's text and the columns of its
-// lines, the top-level atoms (four numbers each, see top_level_atoms) and
-// the count of reads. Returns the exit status.
+// worker glue what it printed, kept in place: each stream's text and the
+// columns of its lines; and copied, the top-level atoms (four numbers
+// each, see top_level_atoms) and the count of reads. Returns the exit
+// status.
 extern "C" EMSCRIPTEN_KEEPALIVE int boxwalk_list(const char* name, double length) {
     using namespace boxwalk;
     const auto size = static_cast<std::uint64_t>(length);
@@ -206,8 +307,9 @@ extern "C" EMSCRIPTEN_KEEPALIVE int boxwalk_list(const char* name, double length
         map.ok()) {
         atoms = top_level_atoms(*map.source);
     }
-    LineRecorder out;
-    LineRecorder err;
+    listing = std::make_unique<Listing>();
+    LineRecorder& out = listing->out;
+    LineRecorder& err = listing->err;
     reserve_room(out, atoms);
     const FileLoader load = [&](const Argument&) {
         return open_source(std::make_unique<PageFile>(run_reads, size), size, limits);
@@ -219,6 +321,43 @@ extern "C" EMSCRIPTEN_KEEPALIVE int boxwalk_list(const char* name, double length
     hand("file", "atoms", "atoms", std::span<const double>(atoms));
     hand("file", "reads", "reads", std::span<const double>(stats));
     return status;
+}
+
+// Narrows the listing's lines to those whose text holds `needle` (`size`
+// bytes, UTF-8), ASCII letters in either case, and with `bad_only` to the
+// malformed ones; with `narrow`, among those the last search let through.
+// Hands the worker glue their indexes (copied) and returns how many.
+extern "C" EMSCRIPTEN_KEEPALIVE std::size_t boxwalk_search(const char* needle, std::size_t size,
+                                                           int bad_only, int narrow) {
+    using namespace boxwalk;
+    std::string wanted(needle, size);
+    for (char& c : wanted) {
+        c = static_cast<char>(folded(static_cast<std::uint8_t>(c)));
+    }
+    const auto out_lines = static_cast<std::uint32_t>(listing->out.line_count());
+    const std::vector<std::uint32_t>* among = narrow != 0 ? &listing->found : nullptr;
+    std::vector<std::uint32_t> found;
+    if (wanted.empty()) {
+        if (among != nullptr) {
+            found = *among;
+        } else {
+            found.resize(out_lines + listing->err.line_count());
+            std::iota(found.begin(), found.end(), std::uint32_t{0});
+        }
+    } else {
+        find_lines(listing->out, 0, wanted, among, found);
+        find_lines(listing->err, out_lines, wanted, among, found);
+    }
+    if (bad_only != 0) {
+        const std::vector<std::uint8_t>& kinds = listing->out.lines().kind;
+        std::erase_if(found, [&](std::uint32_t index) {
+            return index >= out_lines ||
+                   kinds[index] != static_cast<std::uint8_t>(LineKind::malformed);
+        });
+    }
+    listing->found = std::move(found);
+    hand("search", "found", "found", std::span<const std::uint32_t>(listing->found));
+    return listing->found.size();
 }
 
 // Compares two outputs, `first_size` and `second_size` bytes long, trying
