@@ -268,14 +268,17 @@ const Lines = (() => {
     tags: ({ from, count }) => ({ rows: Tags.rows(held.out, from, from + count) }),
     // The output as it is, for "Download the output".
     blob: () => ({ blob: new Blob([held.out.text], { type: 'text/plain' }) }),
-    // Copies of what a comparison needs: the output, and the tags' columns
-    // with the kind of each line.
-    copy: () => {
+    // Copies of what a comparison needs: the output (`part` "text"), or the
+    // tags' columns with the kind of each line and the File ("tags").
+    copy: ({ part }) => {
       const { text, lines, details, values } = held.out;
+      if (part === 'text') {
+        const copied = text.slice();
+        return [{ text: copied }, [copied.buffer]];
+      }
       const copy = (table) => Object.fromEntries(Object.entries(table).map(([name, array]) => [name, array.slice()]));
-      const handed = { text: text.slice(), kind: lines.kind.slice(), details: copy(details), values: copy(values),
-                       file: held.file };
-      const buffers = [handed.text, handed.kind, ...Object.values(handed.details), ...Object.values(handed.values)]
+      const handed = { kind: lines.kind.slice(), details: copy(details), values: copy(values), file: held.file };
+      const buffers = [handed.kind, ...Object.values(handed.details), ...Object.values(handed.values)]
         .map((array) => array.buffer);
       return [handed, buffers];
     },

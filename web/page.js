@@ -43,11 +43,11 @@ function startWorker(id) {
 // so that a job finds its program compiled and ready. take() gives a ready
 // worker; run() hands a job to one (its `transfer` buffers moved, not
 // copied) and calls `heard` with each message until the job's last
-// (`last(message)`), then ends the worker; stop() ends the job under way.
+// (`last(message)`), then ends the worker; stop() ends the jobs under way.
 const programs = {
   next: null,
   jobs: 0,
-  running: null,
+  running: new Set(),
   start() {
     const worker = startWorker('program-worker');
     this.next = { worker, ready: new Promise((ready, failed) => {
@@ -68,10 +68,10 @@ const programs = {
     return new Promise((done, failed) => {
       const end = () => {
         worker.terminate();
-        if (this.running === running) this.running = null;
+        this.running.delete(running);
       };
       const running = { stop: () => { end(); failed(new Error('stopped')); } };
-      this.running = running;
+      this.running.add(running);
       worker.onmessage = (event) => {
         heard(event.data);
         if (last(event.data)) { end(); done(event.data); }
@@ -82,7 +82,7 @@ const programs = {
     });
   },
   stop() {
-    if (this.running) this.running.stop();
+    for (const running of [...this.running]) running.stop();
   },
 };
 
@@ -149,15 +149,22 @@ function atomsOf(numbers, end) {
   return atoms;
 }
 
-// Lists `file`: its Listing, or a rejection when the program stopped.
+// Lists `file`: its Listing, or a rejection when the program stopped or
+// was stopped (programs.stop()).
 async function listFile(file) {
   const worker = await programs.take();
   return new Promise((done, failed) => {
+    const running = { stop: () => { worker.terminate(); failed(new Error('stopped')); } };
+    programs.running.add(running);
+    const settle = () => programs.running.delete(running);
     worker.onmessage = (event) => {
-      if (event.data.kind === 'listed') done(new Listing(worker, event.data));
+      if (event.data.kind !== 'listed') return;
+      settle();
+      done(new Listing(worker, event.data));
     };
     worker.onerror = (event) => {
       event.preventDefault();
+      settle();
       worker.terminate();
       failed(new Error(event.message || 'unknown error'));
     };
@@ -768,41 +775,53 @@ async function compareFiles(files) {
   await run(number);
 }
 
-// Compares the pair's outputs and tags in a program's worker: the lines
-// first, then the tags, each shown as it comes.
+// Compares the pair's outputs and their tags, each in a program's worker of
+// its own, at once: each is shown as it comes.
 async function run(number) {
   const { before, after } = comparison.pair;
   const view = comparison.view;
   view.begin(before.file, after.file);
-  view.progress('Comparing the lines…', 0);
-  const [first, second] = await Promise.all([before.ask('copy'), after.ask('copy')]);
+  view.progress('Comparing…', 0);
+  const copies = await Promise.all([before, after].flatMap((listing) =>
+    [listing.ask('copy', { part: 'text' }), listing.ask('copy', { part: 'tags' })]));
   if (number !== comparison.number) return;
-  const buffers = (side) => [side.text, side.kind, ...Object.values(side.details),
-                             ...Object.values(side.values)].map((array) => array.buffer);
-  let linesMs = 0;
+  const [firstText, firstTags, secondText, secondTags] = copies.map(({ ask, ...copy }) => copy);
+  const buffers = (...sides) => sides.flatMap((side) => Object.values(side))
+    .flatMap((value) => (ArrayBuffer.isView(value) ? [value.buffer]
+      : value instanceof Blob || !value ? [] : Object.values(value).map((array) => array.buffer)));
+  const names = [before.file.name, after.file.name];
+  const times = {};
+  const said = () => {
+    if (!times.lines || !times.tags) return;
+    state('compared');
+    say(`Compared ${names[0]} and ${names[1]}: the lines in ${duration(times.lines)} and the tags in ` +
+        `${duration(times.tags)}, in two workers at once.`);
+  };
   const heard = (message) => {
     if (number !== comparison.number) return;
     if (message.kind === 'progress') {
-      view.progress(message.tags ? 'Comparing the tags…' : 'Comparing the lines…', message.done);
+      view.progress('Comparing the lines…', message.done);
     } else if (message.kind === 'compared') {
-      linesMs = message.ms;
-      const names = [before.file.name, after.file.name];
-      view.lines(message.result, message.rows, async (from, to) => (await before.ask('patchLines', { from, to })).texts, message.saved,
-                 Compare.diffName(...names));
+      times.lines = message.ms;
+      view.lines(message.result, message.rows, async (from, to) => (await before.ask('patchLines', { from, to })).texts,
+                 message.saved, Compare.diffName(...names));
+      said();
     } else if (message.kind === 'tags') {
+      times.tags = message.ms;
       view.tags(message.changes);
-      state('compared');
-      say(`Compared ${before.file.name} and ${after.file.name} in the worker in ${duration(message.ms)}: ` +
-          `the lines in ${duration(linesMs)}, then the tags.`);
+      said();
     } else if (message.kind === 'failed') {
       view.stopped(`The comparison stopped: ${message.message}`);
     }
   };
+  const ended = (message) => ['compared', 'tags', 'failed'].includes(message.kind);
   try {
-    await programs.run({ kind: 'compare', first, second, comparisons: Compare.comparisons,
-                         names: [before.file.name, after.file.name],
-                         transfer: [...buffers(first), ...buffers(second)] },
-                       heard, (message) => message.kind === 'tags' || message.kind === 'failed');
+    await Promise.all([
+      programs.run({ kind: 'compare', first: firstText, second: secondText, names,
+                     comparisons: Compare.comparisons, transfer: buffers(firstText, secondText) }, heard, ended),
+      programs.run({ kind: 'compare-tags', first: firstTags, second: secondTags,
+                     transfer: buffers(firstTags, secondTags) }, heard, ended),
+    ]);
   } catch (error) {
     if (number === comparison.number) failed(error, view);
   }
@@ -811,6 +830,8 @@ async function run(number) {
 // Swaps before and after, and compares them again.
 function swap() {
   if (!comparison.pair) return;
+  comparison.number += 1;
+  programs.stop();
   const { before, after } = comparison.pair;
   comparison.pair = { before: after, after: before };
   show(before, [after]);

@@ -107,11 +107,11 @@ function boxwalkCopyIn(bytes) {
   return at;
 }
 
-// Compares two outputs, `first` and `second` ({ text, ... } as the lines'
+// Compares two outputs, `first` and `second` ({ text } as the listings'
 // workers copy them), trying at most `comparisons` line comparisons: the
 // comparison as the program wrote it, the rows the page shows of it and
-// the diff to save, then the tags that changed.
-async function boxwalkCompare(job) {
+// the diff to save.
+function boxwalkCompare(job) {
   var first = job.first;
   var second = job.second;
   boxwalkHanded = {};
@@ -135,8 +135,13 @@ async function boxwalkCompare(job) {
   var ms = performance.now() - started;
   postMessage({ kind: 'compared', id: job.id, ms: ms, result: result, rows: rows, saved: saved },
               [result.ranges.buffer, result.marks.buffer]);
-  postMessage({ kind: 'progress', id: job.id, done: 1, tags: true });
-  var changes = await Compare.tagChanges(first, second);
+}
+
+// Compares the tags of two listings, `first` and `second` ({ file, kind,
+// details, values } as the listings' workers copy them).
+async function boxwalkCompareTags(job) {
+  var started = performance.now();
+  var changes = await Compare.tagChanges(job.first, job.second);
   postMessage({ kind: 'tags', id: job.id, changes: changes, ms: performance.now() - started });
 }
 
@@ -147,11 +152,13 @@ onmessage = async function (event) {
   if (job.kind === 'list') {
     boxwalkJob = job.id;
     boxwalkList(job.file, job.id);
-  } else if (job.kind === 'compare') {
+  } else if (job.kind === 'compare' || job.kind === 'compare-tags') {
     boxwalkJob = job.id;
-    boxwalkCompare(job).catch(function (error) {
+    try {
+      await (job.kind === 'compare' ? boxwalkCompare : boxwalkCompareTags)(job);
+    } catch (error) {
       postMessage({ kind: 'failed', id: job.id, message: String((error && error.message) || error) });
-    });
+    }
   } else {
     var answer = await Lines.answer(job);
     postMessage(Object.assign({ ask: job.ask }, answer[0]), answer[1]);

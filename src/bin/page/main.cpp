@@ -64,7 +64,7 @@ constexpr std::uint64_t kMemoryLimit = std::uint64_t{256} << 20;
 // How far the page's reads go ahead of need. A read of the browser's File
 // costs some milliseconds whatever its size, a copy of the bytes far less:
 // fewer and longer reads than the console's.
-constexpr ReadAhead kReadAhead{std::size_t{64} << 10, std::size_t{4} << 20};
+constexpr ReadAhead kReadAhead{std::size_t{64} << 10, std::size_t{2} << 20};
 
 // The top-level atoms the map shows at most; a fragmented file may hold
 // many thousands.
