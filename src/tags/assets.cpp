@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <string>
 
-#include "primitives/render.hpp"
 #include "tags/reading.hpp"
 
 namespace boxwalk {
@@ -140,7 +139,7 @@ bool read_asset(TagReading& reading, const Atom& atom, Place place) {
         TagValue value;
         value.kind = kind;
         value.bytes = fields.range(width);
-        value.text = decimal(fields.number(width));
+        value.text = decimal_text(fields.number(width));
         add(std::move(value), part);
     };
     const auto add_code = [&](std::string_view part) {
@@ -231,7 +230,7 @@ bool read_asset(TagReading& reading, const Atom& atom, Place place) {
                 role.text = name_of_number(kLocationRoles, role_number);
                 if (role.text.empty()) {
                     role.kind = ValueKind::integer;
-                    role.text = decimal(role_number);
+                    role.text = decimal_text(role_number);
                 }
                 add(std::move(role), "role");
                 TagValue coordinates;

@@ -4,8 +4,6 @@
 #include <cstring>
 #include <string_view>
 
-#include "primitives/render.hpp"
-
 namespace boxwalk {
 namespace {
 
@@ -55,7 +53,8 @@ bool decode_known(TagValue& value, Reads reads, const DataTypeRow& row, ByteView
         const unsigned number = *read_u16_be(bytes, 2);
         const unsigned total = *read_u16_be(bytes, 4);
         value.kind = ValueKind::pair;
-        value.text = total != 0 ? decimal(number) + " of " + decimal(total) : decimal(number);
+        value.text =
+            total != 0 ? decimal_text(number) + " of " + decimal_text(total) : decimal_text(number);
         return true;
     }
     if (reads != Reads::number && reads != Reads::genre && reads != Reads::flag &&

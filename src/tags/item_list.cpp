@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <string>
 
-#include "primitives/render.hpp"
 #include "tags/data.hpp"
 #include "tags/reading.hpp"
 
@@ -27,10 +26,12 @@ std::string child_text(TagReading& reading, const Atom& child) {
     return bytes ? utf8_text(*bytes, text.size > bytes->size()) : std::string();
 }
 
-// One item of a list.
+// One item of a list. The tag is made in place, and dropped when a read
+// fails.
 void read_item(TagReading& reading, const Atom& item, Place place, const KeyTable* keys) {
     const Store store = keys ? Store::keys : Store::item_list;
-    Tag tag;
+    auto& tags = reading.report().tags;
+    Tag& tag = tags.emplace_back();
     tag.store = store;
     tag.track = place.track;
     tag.bytes = inside(item, item.pos, reading.size());
@@ -38,13 +39,14 @@ void read_item(TagReading& reading, const Atom& item, Place place, const KeyTabl
         // The item's type is its key's number, from 1.
         const auto type = reading.bytes(item.pos + 4, 4);
         if (!type) {
+            tags.pop_back();
             return;
         }
         const std::uint32_t number = *read_u32_be(*type, 0);
         if (const auto name = keys->name(number)) {
             tag.key = *name;
         } else {
-            tag.key = decimal(number);
+            tag.key = decimal_text(number);
             reading.damage(store, place, declared(item),
                            "the item at " + grouped(item.pos) + " is numbered " + grouped(number) +
                                ", past the keys table of " +
@@ -60,8 +62,8 @@ void read_item(TagReading& reading, const Atom& item, Place place, const KeyTabl
             reads = known->reads;
         }
     }
-    if (read_data_children(reading, item, item.payload_start, tag, reads)) {
-        reading.report().tags.push_back(std::move(tag));
+    if (!read_data_children(reading, item, item.payload_start, tag, reads)) {
+        tags.pop_back();
     }
 }
 
@@ -102,16 +104,15 @@ bool read_data_children(TagReading& reading, const Atom& item, std::uint64_t sta
             }
             const std::uint32_t type = *read_u32_be(*words, 0);
             const auto locale = static_cast<std::uint16_t>(*read_u32_be(*words, 4));
-            TagValue value;
+            TagValue& value = tag.values.emplace_back();
             if (locale != 0) {
                 value.language = language_text(locale);
             }
             if (!read_data_value(reading, value, reads, type,
                                  {payload.pos + kDataWords, payload.size - kDataWords})) {
+                tag.values.pop_back();
                 read_failed = true;
-                return false;
             }
-            tag.values.push_back(std::move(value));
             return false;
         },
         [&](const WalkEnd& end) {

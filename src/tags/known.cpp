@@ -1,39 +1,43 @@
 #include "tags/known.hpp"
 
-#include <algorithm>
-#include <utility>
-#include <vector>
+#include <unordered_map>
 
 namespace boxwalk {
 namespace {
 
-std::pair<Store, std::string_view> order_of(const KnownKey& row) { return {row.store, row.key}; }
-
-// The rows by store and key, for a binary search: a list of hundreds of
-// items looks each key up.
-const std::vector<const KnownKey*>& sorted_keys() {
-    static const std::vector<const KnownKey*> sorted = [] {
-        std::vector<const KnownKey*> rows;
-        rows.reserve(kKnownKeys.size());
-        for (const KnownKey& row : kKnownKeys) {
-            rows.push_back(&row);
+// FNV-1a: keys are short, and a list of hundreds of thousands of items
+// looks each one up.
+struct KeyHash {
+    std::size_t operator()(std::string_view key) const {
+        std::uint32_t hash = 2166136261u;
+        for (const char c : key) {
+            hash = (hash ^ static_cast<std::uint8_t>(c)) * 16777619u;
         }
-        std::sort(rows.begin(), rows.end(),
-                  [](const KnownKey* a, const KnownKey* b) { return order_of(*a) < order_of(*b); });
-        return rows;
+        return hash;
+    }
+};
+
+// The rows of each store by key.
+using KeyIndex =
+    std::array<std::unordered_map<std::string_view, const KnownKey*, KeyHash>, kStores.size()>;
+
+const KeyIndex& key_index() {
+    static const KeyIndex index = [] {
+        KeyIndex stores;
+        for (const KnownKey& row : kKnownKeys) {
+            stores[static_cast<std::size_t>(row.store)].emplace(row.key, &row);
+        }
+        return stores;
     }();
-    return sorted;
+    return index;
 }
 
 }  // namespace
 
 const KnownKey* find_known_key(Store store, std::string_view key) {
-    const auto& rows = sorted_keys();
-    const std::pair<Store, std::string_view> wanted{store, key};
-    const auto found = std::lower_bound(
-        rows.begin(), rows.end(), wanted,
-        [](const KnownKey* row, const auto& value) { return order_of(*row) < value; });
-    return found != rows.end() && order_of(**found) == wanted ? *found : nullptr;
+    const auto& rows = key_index()[static_cast<std::size_t>(store)];
+    const auto found = rows.find(key);
+    return found != rows.end() ? found->second : nullptr;
 }
 
 }  // namespace boxwalk

@@ -76,6 +76,16 @@ void read_movie(TagReading& reading, const Atom& moov) {
                   });
 }
 
+// The first of the type bytes of `atom`, whose header was read last.
+std::uint8_t first_type_byte(TagReading& reading, const Atom& atom) {
+    const ByteView held = reading.source().held(atom.pos + 4);
+    if (!held.empty()) {
+        return held[0];
+    }
+    const auto type = reading.bytes(atom.pos + 4, 1);
+    return type ? (*type)[0] : 0;
+}
+
 // True when `atom`, a uuid atom, has the user type of XMP.
 bool holds_xmp(TagReading& reading, const Atom& atom) {
     if (!room_for(atom.payload_start, std::min(atom.end, reading.size()), kXmpUuid.size())) {
@@ -163,8 +173,16 @@ std::string atom_key(TagReading& reading, const Atom& atom) {
     if (shown.find_first_of("@?") == std::string_view::npos) {
         return std::string(shown);
     }
-    const auto type = reading.bytes(atom.pos + 4, 4);
-    return type ? latin1_text(*type) : std::string(shown);
+    // The header was read last: its type bytes are at hand.
+    ByteView type = reading.source().held(atom.pos + 4);
+    if (type.size() < 4) {
+        const auto read = reading.bytes(atom.pos + 4, 4);
+        if (!read) {
+            return std::string(shown);
+        }
+        type = *read;
+    }
+    return latin1_text(type.first(4));
 }
 
 std::string unread_bytes(TagReading& reading, const Atom& parent, std::uint64_t stop) {
@@ -195,7 +213,7 @@ void read_user_data(TagReading& reading, const Atom& udta, Place place) {
                 read_xmp(reading, child, child.payload_start, place);
             } else if (child.is("name")) {
                 read_bare_text(reading, child, place);
-            } else if (child.type()[0] == '@' && atom_key(reading, child).starts_with("©")) {
+            } else if (child.type()[0] == '@' && first_type_byte(reading, child) == 0xA9) {
                 read_quicktime_text(reading, child, place);
             } else {
                 read_asset(reading, child, place);

@@ -1,12 +1,12 @@
 #include "tags/values.hpp"
 
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
 
-#include "primitives/render.hpp"
 #include "primitives/text.hpp"
 
 namespace boxwalk {
@@ -50,7 +50,7 @@ ByteView without_nuls(ByteView bytes) {
 
 // `value` in decimal with at least `width` digits, zeros before.
 std::string padded(std::uint64_t value, std::size_t width) {
-    std::string digits = decimal(value);
+    std::string digits = decimal_text(value);
     if (digits.size() < width) {
         digits.insert(0, width - digits.size(), '0');
     }
@@ -92,8 +92,11 @@ std::string fixed_text(std::int32_t raw, std::size_t width) {
             break;
         }
     }
-    return (raw < 0 ? "-" : "+") + padded(scaled / scale, width) + "." +
-           padded(scaled % scale, static_cast<std::size_t>(decimals));
+    std::string text(1, raw < 0 ? '-' : '+');
+    text += padded(scaled / scale, width);
+    text += '.';
+    text += padded(scaled % scale, static_cast<std::size_t>(decimals));
+    return text;
 }
 
 // The civil date of a day counted from 1970-01-01, as "YYYY-MM-DD".
@@ -122,7 +125,9 @@ std::string utf8_text(ByteView bytes, bool cut) {
     if (cut) {
         bytes = bytes.first(bytes.size() - unfinished_utf8_tail(as_chars(bytes)));
     }
-    return lenient_utf8(without_nuls(bytes));
+    bytes = without_nuls(bytes);
+    // Most texts are valid: they are copied as they are.
+    return is_valid_utf8(bytes) ? std::string(as_chars(bytes)) : lenient_utf8(bytes);
 }
 
 std::string utf16_text(ByteView bytes, bool big_endian, bool cut) {
@@ -155,14 +160,35 @@ std::string mac_roman_text(ByteView bytes) {
 
 std::string latin1_text(ByteView bytes) {
     std::string text;
-    text.reserve(bytes.size());
+    text.reserve(2 * bytes.size());
     for (const std::uint8_t byte : bytes) {
-        append_utf8(text, byte);
+        if (byte < 0x80) {
+            text.push_back(static_cast<char>(byte));
+        } else {
+            append_utf8(text, byte);
+        }
     }
     return text;
 }
 
-std::string hex_text(ByteView bytes) { return hex_join(bytes, " "); }
+std::string hex_text(ByteView bytes) {
+    constexpr std::string_view kDigits = "0123456789abcdef";
+    std::string text;
+    text.reserve(3 * bytes.size());
+    for (const std::uint8_t byte : bytes) {
+        if (!text.empty()) {
+            text.push_back(' ');
+        }
+        text.push_back(kDigits[byte >> 4]);
+        text.push_back(kDigits[byte & 0x0F]);
+    }
+    return text;
+}
+
+std::string decimal_text(std::uint64_t value) {
+    char digits[20];
+    return std::string(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+}
 
 std::string language_text(std::uint16_t code) {
     if (code < 0x400) {
@@ -180,7 +206,7 @@ std::string language_text(std::uint16_t code) {
 }
 
 std::string grouped(std::uint64_t value) {
-    const std::string digits = decimal(value);
+    const std::string digits = decimal_text(value);
     std::string text;
     for (std::size_t i = 0; i < digits.size(); ++i) {
         if (i != 0 && (digits.size() - i) % 3 == 0) {
@@ -243,9 +269,11 @@ std::string integer_text(ByteView bytes, bool is_signed) {
         // Two's complement of the width stored: the magnitude is 2^bits - value.
         const std::uint64_t magnitude =
             bits == 64 ? std::uint64_t{0} - value : (std::uint64_t{1} << bits) - value;
-        return "-" + decimal(magnitude);
+        std::string text(1, '-');
+        text += decimal_text(magnitude);
+        return text;
     }
-    return decimal(value);
+    return decimal_text(value);
 }
 
 }  // namespace boxwalk

@@ -43,6 +43,9 @@ std::string hex_text(ByteView bytes);
 // (the top bit is padding). Empty for a code with no letters.
 std::string language_text(std::uint16_t code);
 
+// `value` in plain decimal.
+std::string decimal_text(std::uint64_t value);
+
 // `value` in decimal with a comma between groups of three digits.
 std::string grouped(std::uint64_t value);
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <string>
 
-#include "primitives/render.hpp"
 #include "tags/reading.hpp"
 
 namespace boxwalk {
@@ -42,7 +41,7 @@ bool read_xtra_value(TagReading& reading, TagValue& value, std::uint16_t type, F
     } else if ((type == kUnsigned64 || type == kFileTime) && data.size == 8) {
         const std::uint64_t number = *read_u64_le(*bytes, 0);
         value.kind = type == kUnsigned64 ? ValueKind::integer : ValueKind::date;
-        value.text = type == kUnsigned64 ? decimal(number) : filetime_text(number);
+        value.text = type == kUnsigned64 ? decimal_text(number) : filetime_text(number);
     } else {
         value.kind = ValueKind::bytes;
         value.text = hex_text(*bytes);
@@ -88,14 +87,17 @@ void read_xtra(TagReading& reading, const Atom& xtra, Place place) {
                                   " runs past the entry's end");
             return;
         }
-        Tag tag;
+        // The tag is made in place, and dropped when a read fails.
+        auto& tags = reading.report().tags;
+        Tag& tag = tags.emplace_back();
+        const auto drop = [&] { tags.pop_back(); };
         tag.store = Store::xtra;
         tag.track = place.track;
         tag.bytes = {pos, size};
         const FileRange name{pos + kEntryHeader, name_length};
         const auto name_bytes = reading.head(name, kTextLimit);
         if (!name_bytes) {
-            return;
+            return drop();
         }
         tag.key = utf8_text(*name_bytes, name.size > name_bytes->size());
         if (const KnownKey* known = find_known_key(Store::xtra, tag.key)) {
@@ -103,7 +105,7 @@ void read_xtra(TagReading& reading, const Atom& xtra, Place place) {
         }
         const auto count_bytes = reading.bytes(name.pos + name.size, 4);
         if (!count_bytes) {
-            return;
+            return drop();
         }
         const std::uint32_t count = *read_u32_be(*count_bytes, 0);
         // The count drives no allocation: each value read holds at least its
@@ -121,7 +123,7 @@ void read_xtra(TagReading& reading, const Atom& xtra, Place place) {
             }
             const auto value_header = reading.bytes(at, kValueHeader);
             if (!value_header) {
-                return;
+                return drop();
             }
             const std::uint32_t value_size = *read_u32_be(*value_header, 0);
             const std::uint16_t type = *read_u16_be(*value_header, 4);
@@ -135,18 +137,15 @@ void read_xtra(TagReading& reading, const Atom& xtra, Place place) {
                                    ": " + values_read());
                 break;
             }
-            TagValue value;
-            if (!read_xtra_value(reading, value, type,
+            if (!read_xtra_value(reading, tag.values.emplace_back(), type,
                                  {at + kValueHeader, value_size - kValueHeader})) {
-                return;
+                return drop();
             }
-            tag.values.push_back(std::move(value));
             at += value_size;
         }
         if (reading.failed()) {
-            return;
+            return drop();
         }
-        reading.report().tags.push_back(std::move(tag));
         pos = entry_end;
     }
 }
