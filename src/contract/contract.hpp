@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <type_traits>
+#include <vector>
 
 // What the program tells the page and the scripts that read boxwalk-json:
 // the kinds of its records and the names they go by, declared once. The
@@ -72,6 +74,87 @@ inline constexpr std::array kLineKinds = {
                     "an atom or Xtra entry that does not fit where it stands"},
 };
 static_assert(follows_enum(kLineKinds));
+
+// A range of the file that a record does not have: a line that shows no
+// bytes, an item without a value.
+inline constexpr std::uint64_t kNoPosition = ~std::uint64_t{0};
+// A line with no key, name or value of its own.
+inline constexpr std::uint32_t kNoDetail = ~std::uint32_t{0};
+
+// The console's lines as records, in columns, one value a line in each: how
+// the page receives them (each column one typed array, in the order listed
+// by visit_columns) and what boxwalk-json prints for each line.
+struct LineColumns {
+    // Where the line's text ends in the text of every line, its line feed
+    // included: line i is text[end[i - 1], end[i]) (from 0 for the first).
+    std::vector<std::uint64_t> end;
+    // Its LineKind.
+    std::vector<std::uint8_t> kind;
+    // An atom's type code text, four characters as one big-endian number;
+    // 0 for a line of no atom.
+    std::vector<std::uint32_t> type;
+    // The bytes it shows, as the header declares them (so possibly past the
+    // file's end); kNoPosition when it shows none.
+    std::vector<std::uint64_t> pos;
+    std::vector<std::uint64_t> size;
+    // Its row in DetailColumns: items, ---- items and Xtra entries; else
+    // kNoDetail.
+    std::vector<std::uint32_t> detail;
+};
+
+// What an item, a ---- item or an Xtra entry line holds: where its key, its
+// name (a ---- item's) and its first value lie, and the value's type as
+// stored. kNoPosition for a part it lacks.
+struct DetailColumns {
+    std::vector<std::uint32_t> line;
+    std::vector<std::uint64_t> key_pos;
+    std::vector<std::uint64_t> key_size;
+    std::vector<std::uint64_t> name_pos;
+    std::vector<std::uint64_t> name_size;
+    std::vector<std::uint64_t> value_pos;
+    std::vector<std::uint64_t> value_size;
+    std::vector<std::uint32_t> value_type;
+};
+
+// An item's values after the first, for the sinks that want every value:
+// the item's line, where the value lies and its type. A value at
+// kNoPosition stands for more values than are reported.
+struct ValueColumns {
+    std::vector<std::uint32_t> line;
+    std::vector<std::uint64_t> pos;
+    std::vector<std::uint64_t> size;
+    std::vector<std::uint32_t> type;
+};
+
+// Calls visit(name, column) for each column of `columns`, in the order the
+// page receives them: the one list of their names.
+template <typename Columns, typename Visit>
+constexpr void visit_columns(Columns& columns, Visit&& visit) {
+    using Plain = std::remove_const_t<Columns>;
+    if constexpr (std::is_same_v<Plain, LineColumns>) {
+        visit("end", columns.end);
+        visit("kind", columns.kind);
+        visit("type", columns.type);
+        visit("pos", columns.pos);
+        visit("size", columns.size);
+        visit("detail", columns.detail);
+    } else if constexpr (std::is_same_v<Plain, DetailColumns>) {
+        visit("line", columns.line);
+        visit("key_pos", columns.key_pos);
+        visit("key_size", columns.key_size);
+        visit("name_pos", columns.name_pos);
+        visit("name_size", columns.name_size);
+        visit("value_pos", columns.value_pos);
+        visit("value_size", columns.value_size);
+        visit("value_type", columns.value_type);
+    } else {
+        static_assert(std::is_same_v<Plain, ValueColumns>);
+        visit("line", columns.line);
+        visit("pos", columns.pos);
+        visit("size", columns.size);
+        visit("type", columns.type);
+    }
+}
 
 // Where a tag is stored. A tag of a track says so apart (its track number),
 // whatever its store.

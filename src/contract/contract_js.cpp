@@ -2,9 +2,11 @@
 // JavaScript, so that the page knows the program's kinds by the program's
 // own names. Run at build time; the file it writes is not kept in the tree.
 //   contract_js OUTPUT
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "contract/contract.hpp"
 
@@ -36,6 +38,33 @@ std::string table(std::string_view key, const Table& rows) {
            about + "],\n  },\n";
 }
 
+// The typed array that holds a column of `Element`s.
+template <typename Element>
+constexpr std::string_view typed_array() {
+    if constexpr (std::is_same_v<Element, std::uint64_t>) {
+        return "BigUint64Array";
+    } else if constexpr (std::is_same_v<Element, std::uint32_t>) {
+        return "Uint32Array";
+    } else {
+        static_assert(std::is_same_v<Element, std::uint8_t>);
+        return "Uint8Array";
+    }
+}
+
+// The columns of `Columns` as `key: [{ name, array }, ...]`, in the order
+// the page receives them.
+template <typename Columns>
+std::string columns(std::string_view key) {
+    Columns empty;
+    std::string list;
+    boxwalk::visit_columns(empty, [&list](std::string_view name, const auto& column) {
+        using Element = typename std::remove_cvref_t<decltype(column)>::value_type;
+        list += (list.empty() ? "" : ",\n    ") + std::string("{ name: ") + quoted(name) +
+                ", array: " + quoted(typed_array<Element>()) + " }";
+    });
+    return "  " + std::string(key) + ": [\n    " + list + "],\n";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -60,6 +89,11 @@ int main(int argc, char** argv) {
     js += table("stores", kStores);
     js += table("valueKinds", kValueKinds);
     js += table("fileKinds", kFileKinds);
+    js += "  noPosition: " + std::to_string(kNoPosition) + "n,\n";
+    js += "  noDetail: " + std::to_string(kNoDetail) + ",\n";
+    js += columns<LineColumns>("lineColumns");
+    js += columns<DetailColumns>("detailColumns");
+    js += columns<ValueColumns>("valueColumns");
     js +=
         "  });\n})();\n\n"
         "if (typeof module !== 'undefined') module.exports = Contract;\n";

@@ -1,0 +1,62 @@
+#include "report/lines.hpp"
+
+namespace boxwalk {
+namespace {
+
+constexpr std::size_t kBuffer = std::size_t{64} << 10;
+
+// The position and size of `range`, or kNoPosition and 0 for none.
+std::uint64_t pos_of(const std::optional<FileRange>& range) {
+    return range ? range->pos : kNoPosition;
+}
+std::uint64_t size_of(const std::optional<FileRange>& range) { return range ? range->size : 0; }
+
+}  // namespace
+
+LineRecorder::LineRecorder() : Output(kBuffer, true, true) {}
+
+std::string_view LineRecorder::line_text(std::size_t i) const {
+    const std::uint64_t start = i == 0 ? 0 : lines_.end[i - 1];
+    // Every end counts the line's line feed.
+    return std::string_view(text_).substr(static_cast<std::size_t>(start),
+                                          static_cast<std::size_t>(lines_.end[i] - start - 1));
+}
+
+void LineRecorder::another_value(std::optional<FileRange> value, std::uint32_t type) {
+    values_.line.push_back(static_cast<std::uint32_t>(lines_.end.size()));
+    values_.pos.push_back(pos_of(value));
+    values_.size.push_back(size_of(value));
+    values_.type.push_back(value ? type : 0);
+}
+
+void LineRecorder::line_ended() {
+    drain();
+    text_.push_back('\n');
+    const auto index = static_cast<std::uint32_t>(lines_.end.size());
+    lines_.end.push_back(text_.size());
+    lines_.kind.push_back(static_cast<std::uint8_t>(line_.kind));
+    std::uint32_t type = 0;
+    for (const char c : line_.type) {
+        type = type << 8 | static_cast<unsigned char>(c);
+    }
+    lines_.type.push_back(type);
+    const bool shows = line_.kind != LineKind::none;
+    lines_.pos.push_back(shows ? line_.bytes.pos : kNoPosition);
+    lines_.size.push_back(shows ? line_.bytes.size : 0);
+    if (line_.key || line_.name || line_.value) {
+        lines_.detail.push_back(static_cast<std::uint32_t>(details_.line.size()));
+        details_.line.push_back(index);
+        details_.key_pos.push_back(pos_of(line_.key));
+        details_.key_size.push_back(size_of(line_.key));
+        details_.name_pos.push_back(pos_of(line_.name));
+        details_.name_size.push_back(size_of(line_.name));
+        details_.value_pos.push_back(pos_of(line_.value));
+        details_.value_size.push_back(size_of(line_.value));
+        details_.value_type.push_back(line_.value ? line_.value_type : 0);
+    } else {
+        lines_.detail.push_back(kNoDetail);
+    }
+    line_ = Located{};
+}
+
+}  // namespace boxwalk

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "contract/contract.hpp"
+#include "primitives/output.hpp"
+
+namespace boxwalk {
+
+// The console's lines kept as records, for the page and boxwalk-json: the
+// text of every line as the console prints it, one after another, and in
+// columns what each line shows (see contract.hpp). It takes each line as it
+// ends, so that what a line shows goes with its own text, and it takes
+// every value of an item. A line's text may hold line feeds of its own (a
+// mean or a name from the file): only `end` says where a line ends.
+class LineRecorder final : public Output {
+public:
+    LineRecorder();
+
+    // The text of every line, each with its line feed.
+    const std::string& text() const { return text_; }
+    // Line i's text, without its line feed.
+    std::string_view line_text(std::size_t i) const;
+    std::size_t line_count() const { return lines_.end.size(); }
+
+    const LineColumns& lines() const { return lines_; }
+    const DetailColumns& details() const { return details_; }
+    const ValueColumns& values() const { return values_; }
+
+    bool wants_every_value() const override { return true; }
+    void another_value(std::optional<FileRange> value, std::uint32_t type) override;
+
+private:
+    void hand_on(std::string_view text) override { text_.append(text); }
+    void located(const Located& line) override { line_ = line; }
+    void line_ended() override;
+
+    std::string text_;
+    LineColumns lines_;
+    DetailColumns details_;
+    ValueColumns values_;
+    Located line_;
+};
+
+}  // namespace boxwalk
