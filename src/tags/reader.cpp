@@ -16,15 +16,17 @@ constexpr std::array<std::uint8_t, 16> kXmpUuid = {0xBE, 0x7A, 0xCF, 0xCB, 0x97,
 
 constexpr std::string_view kMdta = "mdta";
 
-// A meta atom's first child: QuickTime's meta has none of the version and
-// flags that ISO's has before it, and holds a child (never of size 0) where
-// they would be.
+// A meta atom's first child. QuickTime's meta has none of the version and
+// flags that ISO's has before it: its first child, the handler, stands
+// where they would, and a child is never of size 0.
 std::uint64_t meta_children_start(TagReading& reading, const Atom& meta) {
-    if (!room_for(meta.payload_start, std::min(meta.end, reading.size()), 4)) {
+    if (!room_for(meta.payload_start, std::min(meta.end, reading.size()), 8)) {
         return meta.payload_start;
     }
-    const auto word = reading.bytes(meta.payload_start, 4);
-    return word && read_u32_be(*word, 0) == 0u ? meta.payload_start + 4 : meta.payload_start;
+    const auto head = reading.bytes(meta.payload_start, 8);
+    const bool quicktime =
+        head && (as_chars(head->subspan(4)) == "hdlr" || read_u32_be(*head, 0) != 0u);
+    return quicktime ? meta.payload_start : meta.payload_start + 4;
 }
 
 // The handler type of an hdlr atom: after version and flags and a
