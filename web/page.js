@@ -4,12 +4,12 @@
 // through textContent, never as markup.
 //
 // The page holds no line it does not show. A file is listed by a worker of
-// the program's (web/worker.js), used for that one job and then ended; what
-// it printed, a buffer of text and typed arrays of its lines' columns, goes
-// on to a worker of its own (web/lines.js) that answers the views: the rows
-// in view, what a line shows, a search, the tags. A listing (one file's
-// results) is shown by views: the lines view, a virtual listbox, and the
-// maps; a choice in any of them shows its bytes in the one Bytes region.
+// the program's (web/worker.js), which then holds what it printed, a buffer
+// of text and typed arrays of its lines' columns, where the program wrote
+// them, and answers the views (web/lines.js): the rows in view, what a line
+// shows, a search, the tags. Another file chosen ends it. A listing (one
+// file's results) is shown by views: the lines view, a virtual listbox, and
+// the maps; a choice in any of them shows its bytes in the one Bytes region.
 'use strict';
 
 const $ = (id) => document.getElementById(id);

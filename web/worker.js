@@ -73,6 +73,11 @@ Module['onRuntimeInitialized'] = function () {
   postMessage({ kind: 'ready' });
 };
 
+// Whether the widest line of the listing held is measured: once the first
+// rows are on their way, a share at a time between the questions that
+// follow.
+var boxwalkMeasured = true;
+
 // Lists `file` as the console tool would, and holds what it printed.
 function boxwalkList(file, id) {
   boxwalkFile = file;
@@ -96,9 +101,6 @@ function boxwalkList(file, id) {
                 readMs: boxwalkReading, atoms: atoms, reads: reads, summary: summary }, [atoms, reads]);
   boxwalkMeasured = false;
 }
-// Whether the widest line is measured: once the first rows are on their
-// way, a share at a time between the questions that follow.
-var boxwalkMeasured = true;
 
 // Copies `bytes` into the program's memory: where they are, to be freed.
 function boxwalkCopyIn(bytes) {
