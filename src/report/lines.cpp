@@ -22,6 +22,11 @@ std::string_view LineRecorder::line_text(std::size_t i) const {
                                           static_cast<std::size_t>(lines_.end[i] - start - 1));
 }
 
+void LineRecorder::reserve(std::size_t lines, std::size_t text_bytes) {
+    text_.reserve(text_bytes);
+    visit_columns(lines_, [lines](std::string_view, auto& column) { column.reserve(lines); });
+}
+
 void LineRecorder::another_value(std::optional<FileRange> value, std::uint32_t type) {
     values_.line.push_back(static_cast<std::uint32_t>(lines_.end.size()));
     values_.pos.push_back(pos_of(value));
