@@ -22,6 +22,19 @@ std::string_view LineRecorder::line_text(std::size_t i) const {
                                           static_cast<std::size_t>(lines_.end[i] - start - 1));
 }
 
+void LineRecorder::take_in_batches(std::size_t batch,
+                                   std::function<void(const LineRecorder&)> take) {
+    batch_ = batch;
+    take_ = std::move(take);
+}
+
+void LineRecorder::clear() {
+    text_.clear();
+    visit_columns(lines_, [](std::string_view, auto& column) { column.clear(); });
+    visit_columns(details_, [](std::string_view, auto& column) { column.clear(); });
+    visit_columns(values_, [](std::string_view, auto& column) { column.clear(); });
+}
+
 void LineRecorder::another_value(std::optional<FileRange> value, std::uint32_t type) {
     values_.line.push_back(static_cast<std::uint32_t>(lines_.end.size()));
     values_.pos.push_back(pos_of(value));
@@ -57,6 +70,10 @@ void LineRecorder::line_ended() {
         lines_.detail.push_back(kNoDetail);
     }
     line_ = Located{};
+    if (take_ && lines_.end.size() >= batch_) {
+        take_(*this);
+        clear();
+    }
 }
 
 }  // namespace boxwalk

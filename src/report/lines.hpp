@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +31,14 @@ public:
     const DetailColumns& details() const { return details_; }
     const ValueColumns& values() const { return values_; }
 
+    // Hands the lines held to `take` whenever `batch` of them are, and then
+    // forgets them: for a reader that takes the lines as they come, in
+    // memory bounded by the batch. Lines left when the scan ends stay for
+    // the reader to take.
+    void take_in_batches(std::size_t batch, std::function<void(const LineRecorder&)> take);
+    // Forgets every line held.
+    void clear();
+
     bool wants_every_value() const override { return true; }
     void another_value(std::optional<FileRange> value, std::uint32_t type) override;
 
@@ -43,6 +52,8 @@ private:
     DetailColumns details_;
     ValueColumns values_;
     Located line_;
+    std::size_t batch_ = 0;
+    std::function<void(const LineRecorder&)> take_;
 };
 
 }  // namespace boxwalk

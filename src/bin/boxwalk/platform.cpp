@@ -39,7 +39,7 @@ Console::Console() : streams_(std::make_unique<Streams>()) {}
 
 Console::~Console() { streams_->out->flush(); }
 
-Output& Console::out() { return *streams_->out; }
+BufferedOutput& Console::out() { return *streams_->out; }
 
 Output& Console::err() { return *streams_->err; }
 

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "primitives/output.hpp"
+#include "bin/boxwalk/streams.hpp"
 #include "load/load.hpp"
+#include "primitives/output.hpp"
 
 // The operating system as the driver sees it: arguments, the load of a
 // file, and the two console streams. Only the platform_*.cpp files include
@@ -31,6 +33,9 @@ std::vector<Argument> platform_arguments(int argc, char** argv);
 // memory".
 LoadResult load_file(const Argument& path);
 
+// How a run loads a file: load_file, or a stand-in in tests.
+using FileLoader = std::function<LoadResult(const Argument&)>;
+
 // Standard output and standard error. Output is buffered unless it is a
 // terminal, and flushed before anything goes to standard error; errors on
 // standard error itself are ignored.
@@ -41,7 +46,7 @@ public:
     Console(const Console&) = delete;
     Console& operator=(const Console&) = delete;
 
-    Output& out();
+    BufferedOutput& out();
     Output& err();
 
 private:
