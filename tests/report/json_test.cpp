@@ -1,0 +1,238 @@
+// The JSON of boxwalk-json, in process: every field name the contract
+// declares, and no other, over a hand-made report that fills them all;
+// text of every kind read back as written; the lines read back as the
+// console prints them, alike however the lines and the object are cut up.
+#include "report/json.hpp"
+
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "report/json_library.hpp"
+#include "support/atoms.hpp"
+#include "support/process.hpp"
+#include "tree/scan.hpp"
+
+namespace boxwalk {
+namespace {
+
+using namespace test;
+
+rapidjson::Document parsed(std::string_view json) {
+    rapidjson::Document document;
+    document.Parse<rapidjson::kParseValidateEncodingFlag>(json.data(), json.size());
+    EXPECT_FALSE(document.HasParseError())
+        << "error " << document.GetParseError() << " at " << document.GetErrorOffset();
+    return document;
+}
+
+template <typename Table>
+std::set<std::string> names_of(const Table& table) {
+    std::set<std::string> names;
+    for (const auto& row : table) {
+        names.emplace(row.name);
+    }
+    return names;
+}
+
+// The field names met in a file's object, by record.
+using Seen = std::map<std::string, std::set<std::string>>;
+
+void add_keys(const rapidjson::Value& object, const std::string& record, Seen& seen) {
+    ASSERT_TRUE(object.IsObject()) << record;
+    for (const auto& member : object.GetObject()) {
+        seen[record].insert(member.name.GetString());
+    }
+}
+
+void collect(const rapidjson::Value& file, Seen& seen) {
+    add_keys(file, "file", seen);
+    const auto each = [&](const char* field, const char* record, auto&& inside) {
+        if (file.HasMember(field)) {
+            for (const auto& element : file[field].GetArray()) {
+                add_keys(element, record, seen);
+                inside(element);
+            }
+        }
+    };
+    each("tags", "tag", [&](const rapidjson::Value& tag) {
+        for (const auto& value : tag["values"].GetArray()) {
+            add_keys(value, "value", seen);
+        }
+    });
+    each("damage", "damage", [](const rapidjson::Value&) {});
+    each("xmp", "xmp", [](const rapidjson::Value&) {});
+    each("lines", "line", [&](const rapidjson::Value& line) {
+        if (line.HasMember("values")) {
+            for (const auto& value : line["values"].GetArray()) {
+                add_keys(value, "other value", seen);
+            }
+        }
+    });
+}
+
+// Text of every kind the JSON must carry: controls, quotes, backslashes,
+// NUL, C1 controls, characters of two to four bytes, U+2028, in runs long
+// and short around the 16-byte steps of the scan.
+std::vector<std::string> hostile_texts() {
+    const std::vector<std::string> pieces = {"a",
+                                             "\"",
+                                             "\\",
+                                             std::string(1, '\0'),
+                                             "\x01",
+                                             "\x1f",
+                                             "\x7f",
+                                             "/",
+                                             "\xc2\x85",
+                                             "\xc3\xa9",
+                                             "\xe2\x80\xa8",
+                                             "\xf0\x9d\x84\x9e",
+                                             "0123456789abcdef"};
+    std::vector<std::string> texts = {""};
+    std::uint32_t state = 12345;
+    for (std::size_t length = 1; length < 120; ++length) {
+        std::string text;
+        for (std::size_t i = 0; i < length; ++i) {
+            state = state * 1103515245u + 12345u;
+            text += pieces[(state >> 16) % pieces.size()];
+        }
+        texts.push_back(text);
+    }
+    return texts;
+}
+
+TEST(JsonWriter, EveryFieldOfTheContractAndNoOther) {
+    TagReport report;
+    report.kind = FileKind::mp4;
+    report.brand = "M4A ";
+    report.moov = FileRange{24, ~std::uint64_t{0} - 24};
+    TagValue value{ValueKind::pair, 0, "3 of 12", true, "eng", {~std::uint64_t{0}, 1}};
+    report.tags.push_back({Store::item_list,
+                           2,
+                           "----",
+                           "com.apple.iTunes",
+                           "NAME",
+                           "Label",
+                           {100, 50},
+                           {value, TagValue{}}});
+    report.damage.push_back({Store::keys, 1, {7, 8}, "14 of 26 items read"});
+    report.xmp.push_back({3, {9, 10}, "<x/>", true});
+
+    LineRecorder lines;
+    Located item(LineKind::freeform, {88, 58}, {'-', '-', '-', '-'});
+    item.key = FileRange{92, 4};
+    item.name = FileRange{100, 3};
+    item.value = FileRange{112, 4};
+    item.value_type = 1;
+    lines.locate(item);
+    lines.another_value(FileRange{120, 2}, 21);
+    lines.another_value(std::nullopt, 0);
+    lines.line("        ---- (size=58) ...");
+    lines.line("a line of no bytes");
+
+    JsonWriter json;
+    Seen seen;
+    const std::string object(json.file_object({"a.mp4", 294, std::nullopt, &report, &lines}));
+    EXPECT_TRUE(object.ends_with("}\n"));
+    EXPECT_EQ(object.find('\n'), object.size() - 1);
+    const rapidjson::Document file = parsed(object);
+    collect(file, seen);
+    collect(parsed(json.file_object({"b.mp4", std::nullopt, "read: gone", nullptr, nullptr})),
+            seen);
+    EXPECT_EQ(seen["file"], names_of(kFileFields));
+    EXPECT_EQ(seen["tag"], names_of(kTagFields));
+    EXPECT_EQ(seen["value"], names_of(kValueFields));
+    EXPECT_EQ(seen["damage"], names_of(kDamageFields));
+    EXPECT_EQ(seen["xmp"], names_of(kXmpFields));
+    EXPECT_EQ(seen["line"], names_of(kLineFields));
+    EXPECT_EQ(seen["other value"], names_of(kOtherValueFields));
+
+    // Offsets are exact past 2^53; kinds go by their contract names.
+    EXPECT_EQ(file["moov"][1].GetUint64(), ~std::uint64_t{0} - 24);
+    EXPECT_EQ(file["tags"][0]["values"][0]["bytes"][0].GetUint64(), ~std::uint64_t{0});
+    EXPECT_STREQ(file["tags"][0]["values"][0]["kind"].GetString(), "pair");
+    EXPECT_STREQ(file["lines"][0]["kind"].GetString(), "freeform");
+    EXPECT_STREQ(file["lines"][1]["kind"].GetString(), "none");
+
+    // The page's records are the same fields, from kind to xmp.
+    const rapidjson::Document records = parsed(json.tag_records(report));
+    for (const auto& member : records.GetObject()) {
+        EXPECT_TRUE(file.HasMember(member.name)) << member.name.GetString();
+        EXPECT_TRUE(member.value == file[member.name]) << member.name.GetString();
+    }
+    EXPECT_EQ(records.MemberCount(), 7u);
+}
+
+TEST(JsonWriter, TextOfEveryKindReadsBackAsWritten) {
+    const std::vector<std::string> texts = hostile_texts();
+    TagReport report;
+    for (const std::string& text : texts) {
+        TagValue value;
+        value.text = text;
+        report.tags.push_back({Store::xtra, 0, text, "", "", "", {}, {value}});
+    }
+    JsonWriter json;
+    const rapidjson::Document file =
+        parsed(json.file_object({"\"\\\x01", 0, std::nullopt, &report, nullptr}));
+    EXPECT_STREQ(file["path"].GetString(), "\"\\\x01");
+    const auto& tags = file["tags"];
+    ASSERT_EQ(tags.Size(), texts.size());
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        SCOPED_TRACE("text " + std::to_string(i));
+        const auto& key = tags[static_cast<rapidjson::SizeType>(i)]["key"];
+        EXPECT_EQ(std::string(key.GetString(), key.GetStringLength()), texts[i]);
+        const auto& text = tags[static_cast<rapidjson::SizeType>(i)]["values"][0]["text"];
+        EXPECT_EQ(std::string(text.GetString(), text.GetStringLength()), texts[i]);
+    }
+}
+
+// The files the lines are checked on: the samples, the seeds (every kind
+// of damage, 64-bit sizes, controls in text) and the real files.
+std::vector<Bytes> rich_files() {
+    std::vector<Bytes> files = {sample_song(), sample_damaged()};
+    for (const char* path : {"fuzz/corpus/tags.mp4", "fuzz/corpus/wide.mp4", "fuzz/corpus/deep.mp4",
+                             "tests/fixtures/tagged.m4a", "tests/fixtures/xtra_mixed.mp4"}) {
+        const std::string bytes = read_file(std::string(BOXWALK_SOURCE_DIR) + "/" + path);
+        files.emplace_back(bytes.begin(), bytes.end());
+    }
+    return files;
+}
+
+TEST(JsonWriter, LinesAsTheConsolePrintsThem) {
+    for (const Bytes& file : rich_files()) {
+        StringOutput console;
+        scan_top_level(view(file), console);
+        LineRecorder lines;
+        scan_top_level(view(file), lines);
+        JsonWriter json;
+        const std::string whole(
+            json.file_object({"f", file.size(), std::nullopt, nullptr, &lines}));
+        std::string text;
+        for (const auto& line : parsed(whole)["lines"].GetArray()) {
+            text.append(line["text"].GetString(), line["text"].GetStringLength()) += '\n';
+        }
+        EXPECT_EQ(text, console.text());
+
+        // Taken in batches as the scan goes, and handed on in pieces, the
+        // object is the same.
+        for (const std::size_t batch : {std::size_t{1}, std::size_t{2}, std::size_t{7}}) {
+            std::string pieces;
+            json.spill_at(batch * 3, [&pieces](std::string_view piece) { pieces += piece; });
+            json.start_file({"f", file.size(), std::nullopt, nullptr, nullptr});
+            LineRecorder batched;
+            batched.take_in_batches(batch,
+                                    [&json](const LineRecorder& some) { json.add_lines(some); });
+            scan_top_level(view(file), batched);
+            json.add_lines(batched);
+            pieces += json.finish_file();
+            EXPECT_EQ(pieces, whole) << "batch " << batch;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace boxwalk
