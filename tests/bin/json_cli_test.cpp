@@ -3,16 +3,15 @@
 // among others; the usage and write errors; a pipe; and runs side by side
 // appending to one file, whose lines must never interleave.
 #include <gtest/gtest.h>
-#include <rapidjson/document.h>
 #include <signal.h>
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "bench/heavy_files.hpp"
-#include "report/json_library.hpp"
 #include "support/atoms.hpp"
 #include "support/process.hpp"
 
@@ -23,6 +22,7 @@ namespace fs = std::filesystem;
 using namespace test;
 
 const fs::path kSource = BOXWALK_SOURCE_DIR;
+using Json = nlohmann::json;
 
 ProcessResult boxwalk_json(const std::vector<std::string>& args, ProcessOptions options = {}) {
     std::vector<std::string> argv = {"boxwalk-json"};
@@ -37,14 +37,12 @@ ProcessOptions inside(const fs::path& folder) {
 }
 
 // Each line of `out` as a parsed object; a line that is no JSON fails.
-std::vector<rapidjson::Document> objects(const std::string& out) {
-    std::vector<rapidjson::Document> parsed;
+std::vector<Json> objects(const std::string& out) {
+    std::vector<Json> parsed;
     std::istringstream lines(out);
     for (std::string line; std::getline(lines, line);) {
-        rapidjson::Document& object = parsed.emplace_back();
-        object.Parse<rapidjson::kParseValidateEncodingFlag>(line.data(), line.size());
-        EXPECT_FALSE(object.HasParseError()) << line.substr(0, 200);
-        EXPECT_TRUE(object.IsObject());
+        parsed.push_back(Json::parse(line, nullptr, false));
+        EXPECT_TRUE(parsed.back().is_object()) << line.substr(0, 200);
     }
     EXPECT_TRUE(out.empty() || out.back() == '\n');
     return parsed;
@@ -52,10 +50,10 @@ std::vector<rapidjson::Document> objects(const std::string& out) {
 
 // What the console prints for a file after its empty line, from the
 // object's lines.
-std::string console_lines(const rapidjson::Value& object) {
+std::string console_lines(const Json& object) {
     std::string text;
-    for (const auto& line : object["lines"].GetArray()) {
-        text.append(line["text"].GetString(), line["text"].GetStringLength()) += '\n';
+    for (const Json& line : object["lines"]) {
+        text += line["text"].get<std::string>() + '\n';
     }
     return text;
 }
@@ -92,9 +90,9 @@ TEST(JsonCli, EveryGoldenInputInOneRun) {
     ASSERT_EQ(parsed.size(), cases.size());
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(cases[i].first);
-        EXPECT_EQ(parsed[i]["schema"].GetUint(), 1u);
-        EXPECT_EQ(parsed[i]["path"].GetString(), cases[i].first);
-        EXPECT_EQ(parsed[i]["size"].GetUint64(), fs::file_size(kSource / cases[i].first));
+        EXPECT_EQ(parsed[i]["schema"], 1);
+        EXPECT_EQ(parsed[i]["path"], cases[i].first);
+        EXPECT_EQ(parsed[i]["size"], fs::file_size(kSource / cases[i].first));
         EXPECT_EQ(console_lines(parsed[i]), cases[i].second);
     }
 
@@ -127,9 +125,9 @@ TEST(JsonCli, FilesThatCannotBeReadAmongOthers) {
     EXPECT_EQ(
         line,
         R"json({"schema":1,"path":"nope.mp4","error":"read: No such file or directory (os error 2)"})json");
-    EXPECT_FALSE(parsed[1].HasMember("error"));
-    EXPECT_STREQ(parsed[2]["error"].GetString(), "read: Is a directory (os error 21)");
-    EXPECT_TRUE(parsed[3] == parsed[1]);
+    EXPECT_FALSE(parsed[1].contains("error"));
+    EXPECT_EQ(parsed[2]["error"], "read: Is a directory (os error 21)");
+    EXPECT_EQ(parsed[3], parsed[1]);
 
     const ProcessResult usage = run_process(BOXWALK_JSON_BINARY, {"./j\xFF"});
     EXPECT_EQ(usage.out, "");
