@@ -29,7 +29,7 @@ for target in fuzz_scan fuzz_text fuzz_load fuzz_lines; do
     status=1
     tail -n 80 "$work/$target/log"
     for input in "$work/$target/found"/*; do
-      echo "== reproducer $(basename "$input") ($(stat -c %s "$input") bytes):"
+      echo "== reproducer $(basename "$input") ($(($(wc -c <"$input"))) bytes):"
       od -A d -t x1 -v "$input"
     done
   else

@@ -9,7 +9,7 @@
 # cmake [-DEMULATOR=...] -DBOXWALK=... [-DBOXWALK_JSON=...] -DSOURCE_DIR=... -DOUTPUT=dir
 #       -P run_sparse.cmake
 file(REMOVE_RECURSE ${OUTPUT})
-execute_process(COMMAND bash ${SOURCE_DIR}/tests/sparse/make_sparse.sh
+execute_process(COMMAND sh ${SOURCE_DIR}/tests/sparse/make_sparse.sh
                         ${SOURCE_DIR}/samples/song.m4a ${OUTPUT}
                 RESULT_VARIABLE made)
 if(NOT made STREQUAL "0")

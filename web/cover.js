@@ -1,7 +1,8 @@
 // Cover art: a covr value shown as a picture, scaled to fit, with its pixel
 // size and byte count, and a link that saves exactly the stored bytes. The
-// bytes are read only when the picture comes into view; a value that does
-// not decode as a picture says so and puts no image on the page.
+// bytes are read only when the picture comes into view; a value that is not
+// a picture says so and puts no image on the page; a picture too large to
+// decode here, or one that does not decode, says so and can still be saved.
 'use strict';
 
 const Cover = (() => {
@@ -49,6 +50,10 @@ const Cover = (() => {
     watcher.observe(box);
   }
 
+  // The most pixels a picture is decoded with here: 2^25 (8192 x 4096),
+  // 128 MiB once decoded. A larger one is not decoded, and can be saved.
+  const mostPixels = 2 ** 25;
+
   async function load(box, file, range, type, saveAs) {
     box.textContent = 'Reading the picture…';
     let head;
@@ -68,10 +73,14 @@ const Cover = (() => {
     urls.push(url);
     const picture = new Image();
     picture.alt = `Cover picture (${format})`;
-    picture.src = url;
-    try {
-      await picture.decode();
-    } catch {
+    // The load event comes once the header is read, before the pixels are
+    // decoded: the size says whether to decode them.
+    const sized = await new Promise((done) => {
+      picture.onload = () => done(true);
+      picture.onerror = () => done(false);
+      picture.src = url;
+    });
+    if (!sized) {
       box.textContent = 'not a picture';
       return;
     }
@@ -86,7 +95,21 @@ const Cover = (() => {
     save.href = url;
     save.download = `${saveAs}.${extension}`;
     save.textContent = 'Save the picture';
-    box.replaceChildren(picture, caption, save);
+    let shown = picture.naturalWidth * picture.naturalHeight <= mostPixels;
+    if (shown) {
+      try {
+        await picture.decode();
+      } catch {
+        shown = false;
+      }
+    }
+    if (shown) {
+      box.replaceChildren(picture, caption, save);
+    } else {
+      caption.textContent += picture.naturalWidth * picture.naturalHeight > mostPixels
+        ? ': too large to show here' : ': it does not decode here';
+      box.replaceChildren(caption, save);
+    }
   }
 
   return { sniff, show, clear };

@@ -510,6 +510,7 @@ function show(listing) {
   current = listing;
   const file = listing.file;
   $('name').textContent = file.name;
+  titled(...(pair.before ? [pair.before.file] : []), file);
   if (download) URL.revokeObjectURL(download);
   download = URL.createObjectURL(new Blob([listing.out], { type: 'text/plain' }));
   const link = $('download');
@@ -557,17 +558,106 @@ function stale(file) {
   $('stale').hidden = false;
 }
 
-// The Bytes region: what a choice covers, and its first bytes in hex.
-function bytes(label, rows = '') {
-  $('range').textContent = label ? `Bytes: ${label}` : 'Bytes: choose a line';
-  $('bytes').setAttribute('aria-label', label ? `Bytes: ${label.slice(0, 120)}` : 'Bytes: no line chosen');
-  $('hex').textContent = rows;
+// ---- The Bytes region ----------------------------------------------------
+
+// The bytes of a range in hex, 16 a row, each row with its offset in the
+// file and its printable ASCII. As with the lines, only the rows in view are
+// in the DOM, past kMostPixels in proportion; their bytes are read from the
+// File in slices as they come into view, one read at a time, a few screens
+// around the view at once.
+class HexView {
+  constructor(element) {
+    this.element = element;
+    this.spacer = element.querySelector('.spacer');
+    this.rows = element.querySelector('.rows');
+    this.count = 0;
+    this.rowHeight = 18;
+    this.height = 0;
+    this.asked = 0;  // the number of the last range shown
+    element.addEventListener('scroll', () => this.render());
+    new ResizeObserver(() => this.render()).observe(element);
+  }
+
+  // Shows `size` bytes of `file` from `pos`; `failed(error)` is called when
+  // they cannot be read.
+  show(file, pos, size, failed) {
+    this.asked += 1;
+    Object.assign(this, { file, pos, size, failed, held: null, reading: false });
+    this.count = Math.ceil(size / 16);
+    this.digits = String(pos + Math.max(0, size - 1)).length;
+    this.rowHeight = parseFloat(getComputedStyle(this.element).getPropertyValue('--row')) || 18;
+    this.height = Math.min(this.count * this.rowHeight, kMostPixels);
+    this.spacer.style.height = this.height + 'px';
+    this.spacer.style.width = `calc(${this.digits + 67}ch + 1.5rem)`;
+    this.element.scrollTop = 0;
+    this.render();
+  }
+
+  render() {
+    const view = this.element.clientHeight;
+    const full = this.count * this.rowHeight;
+    const scale = this.height > view ? (full - view) / (this.height - view) : 1;
+    const exact = this.element.scrollTop * scale / this.rowHeight;
+    const first = Math.min(Math.floor(exact), Math.max(0, this.count - 1));
+    const visible = Math.max(0, Math.min(this.count - first, Math.ceil(view / this.rowHeight) + 1));
+    this.rows.style.transform = `translateY(${this.element.scrollTop - (exact - first) * this.rowHeight}px)`;
+    while (this.rows.children.length < visible) this.rows.append(document.createElement('div'));
+    while (this.rows.children.length > visible) this.rows.lastChild.remove();
+    let missing = false;
+    [...this.rows.children].forEach((row, i) => {
+      const at = (first + i) * 16;
+      const held = this.held;
+      const chunk = held && at >= held.from && at < held.from + held.bytes.length
+        ? held.bytes.subarray(at - held.from, at - held.from + 16) : null;
+      const offset = String(this.pos + at).padStart(this.digits);
+      if (!chunk) missing = true;
+      row.textContent = !chunk ? offset : offset + '  ' +
+        Array.from(chunk, (b) => b.toString(16).padStart(2, '0')).join(' ').padEnd(48) + ' ' +
+        Array.from(chunk, (b) => (b >= 0x20 && b < 0x7f ? String.fromCharCode(b) : '.')).join('');
+    });
+    if (missing) this.read(first, visible);
+  }
+
+  // Reads the rows from `first` on, `visible` of them, with as many again
+  // before and twice as many after, unless a read is under way: the rows
+  // are shown again once it ends, and read again if still missing.
+  async read(first, visible) {
+    if (this.reading) return;
+    this.reading = true;
+    const asked = this.asked;
+    const from = Math.max(0, first - visible) * 16;
+    const to = Math.min(this.size, (first + 3 * visible) * 16);
+    let bytes;
+    try {
+      bytes = new Uint8Array(await this.file.slice(this.pos + from, this.pos + to).arrayBuffer());
+    } catch (error) {
+      if (asked === this.asked) this.failed(error);
+      return;
+    }
+    if (asked !== this.asked) return;
+    this.reading = false;
+    this.held = { from, bytes };
+    // A file cut short since it was listed gives fewer bytes: the rows past
+    // them stay without bytes rather than asking again.
+    if (bytes.length < to - from) this.size = from + bytes.length;
+    this.render();
+  }
 }
 
-// Shows a range: outlined on each map, and its first bytes in hex. After a
-// tap, the region is brought into view (below the lines on a phone).
+const hex = new HexView($('hex'));
+
+// The Bytes region's heading, which says (politely, to a screen reader)
+// what the region now shows, and its rows.
+function bytes(label, file = null, pos = 0, size = 0, failed = null) {
+  $('range').textContent = label ? `Bytes: ${label}` : 'Bytes: choose a line';
+  $('bytes').setAttribute('aria-label', label ? `Bytes: ${label.slice(0, 120)}` : 'Bytes: no line chosen');
+  hex.show(file, pos, size, failed);
+}
+
+// Shows a range: outlined on each map, and its bytes in hex. After a tap,
+// the region is brought into view (below the lines on a phone).
 let chosen = null;  // the last range chosen: only it fills the Bytes region
-async function chooseRange(range, how) {
+function chooseRange(range, how) {
   chosen = range;
   const listing = current;
   const file = listing.file;
@@ -587,28 +677,12 @@ async function chooseRange(range, how) {
   const past = range.pos + range.size - file.size;
   const where = `${label}: ${plural(range.size, 'byte')} at offset ${count.format(range.pos)}` +
     (past > 0 ? `, ${plural(past, 'byte')} of them past the end of the file` : '');
-  const shown = Math.max(0, Math.min(range.size, 256, file.size - range.pos));
-  let got;
-  try {
-    got = new Uint8Array(await file.slice(range.pos, range.pos + shown).arrayBuffer());
-  } catch (error) {
+  const shown = Math.max(0, Math.min(range.size, file.size - range.pos));
+  bytes(where, file, range.pos, shown, (error) => {
     if (listing !== current || range !== chosen) return;
     bytes(`${where}. They cannot be read: ${error.message}`);
     stale(file);
-    return;
-  }
-  if (listing !== current || range !== chosen) return;
-  const out = [];
-  const digits = String(range.pos + got.length).length;
-  for (let at = 0; at < got.length; at += 16) {
-    const chunk = got.subarray(at, at + 16);
-    const hex = Array.from(chunk, (b) => b.toString(16).padStart(2, '0')).join(' ');
-    const shownText = Array.from(chunk, (b) => (b >= 0x20 && b < 0x7f ? String.fromCharCode(b) : '.'))
-      .join('');
-    out.push(String(range.pos + at).padStart(digits) + '  ' + hex.padEnd(48) + ' ' + shownText);
-  }
-  if (range.size > shown && shown > 0) out.push('…');
-  bytes(where, out.join('\n'));
+  });
 }
 
 // ---- Search --------------------------------------------------------------
@@ -637,6 +711,31 @@ $('bad-only').addEventListener('click', (event) => {
   button.setAttribute('aria-pressed', String(button.getAttribute('aria-pressed') !== 'true'));
   narrow();
 });
+
+// ---- Copying the chosen line ---------------------------------------------
+
+// Ctrl+C (Cmd+C) while the lines have focus copies the chosen line, its
+// text as the console prints it on a terminal; text selected in the lines
+// is copied as usual.
+function lineText(index) {
+  return current.lines[index];
+}
+document.addEventListener('copy', (event) => {
+  const list = $('lines');
+  const selection = getSelection();
+  if (document.activeElement !== list || lines.chosen < 0 || !current) return;
+  if (!selection.isCollapsed && list.contains(selection.anchorNode)) return;
+  event.clipboardData.setData('text/plain', lineText(lines.chosen));
+  event.preventDefault();
+});
+
+// ---- The tab's title -----------------------------------------------------
+
+// Names the files shown: "song.m4a — boxwalk", or "before.m4a → after.m4a
+// — boxwalk" for two compared.
+function titled(...files) {
+  document.title = `${files.map((file) => file.name).join(' → ')} — boxwalk`;
+}
 
 // ---- Choosing a file -----------------------------------------------------
 

@@ -39,7 +39,10 @@ blocks() {
 }
 
 # The manual page's examples with the roff escapes they use undone.
-unroff() { sed -e 's/\\-/-/g; s/\\e/\\/g; s/\\&//g; s/\\(aq/\x27/g'; }
+unroff() { sed -e 's/\\-/-/g; s/\\e/\\/g; s/\\&//g' -e "s/\\\\(aq/'/g"; }
+
+# A file with its NULs shown as @, so that diff takes it for text.
+shown() { tr '\000' @ <"$1"; }
 
 installed=/usr/share/doc/boxwalk/examples
 failures=0
@@ -59,7 +62,7 @@ check() {  # WHERE: reads blocks on standard input
             >"$work/actual" 2>&1
           if ! cmp -s "$work/expected" "$work/actual"; then
             echo "$where ($kind): \$ $command"
-            diff --text "$work/expected" "$work/actual"
+            diff <(shown "$work/expected") <(shown "$work/actual")
             failures=$((failures + 1))
           fi
         done ;;

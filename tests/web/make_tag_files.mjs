@@ -9,7 +9,8 @@
 //                markup and of random bytes;
 //   covers.m4a   one covr of two pictures (PNG 6x3, JPEG 24x16), one of 70
 //                tiny values; cover-a.m4a, cover-b.m4a   covers of one size,
-//                other bytes.
+//                other bytes;
+//   large-cover.m4a   a PNG of noise, 11700 x 11700 pixels in 17 MB.
 // makeTagFiles(dir) returns what the page must show for tags.m4a as [label,
 // value] pairs, and the covers' pixel sizes. node make_tag_files.mjs DIR
 import fs from 'node:fs';
@@ -54,6 +55,14 @@ function png(w, h) {
   const head = Buffer.concat([u32(w), u32(h), Buffer.from([8, 2, 0, 0, 0])]);
   return Buffer.concat([Buffer.from([0x89, 0x50, 0x4e, 0x47, 13, 10, 26, 10]), chunk('IHDR', head),
     chunk('IDAT', zlib.deflateSync(Buffer.concat(rows))), chunk('IEND', Buffer.alloc(0))]);
+}
+
+// A PNG of w x h pixels of one bit each, noise: it hardly compresses.
+function noise(w, h) {
+  const raw = Buffer.alloc((Math.ceil(w / 8) + 1) * h);
+  for (let i = 0, x = 2463534242; i < raw.length; i += 1) raw[i] = i % (raw.length / h) && (x ^= x << 13, x ^= x >>> 17, x ^= x << 5);
+  return Buffer.concat([png(1, 1).subarray(0, 8), chunk('IHDR', Buffer.concat([u32(w), u32(h), Buffer.from([1, 0, 0, 0, 0])])),
+    chunk('IDAT', zlib.deflateSync(raw, { level: 1 })), chunk('IEND', Buffer.alloc(0))]);
 }
 
 // A grey baseline JPEG of w x h pixels: one Huffman code each for "no DC
@@ -133,8 +142,11 @@ export function makeTagFiles(dir) {
     atom('covr', ...Array.from({ length: 70 }, (_, i) => data(0, [i])))]));
   write('cover-a.m4a', file([item('covr', 13, jpeg(16, 8))]));
   write('cover-b.m4a', file([item('covr', 13, jpeg(8, 16))]));
+  const large = noise(11700, 11700);
+  write('large-cover.m4a', file([item('covr', 14, large)]));
   return {
     two,
+    large,
     tags: [...expected, ...entries].map(([label, value]) => [label, value]),
     covers: covers.map(([, , w, h]) => [w, h]),
   };

@@ -5,8 +5,9 @@
 // 64 GiB sparse file lists in under a second; tags that hold markup run
 // none of it. Then how it meets people: the heavy bench files (figures
 // printed), the list's width when a line is chosen, the same file chosen
-// twice and changed since, the damage notice, a phone's width. Last the
-// tags view, the covers and two files compared (make_tag_files.mjs).
+// twice and changed since, the damage notice, a phone's width. Then the
+// tags view, the covers and two files compared (make_tag_files.mjs). Last
+// the keys and the accessibility tree, and the colours in both schemes.
 // node run.mjs CHROMIUM PAGE SOURCE_DIR WORK_DIR BENCH_WRITER
 import { execFileSync, spawn } from 'node:child_process';
 import fs from 'node:fs';
@@ -141,7 +142,7 @@ if (process.env.BOXWALK_SCREENSHOT) {
   await send('Emulation.setDeviceMetricsOverride', { width: 1180, height: 900, deviceScaleFactor: 1, mobile: false });
   await list(path.join(sourceDir, process.env.BOXWALK_SCREENSHOT_INPUT || 'tests/fixtures/tagged.m4a'));
   await evaluate('[...document.querySelectorAll(".line.ilst")][0].click()');
-  await until(() => evaluate("[...document.querySelectorAll('.cover')].every((c) => !/read/.test(c.textContent))"), 'the cover');
+  await until(() => evaluate("[...document.querySelectorAll('.cover')].every((c) => !/read/i.test(c.textContent))"), 'the cover');
   await sleep(300);
   const height = await evaluate('document.documentElement.scrollHeight');
   const { data } = await send('Page.captureScreenshot',
@@ -163,7 +164,7 @@ const moov = (...items) => atom('moov', atom('mvhd', Buffer.alloc(100)), atom('u
 
 // 64 GiB, a 64-bit mdat that is one hole, the moov at the back: the sparse
 // file that every build lists alike.
-execFileSync('bash', [path.join(sourceDir, 'tests/sparse/make_sparse.sh'),
+execFileSync('sh', [path.join(sourceDir, 'tests/sparse/make_sparse.sh'),
   path.join(sourceDir, 'samples/song.m4a'), workDir]);
 const ms = await list(path.join(workDir, 'sparse-64g-last.mp4'));
 // The sample's tree, its offsets moved with the moov to the end.
@@ -319,7 +320,7 @@ check(JSON.stringify(tags) === JSON.stringify(made.tags),
 const covers = async (count) => {
   for (let i = 0; i < count; i++) {
     await evaluate(`document.querySelectorAll('.cover')[${i}].scrollIntoView()`);
-    await until(() => evaluate(`!/read/.test(document.querySelectorAll('.cover')[${i}].textContent)`), 'a cover');
+    await until(() => evaluate(`!/read/i.test(document.querySelectorAll('.cover')[${i}].textContent)`), 'a cover');
   }
   return evaluate(`[...document.querySelectorAll('.cover')].map((c) => {
     const img = c.querySelector('img'); return img ? [img.naturalWidth, img.naturalHeight] : c.textContent; })`);
@@ -378,6 +379,117 @@ check(hostileCovers.every((c) => c === 'not a picture') && /<script>window.ran =
       hostileText.includes('<img src=x onerror="window.ran = \'xtra\'">') &&
       await evaluate('window.ran === undefined && !document.querySelector("img, #tags script, #tags iframe")'),
       `hostile tags and covers: ${JSON.stringify(hostileCovers)}; ran ${await evaluate('String(window.ran)')}`);
+
+// Keyboard, screen reader and colours. In the page: the grounds behind an element (its first opaque
+// background up the tree, or each colour of a gradient, under the translucent ones above it), each
+// text's contrast on them, the focus mark's, and the controls with `hidden` that show.
+await evaluate(`const rgba = (text) => [...text.matchAll(/rgba?\\(([^)]*)\\)/g)].map((m) => [...m[1].split(/[ ,\\/]+/).map(Number), 1].slice(0, 4));
+const lum = (c) => c.slice(0, 3).map((v) => v / 255).map((v) => (v <= 0.04045 ? v / 12.92 : ((v + 0.055) / 1.055) ** 2.4))
+  .reduce((sum, v, i) => sum + v * [0.2126, 0.7152, 0.0722][i], 0);
+const over = (top, under) => top.map((v, i) => (i < 3 ? v * top[3] + under[i] * (1 - top[3]) : 1));
+const ratio = (a, b) => { const [x, y] = [lum(a), lum(b)].sort((p, q) => q - p); return (x + 0.05) / (y + 0.05); };
+function grounds(e, above = [], style = getComputedStyle(e), [colour] = rgba(style.backgroundColor)) {
+  const under = rgba(style.backgroundImage).length ? rgba(style.backgroundImage) : colour[3] === 1 ? [colour] : null;
+  return under ? under.map((c) => above.reduceRight((u, top) => over(top, u), c)) : grounds(e.parentElement, colour[3] ? [...above, colour] : above);
+}
+const least = (colour, e) => Math.min(...grounds(e).map((g) => ratio(over(colour, g), g)));
+const name = (e) => e.id || e.getAttribute('aria-label') || e.textContent.trim().slice(0, 30) || e.tagName;
+window.looks = () => {
+  const faint = [];
+  const said = (text, r) => r < 4.5 && faint.push(text.trim().slice(0, 30) + ' ' + r.toFixed(2));
+  for (let all = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT), t; (t = all.nextNode());) {
+    const e = t.parentElement;
+    const seen = t.textContent.trim() && !e.closest('script, style') && e.checkVisibility({ opacityProperty: true, visibilityProperty: true });
+    if (seen) said(t.textContent, least(rgba(getComputedStyle(e).color)[0], e));
+  }
+  for (const e of document.querySelectorAll('.start, input')) {
+    const [before, placeholder] = [getComputedStyle(e, '::before'), getComputedStyle(e, '::placeholder')];
+    if (before.content.startsWith('"')) said(before.content, ratio(rgba(before.color)[0], rgba(before.backgroundColor)[0]));
+    if (e.placeholder) said(e.placeholder, least(rgba(placeholder.color)[0], e));
+  }
+  const shown = [...document.querySelectorAll('[hidden]')].filter((e) => e.checkVisibility()).map(name);
+  return { faint, shown, dark: lum(grounds(document.body)[0]) < 0.1 };
+};
+window.focusMark = (focused = document.activeElement, again = focused === window.firstStop) => {
+  if (focused === document.body) return null;
+  window.firstStop = window.firstStop || focused;
+  const e = getComputedStyle(focused).opacity === '0' ? focused.parentElement : focused;  // the file input: its label shows the mark
+  const style = getComputedStyle(e);
+  const [width, offset, [colour]] = [parseFloat(style.outlineWidth), parseFloat(style.outlineOffset), rgba(style.outlineColor)];
+  const r = style.outlineStyle === 'none' || width < 2 || colour[3] < 1 ? 0
+    : Math.min(offset < 0 ? least(colour, e) : 99, offset > -width ? least(colour, e.parentElement) : 99);
+  return { name: name(focused), grid: !!focused.closest('[role=treegrid]'), r, again };
+}, 0`);
+await send('Emulation.setFocusEmulationEnabled', { enabled: true });
+const scheme = (value) => send('Emulation.setEmulatedMedia', { features: [{ name: 'prefers-color-scheme', value }] });
+const keys = async (...pressed) => { for (const [key, modifiers = 0] of pressed) for (const type of ['rawKeyDown', 'char', 'keyUp']) {
+  const code = { Tab: 9, Enter: 13, ArrowUp: 38, ArrowRight: 39, ArrowDown: 40, c: 67 }[key];
+  if (type !== 'char' || key === 'Enter') await send('Input.dispatchKeyEvent', { type, key, code: key, windowsVirtualKeyCode: code, modifiers, text: '\r' });
+} };
+// Tab once around the page, from where the focus is: each stop's focus mark.
+async function tabs() {
+  const stops = [await evaluate('window.firstStop = null')];
+  while (stops.length < 80 && !stops.at(-1)?.again) stops.push(await keys(['Tab']).then(() => evaluate('focusMark()')));
+  return stops.filter((stop) => stop && !stop.again);
+}
+await list(tagFile('before.m4a'), tagFile('tags.m4a'));
+await until(() => evaluate("document.getElementById('download-diff')"), 'the comparison');
+await covers(made.covers.length);
+const title = await evaluate(`lines.choose(current.lines.findIndex((l) => l.includes('\\\\x00')), 'key'), document.title`);
+for (const value of ['light', 'dark']) {
+  await scheme(value);
+  const stops = await tabs();
+  const faint = stops.filter((s) => s.r < 3).map((s) => `${s.name} ${s.r.toFixed(2)}`);
+  const looked = await evaluate('looks()');
+  check(stops.filter((s) => s.grid).length === 1 && !faint.length && looked.dark === (value === 'dark') && !looked.faint.length &&
+        !looked.shown.length, `${value}: ${stops.filter((s) => s.grid).length} Tab stops in the tags; focus marks under 3:1: ` +
+        `${faint.join(', ')}; texts under 4.5:1: ${looked.faint.join(', ')}; hidden but shown: ${looked.shown}`);
+  console.log(`${value}: ${stops.length} Tab stops, the faintest focus mark at ${Math.min(...stops.map((s) => s.r)).toFixed(2)}:1`);
+}
+// Ctrl+C in the lines copies the chosen line as a terminal shows it.
+const copiedAt = await evaluate("addEventListener('copy', (e) => { window.copied = e.clipboardData.getData('text/plain'); }), $('lines').focus(), lines.chosen");
+const copied = await keys(['c', 2]).then(() => evaluate('window.copied'));
+check(copied === terminal((await download()).bytes).split('\n')[copiedAt] && copied.includes('\\x00') &&
+      title === 'before.m4a → tags.m4a — boxwalk', `Ctrl+C copied ${copied}; the title: ${title}`);
+// The tags' rows named by label and value in the accessibility tree; the
+// arrows move in them, Tab leaves and comes back there, Enter chooses.
+const { nodes } = await send('Accessibility.getFullAXTree'), byId = new Map(nodes.map((n) => [n.nodeId, n]));
+const rowsIn = (n) => (n.childIds || []).map((id) => byId.get(id)).flatMap((c) => (c.role.value === 'row' ? [c] : rowsIn(c)));
+const rowNames = rowsIn(nodes.find((n) => n.role?.value === 'treegrid')).slice(1).map((n) => n.name.value.replace(/\s+/g, ' '))
+  .filter((n) => !/^Cover: picture, \d+ bytes$/.test(n));
+check(JSON.stringify(rowNames) === JSON.stringify(made.tags.map(([label, value]) => `${label}: ${value}`.replace(/\s+/g, ' '))),
+      `the tags' rows are named ${rowNames.join(' | ')}`);
+await evaluate("document.querySelector('#tags tbody tr').focus()");
+const left = await keys(['ArrowDown'], ['ArrowDown'], ['ArrowRight'], ['ArrowUp'], ['Tab']).then(() => evaluate('document.activeElement.id'));
+const back = await keys(['Tab', 8], ['Enter']).then(() => evaluate(`[document.activeElement.tagName,
+  document.activeElement.closest('tr').getAttribute('aria-label'), document.getElementById('range').textContent]`));
+check(left === 'hex' && back[0] === 'TD' && back[1] === 'Artist: Zoë – 東京' && back[2].startsWith('Bytes: @ART'),
+      `the arrows, Tab and Enter in the tags: ${left}, ${back}`);
+
+// A cover too large to decode here says so, and saves byte for byte; the
+// bytes panel shows the last of its 17 MB, with only the rows in view.
+await list(tagFile('large-cover.m4a'));
+const [large, big] = [(await covers(1))[0], await download('#tags .cover a')];
+check(large.includes(`${count(made.large.length)} bytes, PNG: too large to show here`) && big.bytes.equals(made.large) &&
+      await evaluate('document.title') === 'large-cover.m4a — boxwalk', `the large cover: ${large}; saved ${big.bytes.length} bytes`);
+const stored = fs.readFileSync(tagFile('large-cover.m4a'));
+const [at, end] = [stored.indexOf('covr') - 4, stored.indexOf('IEND') + 8];  // the covr item, its picture last
+const lastAt = end - 1 - (end - 1 - at) % 16;
+const lastRow = `${lastAt}  ${stored.subarray(lastAt, end).toString('hex').replace(/(..)(?!$)/g, '$1 ')}`;
+await evaluate(`lines.choose(current.lines.findIndex((l) => l.includes('covr')), 'key'); document.getElementById('hex').scrollTop = 1e9`);
+const hexRows = await until(() => evaluate(`(() => { const rows = [...document.querySelectorAll('#hex .rows > div')];
+  return rows.at(-1).textContent.includes('  ') && [rows.length, rows.at(-1).textContent.trim()]; })()`), 'the last bytes');
+check(hexRows[0] < 100 && hexRows[1].startsWith(lastRow), `the bytes panel's last row: ${hexRows[1]} (${hexRows[0]} rows)`);
+
+// A malformed line chosen, the moov at the back, bytes with no whole header.
+fs.writeFileSync(path.join(workDir, 'back.m4a'), Buffer.concat([atom('ftyp', 'M4A ', Buffer.alloc(4)), atom('mdat', Buffer.alloc(64)),
+  atom('moov', atom('udta', '\0\0\0\xc8junk')), Buffer.from('end')]));
+await list(path.join(workDir, 'back.m4a'));
+await evaluate("document.getElementById('bad-only').click(); document.querySelector('[role=option]:not([hidden])').click()");
+for (const value of ['light', 'dark']) {
+  const looked = await scheme(value).then(() => evaluate('looks()'));
+  check(!looked.faint.length && !looked.shown.length, `back.m4a, ${value}: texts under 4.5:1: ${looked.faint}; hidden but shown: ${looked.shown}`);
+}
 
 const elsewhere = requests.map((r) => r.request.url).filter((url) => !url.startsWith('blob:') && url !== pageUrl);
 check(elsewhere.length === 0, `requests for other than the page: ${elsewhere.join(' ')}`);

@@ -1,7 +1,14 @@
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
+#if defined(__APPLE__)
+#include <mach-o/dyld.h>
+#elif defined(__FreeBSD__) || defined(__DragonFly__) || defined(__NetBSD__)
+#include <sys/sysctl.h>
+#endif
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -129,6 +136,59 @@ private:
     int fd_;
 };
 
+// The running program's file as the system names it, or empty where it
+// cannot say.
+#if defined(__APPLE__)
+std::string executable_path() {
+    // The first call fails and gives the size, the nul included.
+    std::uint32_t size = 0;
+    ::_NSGetExecutablePath(nullptr, &size);
+    std::string path(size, '\0');
+    if (size == 0 || ::_NSGetExecutablePath(path.data(), &size) != 0) {
+        return {};
+    }
+    path.resize(std::strlen(path.c_str()));
+    return path;
+}
+#elif defined(__FreeBSD__) || defined(__DragonFly__) || defined(__NetBSD__)
+std::string executable_path() {
+#if defined(__NetBSD__)
+    int name[] = {CTL_KERN, KERN_PROC_ARGS, -1, KERN_PROC_PATHNAME};
+#else
+    int name[] = {CTL_KERN, KERN_PROC, KERN_PROC_PATHNAME, -1};
+#endif
+    // The first call gives the size, the nul included.
+    std::size_t size = 0;
+    if (::sysctl(name, 4, nullptr, &size, nullptr, 0) != 0 || size == 0) {
+        return {};
+    }
+    std::string path(size, '\0');
+    if (::sysctl(name, 4, path.data(), &size, nullptr, 0) != 0) {
+        return {};
+    }
+    path.resize(std::strlen(path.c_str()));
+    return path;
+}
+#else
+// Linux's /proc/self/exe; where there is no such link (OpenBSD, for one)
+// the path stays unknown.
+std::string executable_path() {
+    // readlink cuts a long path silently: grow until it fits.
+    for (std::size_t room = 256; room <= (std::size_t{1} << 20); room *= 2) {
+        std::string path(room, '\0');
+        const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
+        if (length < 0) {
+            break;
+        }
+        if (static_cast<std::size_t>(length) < room) {
+            path.resize(static_cast<std::size_t>(length));
+            return path;
+        }
+    }
+    return {};
+}
+#endif
+
 }  // namespace
 
 std::optional<OpenedFile> open_file(const Argument& path, std::string& error) {
@@ -166,19 +226,9 @@ std::vector<Argument> given_arguments(int argc, char** argv) {
 }
 
 Argument own_path() {
-    // readlink cuts a long path silently: grow until it fits.
-    for (std::size_t room = 256; room <= (std::size_t{1} << 20); room *= 2) {
-        std::string self(room, '\0');
-        const ssize_t length = ::readlink("/proc/self/exe", self.data(), self.size());
-        if (length < 0) {
-            break;
-        }
-        if (static_cast<std::size_t>(length) < room) {
-            self.resize(static_cast<std::size_t>(length));
-            return Argument{self, lenient_utf8(std::string_view(self))};
-        }
-    }
-    return Argument{};
+    std::string path = executable_path();
+    std::string text = lenient_utf8(std::string_view(path));
+    return Argument{std::move(path), std::move(text)};
 }
 
 std::unique_ptr<BufferedOutput> standard_output() { return std::make_unique<StandardOutput>(); }
