@@ -11,6 +11,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -161,6 +162,37 @@ TEST(JsonWriter, EveryFieldOfTheContractAndNoOther) {
         EXPECT_EQ(field, file[key]) << key;
     }
     EXPECT_EQ(records.size(), 7u);
+}
+
+// The manual page writes the schema down: every field and kind name of the
+// contract in bold there.
+TEST(JsonWriter, TheManualPageNamesEveryFieldAndKind) {
+    std::set<std::string> bold;
+    std::istringstream page(read_file(std::string(BOXWALK_SOURCE_DIR) + "/doc/boxwalk-json.1"));
+    for (std::string line; std::getline(page, line);) {
+        if (line.starts_with(".B ") || line.starts_with(".BR ")) {
+            std::istringstream words(line.substr(line.find(' ')));
+            for (std::string word; words >> word;) {
+                bold.insert(word);
+            }
+        }
+    }
+    const auto check = [&](const auto& table) {
+        for (const auto& row : table) {
+            EXPECT_EQ(bold.count(std::string(row.name)), 1u) << row.name;
+        }
+    };
+    check(kFileFields);
+    check(kTagFields);
+    check(kValueFields);
+    check(kDamageFields);
+    check(kXmpFields);
+    check(kLineFields);
+    check(kOtherValueFields);
+    check(kFileKinds);
+    check(kStores);
+    check(kValueKinds);
+    check(kLineKinds);
 }
 
 TEST(JsonWriter, TextOfEveryKindReadsBackAsWritten) {
