@@ -110,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string recorded;
     LineRecorder lines;
     if (batch != 0) {
-        lines.take_in_batches(batch, [&](const LineRecorder& some) {
+        lines.take_in_batches(batch, [&](LineRecorder& some) {
             check_lines(some, file.size(), recorded);
             json.add_lines(some);
         });

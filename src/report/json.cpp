@@ -224,11 +224,17 @@ void name(Writer& writer, Kind kind) {
     writer.RawValue(text.data(), text.size(), rapidjson::kStringType);
 }
 
+// A range as the array [pos, size]. Most of a line's record is ranges:
+// made whole from RapidJSON's own digits and handed to the Writer as one raw
+// value, it costs a third of the four calls that would make it.
 void range(Writer& writer, std::uint64_t pos, std::uint64_t size) {
-    writer.StartArray();
-    writer.Uint64(pos);
-    writer.Uint64(size);
-    writer.EndArray();
+    char array[44];
+    array[0] = '[';
+    char* const comma = rapidjson::internal::u64toa(pos, array + 1);
+    *comma = ',';
+    char* const close = rapidjson::internal::u64toa(size, comma + 1);
+    *close = ']';
+    writer.RawValue(array, static_cast<std::size_t>(close + 1 - array), rapidjson::kArrayType);
 }
 void range(Writer& writer, const FileRange& bytes) { range(writer, bytes.pos, bytes.size); }
 

@@ -1,5 +1,7 @@
 #include "report/lines.hpp"
 
+#include <utility>
+
 namespace boxwalk {
 namespace {
 
@@ -22,8 +24,7 @@ std::string_view LineRecorder::line_text(std::size_t i) const {
                                           static_cast<std::size_t>(lines_.end[i] - start - 1));
 }
 
-void LineRecorder::take_in_batches(std::size_t batch,
-                                   std::function<void(const LineRecorder&)> take) {
+void LineRecorder::take_in_batches(std::size_t batch, std::function<void(LineRecorder&)> take) {
     batch_ = batch;
     take_ = std::move(take);
 }
@@ -33,6 +34,13 @@ void LineRecorder::clear() {
     visit_columns(lines_, [](std::string_view, auto& column) { column.clear(); });
     visit_columns(details_, [](std::string_view, auto& column) { column.clear(); });
     visit_columns(values_, [](std::string_view, auto& column) { column.clear(); });
+}
+
+void LineRecorder::swap_lines(LineRecorder& other) {
+    text_.swap(other.text_);
+    std::swap(lines_, other.lines_);
+    std::swap(details_, other.details_);
+    std::swap(values_, other.values_);
 }
 
 void LineRecorder::another_value(std::optional<FileRange> value, std::uint32_t type) {

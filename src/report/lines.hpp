@@ -31,13 +31,16 @@ public:
     const DetailColumns& details() const { return details_; }
     const ValueColumns& values() const { return values_; }
 
-    // Hands the lines held to `take` whenever `batch` of them are, and then
-    // forgets them: for a reader that takes the lines as they come, in
-    // memory bounded by the batch. Lines left when the scan ends stay for
-    // the reader to take.
-    void take_in_batches(std::size_t batch, std::function<void(const LineRecorder&)> take);
+    // Hands the recorder to `take` whenever `batch` lines are held, and then
+    // forgets the lines it holds: for a reader that takes the lines as they
+    // come (or swaps them out, see swap_lines), in memory bounded by the
+    // batch. Lines left when the scan ends stay for the reader to take.
+    void take_in_batches(std::size_t batch, std::function<void(LineRecorder&)> take);
     // Forgets every line held.
     void clear();
+    // Trades the lines held with `other`'s, between two lines: the lines
+    // move, not their bytes.
+    void swap_lines(LineRecorder& other);
 
     bool wants_every_value() const override { return true; }
     void another_value(std::optional<FileRange> value, std::uint32_t type) override;
@@ -53,7 +56,7 @@ private:
     ValueColumns values_;
     Located line_;
     std::size_t batch_ = 0;
-    std::function<void(const LineRecorder&)> take_;
+    std::function<void(LineRecorder&)> take_;
 };
 
 }  // namespace boxwalk

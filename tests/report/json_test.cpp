@@ -249,8 +249,7 @@ TEST(JsonWriter, LinesAsTheConsolePrintsThem) {
             json.spill_at(batch * 3, [&pieces](std::string_view piece) { pieces += piece; });
             json.start_file({"f", file.size(), std::nullopt, nullptr, nullptr});
             LineRecorder batched;
-            batched.take_in_batches(batch,
-                                    [&json](const LineRecorder& some) { json.add_lines(some); });
+            batched.take_in_batches(batch, [&json](LineRecorder& some) { json.add_lines(some); });
             scan_top_level(view(file), batched);
             json.add_lines(batched);
             pieces += json.finish_file();
