@@ -16,7 +16,7 @@ cmake --build --preset fuzz
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 status=0
-for target in fuzz_scan fuzz_text fuzz_load fuzz_lines; do
+for target in fuzz_scan fuzz_text fuzz_load fuzz_tags fuzz_lines; do
   # The committed seeds stay untouched: the run grows a copy.
   mkdir -p "$work/$target/corpus" "$work/$target/found"
   cp fuzz/corpus/* samples/*.m4a tests/fixtures/*.m4a tests/fixtures/*.mp4 tests/xmp/*.m4a \

@@ -165,6 +165,7 @@ enum class Store : std::uint8_t {
     quicktime,
     assets,
     xmp,
+    structure,
 };
 
 inline constexpr std::array kStores = {
@@ -174,6 +175,8 @@ inline constexpr std::array kStores = {
     Named<Store>{Store::quicktime, "quicktime", "QuickTime text atoms in udta"},
     Named<Store>{Store::assets, "3gpp", "3GPP asset atoms in udta"},
     Named<Store>{Store::xmp, "xmp", "an XMP packet"},
+    Named<Store>{Store::structure, "structure",
+                 "the atoms around the stores (moov, trak, udta, meta): named by damage only"},
 };
 static_assert(follows_enum(kStores));
 

@@ -26,9 +26,14 @@ struct TagValue {
     // anything, their hex. Cut at a character's end when it is long (`cut`).
     std::string text;
     bool cut = false;
-    // The language code stored with it (QuickTime text, 3GPP assets), or
-    // empty.
+    // The language code stored with it (QuickTime text, 3GPP assets), as
+    // three ISO 639-2/T letters ("eng"), or empty.
     std::string language;
+    // Which part of its tag the value is, where a tag holds parts of several
+    // kinds: a 3GPP location's "name", "role", "coordinates", "body" and
+    // "notes"; an album's "track"; a classification's or rating's "entity",
+    // "table" and "criteria". Empty for a tag's own value or values.
+    std::string part;
     // Where its bytes lie in the file.
     FileRange bytes;
 };
