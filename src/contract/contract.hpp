@@ -302,7 +302,7 @@ inline constexpr std::array kTagFields = {
 static_assert(follows_enum(kTagFields));
 
 // A value of a tag.
-enum class ValueField : std::uint8_t { kind, type, text, cut, language, bytes };
+enum class ValueField : std::uint8_t { kind, type, text, cut, language, part, bytes };
 
 inline constexpr std::array kValueFields = {
     Named<ValueField>{ValueField::kind, "kind", "how it was read, a name of valueKinds"},
@@ -310,6 +310,9 @@ inline constexpr std::array kValueFields = {
     Named<ValueField>{ValueField::text, "text", "the value as a person reads it; always there"},
     Named<ValueField>{ValueField::cut, "cut", "true when the text was cut short"},
     Named<ValueField>{ValueField::language, "language", "the language code stored with it"},
+    Named<ValueField>{ValueField::part, "part",
+                      "which part of its tag it is, where a tag holds several: a location's "
+                      "name, role, coordinates, body and notes"},
     Named<ValueField>{ValueField::bytes, "bytes", "the range of its bytes"},
 };
 static_assert(follows_enum(kValueFields));

@@ -275,6 +275,7 @@ void tag_value(Writer& writer, const TagValue& value) {
     text(writer, value.text);
     cut(writer, ValueField::cut, value.cut);
     some_text(writer, ValueField::language, value.language);
+    some_text(writer, ValueField::part, value.part);
     key(writer, ValueField::bytes);
     range(writer, value.bytes);
     writer.EndObject();

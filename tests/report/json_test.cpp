@@ -3,11 +3,13 @@
 // text of every kind read back as written; the lines read back as the
 // console prints them, alike however the lines and the object are cut up.
 // Read back by another library, nlohmann-json, which takes only valid
-// UTF-8.
+// UTF-8. And the XMP properties of the real files, as their writers were
+// told to write them.
 #include "report/json.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -17,7 +19,9 @@
 
 #include "support/atoms.hpp"
 #include "support/process.hpp"
+#include "tags/reader.hpp"
 #include "tree/scan.hpp"
+#include "xmp/xmp.hpp"
 
 namespace boxwalk {
 namespace {
@@ -108,7 +112,7 @@ TEST(JsonWriter, EveryFieldOfTheContractAndNoOther) {
     report.kind = FileKind::mp4;
     report.brand = "M4A ";
     report.moov = FileRange{24, ~std::uint64_t{0} - 24};
-    TagValue value{ValueKind::pair, 0, "3 of 12", true, "eng", {~std::uint64_t{0}, 1}};
+    TagValue value{ValueKind::pair, 0, "3 of 12", true, "eng", "track", {~std::uint64_t{0}, 1}};
     report.tags.push_back({Store::item_list,
                            2,
                            "----",
@@ -256,6 +260,53 @@ TEST(JsonWriter, LinesAsTheConsolePrintsThem) {
             EXPECT_EQ(pieces, whole) << "batch " << batch;
         }
     }
+}
+
+// The XMP properties of the real files, as tests/fixtures/expected_tags.json
+// says their writers were told to write them: each key with its values and
+// their languages, in order, and each value's range holding its text as
+// written; the damage of a packet cut short.
+TEST(XmpProperties, OfTheRealFiles) {
+    const std::string fixtures = std::string(BOXWALK_SOURCE_DIR) + "/tests/fixtures/";
+    const Json rows = Json::parse(read_file(fixtures + "expected_tags.json"))["files"];
+    int checked = 0;
+    for (const Json& row : rows) {
+        const bool damaged =
+            row.contains("damage") && row["damage"].dump().find("\"xmp\"") != std::string::npos;
+        if (!row.contains("xmp") && !damaged) {
+            continue;
+        }
+        ++checked;
+        const std::string name = row["file"];
+        SCOPED_TRACE(name);
+        const std::string bytes = read_file(fixtures + name);
+        MemorySource source(
+            ByteView(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+        TagReport report = read_tags(source);
+        add_xmp_properties(report);
+        Json got = Json::array();
+        for (const Tag& tag : report.tags) {
+            if (tag.store != Store::xmp) {
+                continue;
+            }
+            Json values = Json::array();
+            for (const TagValue& value : tag.values) {
+                values.push_back(value.language.empty()
+                                     ? Json(value.text)
+                                     : Json{{"text", value.text}, {"language", value.language}});
+                const std::string raw = bytes.substr(value.bytes.pos, value.bytes.size);
+                EXPECT_NE(raw.find(value.text.substr(0, value.text.find('&'))), std::string::npos)
+                    << tag.key << ": " << raw;
+            }
+            got.push_back({{"key", tag.key}, {"values", values}});
+        }
+        if (row.contains("xmp")) {
+            EXPECT_EQ(got, row["xmp"]);
+        }
+        const auto xmp_damage = [](const Damage& damage) { return damage.store == Store::xmp; };
+        EXPECT_EQ(std::any_of(report.damage.begin(), report.damage.end(), xmp_damage), damaged);
+    }
+    EXPECT_EQ(checked, 4);
 }
 
 }  // namespace
