@@ -44,7 +44,7 @@ blocks() {
 }
 
 # The manual page's examples with the roff escapes they use undone.
-unroff() { sed -e 's/\\-/-/g; s/\\e/\\/g; s/\\&//g' -e "s/\\\\(aq/'/g"; }
+unroff() { sed -e 's/\\-/-/g; s/\\e/\\/g; s/\\&//g' -e "s/\\\\(aq/'/g" -e 's/\\(co/©/g'; }
 
 # A file with its NULs shown as @, so that diff takes it for text.
 shown() { tr '\000' @ <"$1"; }
