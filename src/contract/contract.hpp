@@ -252,12 +252,13 @@ static_assert(follows_enum(kFileKinds));
 // be none, empty, false or track 0 is left out, unless its row says
 // otherwise.
 
-// One file's object, one line of boxwalk-json's output.
+// One file's object, one line of boxwalk-json's output, its fields in this
+// order.
 enum class FileField : std::uint8_t {
     schema,
     path,
     size,
-    error,
+    lines,
     kind,
     description,
     brand,
@@ -265,24 +266,29 @@ enum class FileField : std::uint8_t {
     tags,
     damage,
     xmp,
-    lines,
+    error,
 };
 
 inline constexpr std::array kFileFields = {
-    Named<FileField>{FileField::schema, "schema", "the version of these objects, always there: 1"},
+    Named<FileField>{FileField::schema, "schema",
+                     "the version of these objects, always there: 1"},
     Named<FileField>{FileField::path, "path", "the path as given, always there"},
     Named<FileField>{FileField::size, "size", "the file's length in bytes, once it is open"},
-    Named<FileField>{FileField::error, "error",
-                     "why the file could not be read (\"read: ...\"); nothing else follows"},
+    Named<FileField>{FileField::lines, "lines",
+                     "the console's lines after its empty line, in order; there once the "
+                     "file is open"},
     Named<FileField>{FileField::kind, "kind", "what the file is, a name of fileKinds"},
     Named<FileField>{FileField::description, "description", "what the file is, in words"},
     Named<FileField>{FileField::brand, "brand", "the major brand of its ftyp"},
     Named<FileField>{FileField::moov, "moov", "the range of the first top-level moov"},
-    Named<FileField>{FileField::tags, "tags", "every tag, in the order found; always there"},
-    Named<FileField>{FileField::damage, "damage", "damage met reading the tags; always there"},
-    Named<FileField>{FileField::xmp, "xmp", "the XMP packets; always there"},
-    Named<FileField>{FileField::lines, "lines",
-                     "the console's lines after its empty line, in order; always there"},
+    Named<FileField>{FileField::tags, "tags",
+                     "every tag, in the order found; there once the file is open"},
+    Named<FileField>{FileField::damage, "damage",
+                     "damage met reading the tags; there once the file is open"},
+    Named<FileField>{FileField::xmp, "xmp", "the XMP packets; there once the file is open"},
+    Named<FileField>{FileField::error, "error",
+                     "why the file could not be read (\"read: ...\"): after the path when it "
+                     "could not be opened, last when a later read failed"},
 };
 static_assert(follows_enum(kFileFields));
 

@@ -426,11 +426,18 @@ void lines(Writer& writer, const LineRecorder& recorder, const Spill& spill) {
 
 }  // namespace
 
+namespace {
+
+// Where the object at hand stands: its array of lines open, past it, or an
+// object that says only why its file was not read.
+enum class Part : std::uint8_t { lines, tags, closed };
+
+}  // namespace
+
 struct JsonWriter::State {
     JsonBuffer buffer;
     Writer writer{buffer};
-    // Whether the object at hand has its array of lines open.
-    bool in_lines = false;
+    Part part = Part::closed;
     std::size_t spill_size = 0;
     std::function<void(std::string_view)> spill_to;
     Spill spill = [this] {
@@ -444,8 +451,18 @@ struct JsonWriter::State {
     Writer& start() {
         buffer.clear();
         writer.Reset(buffer);
-        in_lines = false;
+        part = Part::closed;
         return writer;
+    }
+    // Ends the array of lines if it is open; whether the tag fields may
+    // follow.
+    bool close_lines() {
+        if (part == Part::lines) {
+            writer.EndArray();
+            part = Part::tags;
+            return true;
+        }
+        return false;
     }
 };
 
@@ -458,10 +475,12 @@ void JsonWriter::spill_at(std::size_t size, std::function<void(std::string_view)
 }
 
 std::string_view JsonWriter::file_object(const FileFacts& file) {
+    static const TagReport kNone;
     start_file(file);
     if (file.lines != nullptr) {
         add_lines(*file.lines);
     }
+    add_tags(file.tags != nullptr ? *file.tags : kNone);
     return finish_file();
 }
 
@@ -479,26 +498,30 @@ void JsonWriter::start_file(const FileFacts& file) {
     if (file.error) {
         key(writer, FileField::error);
         text(writer, *file.error);
+        state_->part = Part::closed;
         return;
     }
-    static const TagReport kNone;
-    report_fields(writer, file.tags != nullptr ? *file.tags : kNone, state_->spill);
     key(writer, FileField::lines);
     writer.StartArray();
-    state_->in_lines = true;
+    state_->part = Part::lines;
 }
 
 void JsonWriter::add_lines(const LineRecorder& recorder) {
-    if (state_->in_lines) {
+    if (state_->part == Part::lines) {
         lines(state_->writer, recorder, state_->spill);
+    }
+}
+
+void JsonWriter::add_tags(const TagReport& report) {
+    if (state_->close_lines()) {
+        report_fields(state_->writer, report, state_->spill);
     }
 }
 
 std::string_view JsonWriter::finish_file(std::optional<std::string_view> error) {
     Writer& writer = state_->writer;
-    if (state_->in_lines) {
-        writer.EndArray();
-        state_->in_lines = false;
+    if (state_->part != Part::closed) {
+        state_->close_lines();
         if (error) {
             key(writer, FileField::error);
             text(writer, *error);

@@ -38,14 +38,17 @@ public:
     // output for it. Lent until the next call.
     std::string_view file_object(const FileFacts& file);
 
-    // The same object in steps, its lines taken as they come: everything
-    // before the lines (file.lines is not read), the lines a recorder holds
-    // (as often as it fills), and the end, with the error of a read that
-    // failed after the file was opened, if one did (the lines before it
-    // stand, as the console prints them). The end lends what is not handed
-    // to the spill until the next call.
+    // The same object in steps: everything before the lines (file.tags and
+    // file.lines are not read), the lines a recorder holds (as often as it
+    // fills, as the scan goes), what the tag reader found, and the end,
+    // with the error of a read that failed after the file was opened, if
+    // one did (what was read before it stands). The tag reader's fields
+    // come after the lines, so that the lines can go out as they are made
+    // while the tags are read beside them. The end lends what is not
+    // handed to the spill until the next call.
     void start_file(const FileFacts& file);
     void add_lines(const LineRecorder& lines);
+    void add_tags(const TagReport& report);
     std::string_view finish_file(std::optional<std::string_view> error = std::nullopt);
 
     // Hands what is written of an object to `spill` whenever it reaches

@@ -256,6 +256,7 @@ TEST(JsonWriter, LinesAsTheConsolePrintsThem) {
             batched.take_in_batches(batch, [&json](LineRecorder& some) { json.add_lines(some); });
             scan_top_level(view(file), batched);
             json.add_lines(batched);
+            json.add_tags(TagReport{});
             pieces += json.finish_file();
             EXPECT_EQ(pieces, whole) << "batch " << batch;
         }

@@ -104,7 +104,7 @@ void write_lines(Source& source, JsonWriter& json) {
 }  // namespace
 
 int run_json(const std::vector<Argument>& args, const FileLoader& load, BufferedOutput& out,
-             Output& err) {
+             Output& err, const SecondLoader& again) {
     if (args.size() < 2) {
         err.line("Usage: " + (args.empty() ? std::string() : args[0].text) + " FILE...");
         return 1;
@@ -128,23 +128,36 @@ int run_json(const std::vector<Argument>& args, const FileLoader& load, Buffered
             facts.error = error;
             rest = json.file_object(facts);
         } else {
-            // The tags, then the console's lines, each reading only what it
-            // shows; the lines go into the object as the scan makes them.
-            // A failed read ends both, and the object says why after what
-            // was read before.
+            // The console's lines go into the object as the scan makes
+            // them; the tag reader reads meanwhile over a second source of
+            // the same file, or after the scan over the one source of a
+            // pipe. Each reads only what it shows. A failed read ends both,
+            // and the object says why after what was read before.
             Source& source = *loaded.source;
             facts.size = source.size();
-            TagReport tags = read_tags(source);
-            if (!source.failed()) {
-                add_xmp_properties(tags);
-            }
-            facts.tags = &tags;
             json.start_file(facts);
-            if (!source.failed()) {
-                write_lines(source, json);
+            TagReport tags;
+            const auto read_all_tags = [&tags](Source& from) {
+                tags = read_tags(from);
+                if (!from.failed()) {
+                    add_xmp_properties(tags);
+                }
+            };
+            const std::unique_ptr<Source> second = again ? again(path, source.size()) : nullptr;
+            std::thread beside;
+            if (second) {
+                beside = std::thread([&] { read_all_tags(*second); });
             }
-            if (source.failed()) {
-                error = "read: " + *source.error();
+            write_lines(source, json);
+            if (second) {
+                beside.join();
+            } else if (!source.failed()) {
+                read_all_tags(source);
+            }
+            json.add_tags(tags);
+            const Source& failed = source.failed() || !second ? source : *second;
+            if (failed.failed()) {
+                error = "read: " + *failed.error();
             }
             rest = json.finish_file(error.empty() ? std::nullopt
                                                   : std::optional<std::string_view>(error));
