@@ -93,6 +93,11 @@ private:
 
 }  // namespace
 
+bool is_asset(const Atom& atom) {
+    return std::any_of(kAssets.begin(), kAssets.end(),
+                       [&](const AssetRow& asset) { return atom.is(asset.type); });
+}
+
 bool read_asset(TagReading& reading, const Atom& atom, Place place) {
     const auto row = std::find_if(kAssets.begin(), kAssets.end(),
                                   [&](const AssetRow& asset) { return atom.is(asset.type); });

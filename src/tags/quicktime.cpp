@@ -94,7 +94,10 @@ bool read_texts(TagReading& reading, const Atom& atom, Place place, Tag& tag, Re
         }
         TagValue& value = tag.values.emplace_back();
         value.kind = text_kind(reads);
-        value.text = language < kFirstIsoLanguage ? mac_roman_text(*text) : utf8_text(*text, false);
+        // Under a Macintosh language code some writers store UTF-8 all the
+        // same: bytes that are valid UTF-8 are hardly ever Mac Roman text.
+        value.text = language >= kFirstIsoLanguage || is_valid_utf8(*text) ? utf8_text(*text, false)
+                                                                           : mac_roman_text(*text);
         value.language = language_text(language);
         value.bytes = {pos + kTextHeader, length};
         pos += kTextHeader + length;

@@ -155,7 +155,7 @@ void read_top_level(TagReading& reading) {
         }
         if (atom.end > size) {
             if (mp4 && !walked_in) {
-                reading.damage(store, {}, declared(atom),
+                reading.damage(damaged_store(reading, atom, store), {}, declared(atom),
                                atom_key(reading, atom) + " of " + grouped(atom.header.size) +
                                    " bytes at " + grouped(pos) +
                                    " is cut short by the end of the file at " + grouped(size) +
@@ -185,6 +185,32 @@ std::string atom_key(TagReading& reading, const Atom& atom) {
         type = *read;
     }
     return latin1_text(type.first(4));
+}
+
+Store damaged_store(TagReading& reading, const Atom& atom, Store otherwise) {
+    // Inside a store, its own items are damaged, whatever their types.
+    if (otherwise != Store::structure) {
+        return otherwise;
+    }
+    if (atom.is("ilst")) {
+        return Store::item_list;
+    }
+    if (atom.is("Xtra")) {
+        return Store::xtra;
+    }
+    if (atom.is("keys")) {
+        return Store::keys;
+    }
+    if (atom.is("XMP_") || (atom.is("uuid") && holds_xmp(reading, atom))) {
+        return Store::xmp;
+    }
+    if (is_asset(atom)) {
+        return Store::assets;
+    }
+    if (atom.is("name") || (atom.type()[0] == '@' && first_type_byte(reading, atom) == 0xA9)) {
+        return Store::quicktime;
+    }
+    return otherwise;
 }
 
 std::string unread_bytes(TagReading& reading, const Atom& parent, std::uint64_t stop) {

@@ -88,6 +88,12 @@ inline FileRange declared(const Atom& atom) { return {atom.pos, atom.header.size
 // 0xA9 as ©.
 std::string atom_key(TagReading& reading, const Atom& atom);
 
+// The store that damage to `atom`, met in a walk for `otherwise`, costs:
+// inside a store, that store; among the atoms around the stores, that of
+// the tag or tags `atom` holds by its type (an asset, Xtra, XMP, ...), or
+// `otherwise` for the atoms around them.
+Store damaged_store(TagReading& reading, const Atom& atom, Store otherwise);
+
 // How a walk of an atom's children ended.
 struct WalkEnd {
     bool damaged = false;
@@ -135,11 +141,13 @@ WalkEnd walk_children(TagReading& reading, const Atom& parent, std::uint64_t sta
                             ", inside the 64-bit header of an atom at " + grouped(pos));
         }
         if (!child.whole()) {
+            store = damaged_store(reading, child, store);
             return stop(declared(child), atom_key(reading, child) + " at " + grouped(pos) +
                                              " declares " + grouped(child.header.size) +
                                              " bytes, fewer than its header");
         }
         if (child.end > parent.end) {
+            store = damaged_store(reading, child, store);
             return stop(declared(child),
                         atom_key(reading, child) + " of " + grouped(child.header.size) +
                             " bytes at " + grouped(pos) + " runs past the end of " +
@@ -151,7 +159,7 @@ WalkEnd walk_children(TagReading& reading, const Atom& parent, std::uint64_t sta
             end.stop = size;
             end.damaged = !walked_in;
             if (!walked_in) {
-                reading.damage(store, place, declared(child),
+                reading.damage(damaged_store(reading, child, store), place, declared(child),
                                atom_key(reading, child) + " of " + grouped(child.header.size) +
                                    " bytes at " + grouped(child.pos) +
                                    " is cut short by the end of the file at " + grouped(size) +
@@ -227,6 +235,8 @@ void read_bare_text(TagReading& reading, const Atom& atom, Place place,
                     Store labels = Store::quicktime);
 // A 3GPP asset atom of udta; false, reading nothing, for other atoms.
 bool read_asset(TagReading& reading, const Atom& atom, Place place);
+// True when `atom` is one of the 3GPP assets read_asset reads.
+bool is_asset(const Atom& atom);
 // An XMP packet: the payload of `holder` from `start` on.
 void read_xmp(TagReading& reading, const Atom& holder, std::uint64_t start, Place place);
 
