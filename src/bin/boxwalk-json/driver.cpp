@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "primitives/atom.hpp"
 #include "report/json.hpp"
 #include "report/lines.hpp"
 #include "tags/reader.hpp"
@@ -26,6 +27,10 @@ constexpr std::size_t kPiece = BufferedOutput::kCapacity;
 
 // Batches of lines in flight between the scan and the writer.
 constexpr std::size_t kBatches = 3;
+
+// The moov from which the lines and the tags are made on threads of their
+// own.
+constexpr std::uint64_t kHeavyMoov = std::uint64_t{1} << 20;
 
 // Batches of lines handed from the scan to the writer: `full` in the order
 // the scan made them, `spare` for the scan to fill.
@@ -86,14 +91,39 @@ private:
     bool closed_ = false;
 };
 
-// The console's lines of `source`, scanned on this thread and written into
-// `json` on another as they come, a batch at a time: the two halve the
-// time on two cores, and the lines in flight are few.
-void write_lines(Source& source, JsonWriter& json) {
+// Whether the first top-level moov of `source` is long enough for more
+// threads to pay for themselves: found by the scan's own rules, over the
+// headers it reads first anyway. Most files' moov is a few kilobytes, read
+// faster than a thread starts.
+bool is_heavy(Source& source) {
+    for (std::uint64_t pos = 0; room_for(pos, source.size(), 8);) {
+        Atom atom;
+        if (!read_top_level_atom(source, pos, atom)) {
+            return false;
+        }
+        if (atom.is("moov")) {
+            return atom.header.size >= kHeavyMoov;
+        }
+        pos = atom.end;
+    }
+    return false;
+}
+
+// The console's lines of `source` into `json` as the scan makes them, a
+// batch at a time; `threaded`, written on a thread of their own while the
+// scan goes on (the two halve the time on two cores, and the lines in
+// flight are few).
+void write_lines(Source& source, JsonWriter& json, bool threaded) {
+    LineRecorder scanning;
+    if (!threaded) {
+        scanning.take_in_batches(kLineBatch, [&json](LineRecorder& full) { json.add_lines(full); });
+        scan_top_level(source, scanning);
+        json.add_lines(scanning);
+        return;
+    }
     Handover handover;
     std::thread writer(
         [&] { handover.take_all([&json](const LineRecorder& batch) { json.add_lines(batch); }); });
-    LineRecorder scanning;
     scanning.take_in_batches(kLineBatch, [&handover](LineRecorder& full) { handover.give(full); });
     scan_top_level(source, scanning);
     handover.give(scanning);
@@ -129,9 +159,9 @@ int run_json(const std::vector<Argument>& args, const FileLoader& load, Buffered
             rest = json.file_object(facts);
         } else {
             // The console's lines go into the object as the scan makes
-            // them; the tag reader reads meanwhile over a second source of
-            // the same file, or after the scan over the one source of a
-            // pipe. Each reads only what it shows. A failed read ends both,
+            // them; for a heavy moov, the tag reader reads meanwhile over a
+            // second source of the same file, else after the scan (and over
+            // the one source of a pipe). Each reads only what it shows. A failed read ends both,
             // and the object says why after what was read before.
             Source& source = *loaded.source;
             facts.size = source.size();
@@ -143,12 +173,14 @@ int run_json(const std::vector<Argument>& args, const FileLoader& load, Buffered
                     add_xmp_properties(tags);
                 }
             };
-            const std::unique_ptr<Source> second = again ? again(path, source.size()) : nullptr;
+            const bool heavy = is_heavy(source);
+            const std::unique_ptr<Source> second =
+                heavy && again ? again(path, source.size()) : nullptr;
             std::thread beside;
             if (second) {
                 beside = std::thread([&] { read_all_tags(*second); });
             }
-            write_lines(source, json);
+            write_lines(source, json, heavy);
             if (second) {
                 beside.join();
             } else if (!source.failed()) {
