@@ -1,11 +1,13 @@
 // Writes the page as one file: the template with its styles, its scripts
-// and the worker's script put inside it, under a policy that allows exactly
+// and its workers' scripts put inside it, under a policy that allows exactly
 // those inline styles and scripts by their sha256 hashes. The bytes depend
 // on the inputs alone, so two builds give the same file.
-//   node inline.mjs TEMPLATE OUTPUT --worker FILE PART...
-// A PART is `--style FILE` or `--script FILE`, taken in order; `--notice
-// FILE` puts that file's text (a license) as a comment in front of the next
-// script. The template holds the markers <!--styles-->, <!--worker-->,
+//   node inline.mjs TEMPLATE OUTPUT PART...
+// A PART is `--style FILE`, `--script FILE` or `--worker NAME FILE`, taken
+// in order: the files of one worker NAME are joined into one script, which
+// the page holds as a data block of id NAME. `--notice FILE` puts that
+// file's text (a license) as a comment in front of the next script or
+// worker file. The template holds the markers <!--styles-->, <!--workers-->,
 // <!--scripts--> and, in its policy, 'script-hashes' and 'style-hashes'.
 import crypto from 'node:crypto';
 import fs from 'node:fs';
@@ -25,10 +27,12 @@ function inside(element, file, text) {
 
 const styles = [];
 const scripts = [];
-let worker = null;
+const workers = new Map();
 let notice = '';
 for (let i = 0; i < parts.length; i += 2) {
-  const [kind, file] = [parts[i], parts[i + 1]];
+  const kind = parts[i];
+  const name = kind === '--worker' ? parts[++i] : null;
+  const file = parts[i + 1];
   if (file === undefined) fail(`${kind} names no file`);
   if (kind === '--style') {
     styles.push(inside('style', file, read(file)));
@@ -40,19 +44,22 @@ for (let i = 0; i < parts.length; i += 2) {
     if (text.includes('*/')) fail(`${file} cannot be a comment: it holds "*/"`);
     notice = `/*\n${text.trimEnd()}\n*/\n`;
   } else if (kind === '--worker') {
-    worker = inside('script', file, read(file));
+    if (!/^[a-z-]+$/.test(name)) fail(`a worker's name is lower-case letters and hyphens, not ${name}`);
+    workers.set(name, (workers.get(name) || '') + inside('script', file, notice + read(file)) + '\n');
+    notice = '';
   } else {
     fail(`unknown part ${kind}`);
   }
 }
-if (worker === null) fail('no --worker');
+if (workers.size === 0) fail('no --worker');
 
-// The worker's script is a data block the page never runs: it hands its
-// text to a worker through a blob:, so the policy needs no hash for it.
+// A worker's script is a data block the page never runs: it hands its text
+// to a worker through a blob:, so the policy needs no hash for it.
 const page = read(template)
   .replace("'script-hashes'", () => scripts.map(hash).join(' '))
   .replace("'style-hashes'", () => styles.map(hash).join(' '))
   .replace('<!--styles-->', () => styles.map((text) => `<style>${text}</style>`).join('\n'))
-  .replace('<!--worker-->', () => `<script type="text/plain" id="worker">${worker}</script>`)
+  .replace('<!--workers-->', () => [...workers].map(([name, text]) =>
+    `<script type="text/plain" id="${name}">${text}</script>`).join('\n'))
   .replace('<!--scripts-->', () => scripts.map((text) => `<script>${text}</script>`).join('\n'));
 fs.writeFileSync(output, page);

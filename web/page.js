@@ -1,10 +1,15 @@
-// The page: takes a chosen or dropped file, has the worker list it, and
-// shows the lines, a map of the file and the bytes of a chosen line. Every
-// text from the file goes on the page through textContent, never as markup.
+// The page: takes a chosen or dropped file, has a worker list it, and shows
+// the lines, a map of the file and the bytes of a chosen line; two files
+// chosen together are compared. Every text from the file goes on the page
+// through textContent, never as markup.
 //
-// A listing (one file's results) is shown by views: the lines view, a
-// virtual listbox, and the maps; a choice in any of them shows its bytes in
-// the one Bytes region.
+// The page holds no line it does not show. A file is listed by a worker of
+// the program's (web/worker.js), which then holds what it printed, a buffer
+// of text and typed arrays of its lines' columns, where the program wrote
+// them, and answers the views (web/lines.js): the rows in view, what a line
+// shows, a search, the tags. Another file chosen ends it. A listing (one
+// file's results) is shown by views: the lines view, a virtual listbox, and
+// the maps; a choice in any of them shows its bytes in the one Bytes region.
 'use strict';
 
 const $ = (id) => document.getElementById(id);
@@ -20,111 +25,151 @@ function amount(bytes) {
   while (bytes >= 1024 && unit < units.length - 1) { bytes /= 1024; unit += 1; }
   return unit === 0 ? plural(bytes, 'byte') : `${bytes.toFixed(bytes < 10 ? 1 : 0)} ${units[unit]}`;
 }
+const duration = (ms) => (ms < 1000 ? ms.toFixed(1) + ' ms' : (ms / 1000).toFixed(2) + ' s');
 
-// ---- The worker ----------------------------------------------------------
+// ---- The workers ---------------------------------------------------------
 
-// The worker runs the compiled program. It starts from a blob: of the
-// program's script, which the page holds as a data block: a page opened
-// from disk may not start a worker from a file.
-const reader = {
-  worker: null,
-  ready: false,
-  asked: 0,       // the number of the last file handed over
-  waiting: null,  // the file chosen before the worker was ready
+// A worker started from a blob: of the script the page holds as the data
+// block `id`: a page opened from disk may not start a worker from a file.
+const scriptUrls = new Map();
+function startWorker(id) {
+  if (!scriptUrls.has(id)) {
+    scriptUrls.set(id, URL.createObjectURL(new Blob([$(id).textContent], { type: 'text/javascript' })));
+  }
+  return new Worker(scriptUrls.get(id));
+}
+
+// The program's workers, one a job: the next is started once one is taken,
+// so that a job finds its program compiled and ready. take() gives a ready
+// worker; run() hands a job to one (its `transfer` buffers moved, not
+// copied) and calls `heard` with each message until the job's last
+// (`last(message)`), then ends the worker; stop() ends the jobs under way.
+const programs = {
+  next: null,
+  jobs: 0,
+  running: new Set(),
   start() {
-    const text = new Blob([$('worker').textContent], { type: 'text/javascript' });
-    const url = URL.createObjectURL(text);
-    this.worker = new Worker(url);
-    URL.revokeObjectURL(url);
-    this.ready = false;
-    this.worker.onmessage = (event) => {
-      if (event.data.kind !== 'ready') {
-        // Only the last file chosen is shown; those before it are dropped.
-        if (event.data.id === this.asked) show(listingOf(event.data));
-        return;
-      }
-      this.ready = true;
-      if (this.waiting) {
-        this.list(this.waiting);
-      } else {
-        say('Ready: choose or drop a file.');
-        state('ready');
-      }
-    };
-    // The program stopped (a fault, or memory it could not have): say so,
-    // and start a fresh one for the next file.
-    this.worker.onerror = (event) => {
-      event.preventDefault();
-      say(`The reader stopped${this.file ? ' on ' + this.file.name : ''}: ${event.message || 'unknown error'}`);
-      state('failed');
-      this.start();
-    };
+    const worker = startWorker('program-worker');
+    this.next = { worker, ready: new Promise((ready, failed) => {
+      worker.onmessage = (event) => { if (event.data.kind === 'ready') ready(worker); };
+      worker.onerror = (event) => { event.preventDefault(); failed(new Error(event.message || 'the program did not start')); };
+    }) };
   },
-  list(file) {
-    this.file = file;
-    if (!this.ready) {
-      this.waiting = file;
-      return;
-    }
-    this.waiting = null;
-    this.asked += 1;
-    state('listing');
-    $('stale').hidden = true;
-    say(`Reading ${file.name}…`);
-    this.worker.postMessage({ file, id: this.asked });
+  take() {
+    if (!this.next) this.start();
+    const { ready } = this.next;
+    this.next = null;
+    setTimeout(() => { if (!this.next) this.start(); }, 200);
+    return ready;
+  },
+  async run({ transfer = [], ...job }, heard, last) {
+    job.id = ++this.jobs;
+    const worker = await this.take();
+    return new Promise((done, failed) => {
+      const end = () => {
+        worker.terminate();
+        this.running.delete(running);
+      };
+      const running = { stop: () => { end(); failed(new Error('stopped')); } };
+      this.running.add(running);
+      worker.onmessage = (event) => {
+        heard(event.data);
+        if (last(event.data)) { end(); done(event.data); }
+      };
+      // The program stopped (a fault, or memory it could not have).
+      worker.onerror = (event) => { event.preventDefault(); end(); failed(new Error(event.message || 'unknown error')); };
+      worker.postMessage(job, transfer);
+    });
+  },
+  stop() {
+    for (const running of [...this.running]) running.stop();
   },
 };
 
-// ---- One file's results --------------------------------------------------
+// One file's results, held by the program's worker that listed it: the
+// listing's questions go there (ask), and close() ends it.
+class Listing {
+  constructor(worker, listed) {
+    this.worker = worker;
+    this.file = listed.file;
+    this.status = listed.status;
+    this.ms = listed.ms;
+    this.readMs = listed.readMs;
+    this.stale = listed.stale;
+    this.summary = listed.summary;
+    const [reads, read, mapReads, mapRead] = new Float64Array(listed.reads);
+    this.reads = { reads, read, mapReads, mapRead };
+    this.atoms = atomsOf(new Float64Array(listed.atoms), listed.file.size);
+    this.asked = 0;
+    this.answers = new Map();
+    this.worker.onmessage = (event) => {
+      const answer = this.answers.get(event.data.ask);
+      if (answer) {
+        this.answers.delete(event.data.ask);
+        answer(event.data);
+      } else if (event.data.kind === 'widest') {
+        this.summary.widest = event.data.chars;
+        if (current === this) lines.widen(event.data.chars);
+      }
+    };
+    this.worker.onerror = (event) => {
+      event.preventDefault();
+      if (current === this) failed(new Error(event.message || 'unknown error'));
+    };
+  }
 
-const decoder = new TextDecoder();
+  // Asks the worker one question: its answer, as a promise.
+  ask(kind, question = {}, transfer = []) {
+    const ask = ++this.asked;
+    return new Promise((answer) => {
+      this.answers.set(ask, answer);
+      this.worker.postMessage({ kind, ask, ...question }, transfer);
+    });
+  }
 
-// What line `index` is, from the numbers the program hands over for it
-// (Tags.kinds): its depth for the map (1 for moov's children, 2 below),
-// its kind (an atom the map marks, "bad" for a malformed spot, "error" for
-// a line of standard error) and its atom's type.
-function lineInfo(about, index) {
-  const at = index * Tags.perLine;
-  const kind = Tags.kinds[about[at]];
-  const code = about[at + 1];
-  const type = code ? String.fromCharCode(code >>> 24, (code >>> 16) & 255, (code >>> 8) & 255, code & 255) : '';
-  const marked = kind === 'malformed' ? 'bad' : kind === 'ilst' || kind === 'Xtra' ? kind
-    : type === 'moov' || type === 'udta' ? type : '';
-  return { depth: kind === 'moov' || kind === 'none' ? 0 : kind === 'child' ? 1 : 2, kind: marked, type };
+  get tagCount() { return this.summary.tagCount; }
+  // Tag rows [from, from + count), as Tags.rows gives them.
+  async tags(from, count) { return (await this.ask('tags', { from, count })).rows; }
+  // Lines [from, to) by index, as the terminal shows them.
+  async texts(from, to) { return (await this.ask('texts', { from, to })).texts; }
+
+  close() { this.worker.terminate(); }
 }
 
-// What the worker handed over, as the views use it: the lines (standard
-// output, then standard error) with the file range of each, and the
-// top-level atoms.
-function listingOf(result) {
-  const file = result.file;
-  const lines = decoder.decode(result.shown).split('\n');
-  lines.pop();
-  const outCount = lines.length;
-  const errors = decoder.decode(result.errShown).split('\n');
-  errors.pop();
-  lines.push(...errors);
-
-  const info = lines.map((_, index) => {
-    if (index >= outCount) return { depth: 0, kind: 'error' };
-    return index * Tags.perLine < result.about.length ? lineInfo(result.about, index) : { depth: 0, kind: '' };
-  });
-  const range = (index) => {
-    const pos = index < outCount ? result.lines[index * 2] : NaN;
-    if (Number.isNaN(pos)) return null;
-    return { pos, size: result.lines[index * 2 + 1], text: lines[index], index, ...info[index] };
-  };
-
+// The top-level atoms from the program's four numbers each.
+function atomsOf(numbers, end) {
   const atoms = [];
-  for (let i = 0; i < result.atoms.length; i += 4) {
-    const [pos, size, header, code] = result.atoms.subarray(i, i + 4);
+  for (let i = 0; i < numbers.length; i += 4) {
+    const [pos, size, header, code] = numbers.subarray(i, i + 4);
     const type = header === 0 ? '' : String.fromCharCode(code >>> 24, (code >>> 16) & 255,
                                                          (code >>> 8) & 255, code & 255);
-    atoms.push({ pos, declared: size, header, type, size: Math.min(size, file.size - pos),
-                 bad: header === 0 || size < header || pos + size > file.size });
+    atoms.push({ pos, declared: size, header, type, size: Math.min(size, end - pos),
+                 bad: header === 0 || size < header || pos + size > end });
   }
-  return { file, lines, info, range, atoms, out: result.out, about: result.about, values: result.values, status: result.status,
-           ms: result.ms, stats: result.stats, stale: result.stale };
+  return atoms;
+}
+
+// Lists `file`: its Listing, or a rejection when the program stopped or
+// was stopped (programs.stop()).
+async function listFile(file) {
+  const worker = await programs.take();
+  return new Promise((done, failed) => {
+    const running = { stop: () => { worker.terminate(); failed(new Error('stopped')); } };
+    programs.running.add(running);
+    const settle = () => programs.running.delete(running);
+    worker.onmessage = (event) => {
+      if (event.data.kind !== 'listed') return;
+      settle();
+      done(new Listing(worker, event.data));
+    };
+    worker.onerror = (event) => {
+      event.preventDefault();
+      settle();
+      worker.terminate();
+      failed(new Error(event.message || 'unknown error'));
+    };
+    worker.postMessage({ kind: 'list', file, id: ++programs.jobs });
+  });
 }
 
 // The damage a listing shows, in words: atoms cut by the file's end or
@@ -144,23 +189,18 @@ function damage(listing) {
                 `the file ends ${plural(end - atom.pos, 'byte')} into it`);
     }
   }
-  const bad = listing.info.filter((line) => line.kind === 'bad').length;
-  if (bad) {
-    const first = listing.info.findIndex((line) => line.kind === 'bad');
-    said.push(`${plural(bad, 'malformed line')}, the first: ${listing.lines[first].trim()}`);
-  }
-  const errors = listing.info.filter((line) => line.kind === 'error').length;
-  if (listing.status !== 0 && errors) {
-    said.push(`the listing stopped: ${listing.lines[listing.lines.length - errors]}`);
-  }
+  const { malformed, bad, errors, firstError } = listing.summary;
+  if (malformed) said.push(`${plural(malformed, 'malformed line')}, the first: ${bad[0].text.trim()}`);
+  if (listing.status !== 0 && errors) said.push(`the listing stopped: ${firstError}`);
   return said;
 }
 
 // ---- The lines: a virtual listbox ----------------------------------------
 
-// Only the rows in view are in the DOM; the rest of the list is a spacer of
-// the full height. Past kMostPixels the spacer stops growing and scrolling
-// moves through the lines in proportion.
+// Only the rows in view are in the DOM, and only the rows near the view are
+// on this side at all: the listing's worker hands them over when asked.
+// The rest of the list is a spacer of the full height. Past kMostPixels the
+// spacer stops growing and scrolling moves through the lines in proportion.
 const kMostPixels = 8e6;
 
 class LineList {
@@ -169,38 +209,55 @@ class LineList {
     this.spacer = element.querySelector('.spacer');
     this.rows = element.querySelector('.rows');
     this.onChoose = onChoose;
-    this.lines = [];
-    this.classes = [];
-    this.shown = [];   // indexes of the lines that the filter lets through
-    this.chosen = -1;  // index of the chosen line
+    this.listing = null;
+    this.total = 0;      // the lines the filter lets through
+    this.near = { from: 0, rows: [] };  // rows around the view, as handed over
+    this.asking = null;  // the rows asked for and not yet handed over
+    this.filters = 0;    // the number of the filter in force
+    this.chosen = -1;    // index of the chosen line
+    this.chosenText = '';  // its text, once its worker has said it
+    this.at = -1;        // its position among the shown lines, or the next's
+    this.on = false;     // whether the line at `at` is the chosen one
+    this.painted = null; // called once the rows in view are on the page
     element.addEventListener('scroll', () => this.render());
     element.addEventListener('keydown', (event) => this.key(event));
     this.rows.addEventListener('click', (event) => {
       const row = event.target.closest('[role=option]');
-      if (row) this.choose(Number(row.dataset.index), 'pointer');
+      if (row) this.choosePosition(Number(row.dataset.position), 'pointer');
     });
     new ResizeObserver(() => this.measure()).observe(element);
   }
 
-  // Sets the lines, with a class for each (its kind), and the widest line's
-  // length in characters.
-  set(lines, classes, widest) {
-    this.lines = lines;
-    this.classes = classes;
+  // Shows `listing`'s lines, `total` of them, the widest `widest`
+  // characters long; `painted` is called once the first are on the page.
+  set(listing, total, widest, painted) {
+    this.listing = listing;
     this.widest = widest;
     this.chosen = -1;
+    this.at = -1;
+    this.painted = painted;
     this.element.scrollTop = 0;
-    this.filter(null);
+    this.filtered(total, -1);
   }
 
-  // Lets through only the lines whose indexes `keep` returns true for (all
-  // when null).
-  filter(keep) {
-    this.shown = [];
-    for (let i = 0; i < this.lines.length; i++) if (!keep || keep(i)) this.shown.push(i);
+  // The lines the filter lets through are now `total`; the chosen line
+  // stands at `at` among them, or (`on` false) the first after it.
+  filtered(total, at, on = false) {
+    this.total = total;
+    this.filters += 1;
+    this.near = { from: 0, rows: [] };
+    this.asking = null;
+    this.at = at;
+    this.on = on;
     this.element.removeAttribute('aria-activedescendant');
     this.measure();
-    if (this.chosen >= 0) this.reveal(this.position(this.chosen));
+    if (this.chosen >= 0) this.reveal(at);
+  }
+
+  // Sets the width for the widest line, once the worker has measured it.
+  widen(widest) {
+    this.widest = widest;
+    this.measure();
   }
 
   // Row height and character width from the style, which can change with
@@ -217,7 +274,7 @@ class LineList {
     this.probe.hidden = false;
     this.charWidth = this.probe.scrollWidth / 100 || 8;
     this.probe.hidden = true;
-    const full = this.shown.length * this.rowHeight;
+    const full = this.total * this.rowHeight;
     this.height = Math.min(full, kMostPixels);
     const width = Math.min(kMostPixels, Math.ceil(this.widest * this.charWidth + 2 * this.rowHeight));
     this.spacer.style.height = this.height + 'px';
@@ -232,7 +289,7 @@ class LineList {
   // The line position at the top of the view, as a fraction.
   top() {
     const view = this.element.clientHeight;
-    const full = this.shown.length * this.rowHeight;
+    const full = this.total * this.rowHeight;
     const scale = this.height > view ? (full - view) / (this.height - view) : 1;
     return this.element.scrollTop * scale / this.rowHeight;
   }
@@ -242,7 +299,7 @@ class LineList {
   reveal(position) {
     if (position < 0) return;
     const view = this.element.clientHeight;
-    const full = this.shown.length * this.rowHeight;
+    const full = this.total * this.rowHeight;
     const scale = this.height > view ? (full - view) / (this.height - view) : 1;
     const top = this.top();
     const rows = view / this.rowHeight;
@@ -253,11 +310,44 @@ class LineList {
     this.render();
   }
 
+  // The row at `position`, if it is near the view.
+  rowAt(position) {
+    return this.near.rows[position - this.near.from] || null;
+  }
+
+  // The text of line `index`: the chosen one's, or a row's near the view.
+  textOf(index) {
+    const row = this.near.rows.find((near) => near.index === index);
+    return row ? row.text : index === this.chosen ? this.chosenText : '';
+  }
+
+  // Asks for the rows of three views around `first`, unless asked already.
+  fetch(first, visible) {
+    const from = Math.max(0, first - visible);
+    const count = 3 * visible;
+    if (this.asking && this.asking.from <= first && this.asking.from + this.asking.count >= first + visible) {
+      return this.asking.promise;
+    }
+    const filters = this.filters;
+    const listing = this.listing;
+    const promise = listing.ask('rows', { from, count }).then(({ rows }) => {
+      if (filters !== this.filters || listing !== this.listing) return;
+      this.near = { from, rows };
+      if (this.asking && this.asking.promise === promise) this.asking = null;
+      this.render();
+    });
+    this.asking = { from, count, promise };
+    return promise;
+  }
+
   render() {
+    if (!this.listing) return;
     const view = this.element.clientHeight;
     const exact = this.top();
     const first = Math.floor(exact);
-    const visible = Math.min(this.shown.length - first, Math.ceil(view / this.rowHeight) + 1);
+    const visible = Math.max(0, Math.min(this.total - first, Math.ceil(view / this.rowHeight) + 1));
+    const have = visible === 0 || (this.rowAt(first) && this.rowAt(first + visible - 1));
+    if (!have) this.fetch(first, Math.max(visible, 1));
     this.rows.style.transform = `translateY(${this.element.scrollTop - (exact - first) * this.rowHeight}px)`;
     const rows = [...this.rows.children].filter((row) => row !== this.probe);
     while (rows.length < visible) {
@@ -268,53 +358,66 @@ class LineList {
     }
     let active = '';
     rows.forEach((row, i) => {
-      row.hidden = i >= visible;
-      if (row.hidden) return;
-      const index = this.shown[first + i];
-      const chosen = index === this.chosen;
-      row.id = `line-${index}`;
-      row.dataset.index = index;
-      row.className = `line ${this.classes[index]}${chosen ? ' chosen' : ''}`;
-      row.textContent = this.lines[index];
+      const line = i < visible && this.rowAt(first + i);
+      row.hidden = !line;
+      if (!line) return;
+      const chosen = line.index === this.chosen;
+      row.id = `line-${line.index}`;
+      row.dataset.index = line.index;
+      row.dataset.position = first + i;
+      row.className = `line ${line.mark}${chosen ? ' chosen' : ''}`;
+      row.textContent = line.text;
       row.setAttribute('aria-selected', chosen);
       row.setAttribute('aria-posinset', first + i + 1);
-      row.setAttribute('aria-setsize', this.shown.length);
+      row.setAttribute('aria-setsize', this.total);
       if (chosen) active = row.id;
     });
     if (active) this.element.setAttribute('aria-activedescendant', active);
     else this.element.removeAttribute('aria-activedescendant');
-  }
-
-  // Where line `index` is among the shown lines, or the first after it.
-  position(index) {
-    let low = 0;
-    let high = this.shown.length;
-    while (low < high) {
-      const mid = (low + high) >> 1;
-      if (this.shown[mid] < index) low = mid + 1; else high = mid;
+    if (have && this.painted) {
+      const painted = this.painted;
+      this.painted = null;
+      painted();
     }
-    return low;
   }
 
-  choose(index, how) {
+  // Chooses the line at `position` among the shown lines.
+  async choosePosition(position, how) {
+    this.at = position;
+    this.reveal(position);
+    if (!this.rowAt(position)) await this.fetch(position, 1);
+    const line = this.rowAt(position);
+    if (!line || this.at !== position) return;
+    this.chosen = line.index;
+    this.on = true;
+    this.render();
+    this.onChoose(line.index, how);
+  }
+
+  // Chooses line `index` (from the map or the tags), shown or not.
+  async choose(index, how) {
+    const listing = this.listing;
+    const { at, on } = await listing.ask('position', { index });
+    if (listing !== this.listing) return;
     this.chosen = index;
-    this.reveal(this.position(index));
+    this.at = at;
+    this.on = on;
+    this.reveal(at);
     this.onChoose(index, how);
   }
 
   key(event) {
-    const last = this.shown.length - 1;
+    const last = this.total - 1;
     if (last < 0) return;
     const page = Math.max(1, Math.floor(this.element.clientHeight / this.rowHeight) - 1);
-    const now = this.chosen < 0 ? -1 : this.position(this.chosen);
-    const on = this.chosen >= 0 && this.shown[now] === this.chosen;
+    const now = this.at;
     const moves = {
-      ArrowDown: on ? now + 1 : now, ArrowUp: now - 1, PageDown: now + page,
+      ArrowDown: this.on || now < 0 ? now + 1 : now, ArrowUp: now - 1, PageDown: now + page,
       PageUp: now - page, Home: 0, End: last,
     };
     if (!(event.key in moves)) return;
     event.preventDefault();
-    this.choose(this.shown[Math.max(0, Math.min(last, moves[event.key]))], 'key');
+    this.choosePosition(Math.max(0, Math.min(last, moves[event.key])), 'key');
   }
 }
 
@@ -458,31 +561,23 @@ function drawMaps(listing) {
   $('zoom-caption').textContent = !moov ? '' : moov.declared === moov.size
     ? `Inside moov, ${amount(moov.size)}`
     : `Inside moov: ${plural(moov.declared, 'byte')} declared, ${plural(moov.size, 'byte')} in the file`;
-  const located = [];
-  for (let i = 0; i < listing.lines.length; i++) {
-    if (listing.info[i].kind || listing.info[i].depth === 1) {
-      const range = listing.range(i);
-      if (range) located.push(range);
-    }
-  }
+  const { children, marks, bad } = listing.summary;
   if (moov) {
-    const children = located.filter((range) => range.depth === 1);
-    const inner = row(zoom, children.map((range) => ({
+    const inner = row(zoom, children.filter((range) => range.pos !== undefined).map((range) => ({
       pos: range.pos,
       size: Math.max(0, Math.min(range.size, end - range.pos)),
       label: range.type,
-      classes: range.kind,
+      classes: range.mark,
       title: named(range.type, range.size, range.pos),
       choose: () => lines.choose(range.index, 'map'),
     })), moov.pos, moov.pos + moov.size);
-    for (const range of located) {
-      if (range.depth > 1 && range.kind && range.kind !== 'bad') {
-        mark(inner, range.pos, range.size, range.kind, range.text.trim());
-      }
+    for (const range of marks) {
+      if (range.pos !== undefined) mark(inner, range.pos, range.size, range.mark, range.text.trim());
     }
     maps.push(inner);
   }
-  for (const range of located.filter((r) => r.kind === 'bad').slice(0, 1000)) {
+  for (const range of bad) {
+    if (range.pos === undefined) continue;
     for (const map of maps) mark(map, range.pos, 0, 'bad', range.text.trim(), 0.5);
   }
 }
@@ -492,29 +587,26 @@ function drawMaps(listing) {
 let current = null;  // the listing shown
 let download = null; // the object URL of its download
 
-const lines = new LineList($('lines'), (index, how) => {
-  const range = current.range(index);
-  chooseRange(range || { text: current.lines[index] }, how);
+const lines = new LineList($('lines'), async (index, how) => {
+  const listing = current;
+  const { line } = await listing.ask('line', { index });
+  if (listing !== current || lines.chosen !== index) return;
+  lines.chosenText = line.text;
+  chooseRange(line, how);
 });
 
-// Two files chosen together: the first is listed and kept, then the second
-// is listed and shown with the two compared.
-const pair = { files: null, before: null };
-
-function show(listing) {
-  if (pair.files && !pair.before) {
-    pair.before = listing;
-    reader.list(pair.files[1]);
-    return;
-  }
+// Shows `listing` in the lines view and the maps; the listing shown before
+// is closed unless `keep` holds it (a comparison's other file).
+function show(listing, keep = []) {
+  if (current && current !== listing && !keep.includes(current)) current.close();
   current = listing;
   const file = listing.file;
   $('name').textContent = file.name;
-  titled(...(pair.before ? [pair.before.file] : []), file);
+  titled(...keep.map((other) => other.file), file);
   if (download) URL.revokeObjectURL(download);
-  download = URL.createObjectURL(new Blob([listing.out], { type: 'text/plain' }));
+  download = null;
   const link = $('download');
-  link.href = download;
+  link.href = '#';
   link.download = file.name + '.txt';
 
   const said = damage(listing);
@@ -523,33 +615,43 @@ function show(listing) {
   notice.textContent = said.length ? `This file is damaged: ${said.join('; ')}.` : '';
 
   $('result').hidden = false;
-  let widest = 0;
-  for (const text of listing.lines) widest = Math.max(widest, text.length);
-  lines.set(listing.lines, listing.info.map((line) => line.kind), widest);
   $('search').value = '';
   $('bad-only').setAttribute('aria-pressed', 'false');
-  counted();
   drawMaps(listing);
   bytes(null);
-
-  const [reads, read, mapReads, mapRead] = listing.stats;
-  say(`Listed ${file.name} in ${listing.ms < 1000 ? listing.ms.toFixed(1) + ' ms' : (listing.ms / 1000).toFixed(2) + ' s'}: ` +
+  const { read, reads, mapRead, mapReads } = listing.reads;
+  say(`Listed ${file.name} in ${duration(listing.ms)}, ${duration(listing.readMs)} of it reading: ` +
       `read ${amount(read)} in ${plural(reads, 'read')} for the lines and ${amount(mapRead)} in ` +
       `${plural(mapReads, 'read')} for the map, from a file of ${amount(file.size)}; ` +
       `exit status ${listing.status}.`);
   if (listing.stale) stale(file);
-  // The tags and the comparison come once the lines are on the page.
-  const before = pair.before;
-  pair.files = pair.before = null;
-  $('tags').replaceChildren();
-  $('compare').hidden = !before;
-  setTimeout(() => {
+  lines.set(listing, listing.summary.lineCount, listing.summary.widest, () => {
     if (current !== listing) return;
-    TagView.show($('tags'), listing, (line) => lines.choose(line, 'pointer'));
-    if (before) TagView.compare($('compare'), before, listing);
+    state('listed');
+    // The tags come once the lines are on the page, then what printing
+    // takes.
+    setTimeout(() => {
+      if (current !== listing) return;
+      TagView.show($('tags'), listing, (line) => lines.choose(line, 'pointer'));
+      printing.prepare(listing);
+    });
   });
-  state('listed');
+  counted();
+  $('tags').replaceChildren();
 }
+
+// "Download the output": the output's bytes as the worker holds them, put
+// in a blob when first asked for.
+$('download').addEventListener('click', async (event) => {
+  if (download) return;
+  event.preventDefault();
+  const listing = current;
+  const { blob } = await listing.ask('blob');
+  if (listing !== current) return;
+  download = URL.createObjectURL(blob);
+  event.target.href = download;
+  event.target.click();
+});
 
 // Says that `file` can no longer be read, and offers to choose it again.
 function stale(file) {
@@ -688,22 +790,26 @@ function chooseRange(range, how) {
 // ---- Search --------------------------------------------------------------
 
 function counted() {
-  const total = lines.lines.length;
-  $('count').textContent = lines.shown.length === total ? plural(total, 'line')
-    : `${count.format(lines.shown.length)} of ${plural(total, 'line')}`;
+  const total = current.summary.lineCount;
+  $('count').textContent = lines.total === total ? plural(total, 'line')
+    : `${count.format(lines.total)} of ${plural(total, 'line')}`;
 }
 
-let lower = null;  // the lines in lower case, made at the first search
-function narrow() {
-  const needle = $('search').value.toLowerCase();
+// Narrows the lines to those holding the text searched for, and to the
+// malformed ones: the listing's worker searches its bytes, and the list
+// shows what it found. An answer that comes after a later question is
+// dropped.
+let searches = 0;
+async function narrow() {
+  const needle = $('search').value;
   const badOnly = $('bad-only').getAttribute('aria-pressed') === 'true';
-  if (needle && (!lower || lower.source !== current)) {
-    lower = current.lines.map((text) => text.toLowerCase());
-    lower.source = current;
-  }
-  lines.filter(!needle && !badOnly ? null
-    : (i) => (!badOnly || current.info[i].kind === 'bad') && (!needle || lower[i].includes(needle)));
+  const listing = current;
+  const number = ++searches;
+  const found = await listing.ask('search', { needle, badOnly, chosen: lines.chosen });
+  if (number !== searches || listing !== current) return;
+  lines.filtered(found.count, lines.chosen >= 0 ? found.at : -1, found.on);
   counted();
+  $('count').dataset.searched = number;
 }
 $('search').addEventListener('input', narrow);
 $('bad-only').addEventListener('click', (event) => {
@@ -712,13 +818,170 @@ $('bad-only').addEventListener('click', (event) => {
   narrow();
 });
 
+// ---- Two files compared ----------------------------------------------------
+
+// The comparison on the page: its listings, the view on top of the page,
+// and the number of the last one started, so that what comes of an earlier
+// one is dropped.
+const comparison = {
+  pair: null,
+  number: 0,
+  view: new Compare.View($('compare'), { swap: () => swap(), stop: () => programs.stop() }),
+};
+
+// Which of two files is before: the one changed earlier; on a tie, the
+// first chosen.
+const ordered = ([a, b]) => (b.lastModified < a.lastModified ? [b, a] : [a, b]);
+
+// Lists two files and compares them, the comparison on top.
+async function compareFiles(files) {
+  const number = ++comparison.number;
+  const [first, second] = ordered(files);
+  const view = comparison.view;
+  view.begin(first, second);
+  state('listing');
+  say(`Reading ${first.name} and ${second.name}…`);
+  const listed = [];
+  try {
+    for (const file of [first, second]) {
+      view.progress(`Listing ${file.name}…`);
+      listed.push(await listFile(file));
+      if (number !== comparison.number) throw new Error('replaced');
+    }
+  } catch (error) {
+    for (const listing of listed) listing.close();
+    if (number === comparison.number) failed(error, view);
+    return;
+  }
+  comparison.pair = { before: listed[0], after: listed[1] };
+  show(listed[1], [listed[0]]);
+  await run(number);
+}
+
+// Compares the pair's outputs and their tags, each in a program's worker of
+// its own, at once: each is shown as it comes.
+async function run(number) {
+  const { before, after } = comparison.pair;
+  const view = comparison.view;
+  view.begin(before.file, after.file);
+  view.progress('Comparing…', 0);
+  const copies = await Promise.all([before, after].flatMap((listing) =>
+    [listing.ask('copy', { part: 'text' }), listing.ask('copy', { part: 'tags' })]));
+  if (number !== comparison.number) return;
+  const [firstText, firstTags, secondText, secondTags] = copies.map(({ ask, ...copy }) => copy);
+  const buffers = (...sides) => sides.flatMap((side) => Object.values(side))
+    .flatMap((value) => (ArrayBuffer.isView(value) ? [value.buffer]
+      : value instanceof Blob || !value ? [] : Object.values(value).map((array) => array.buffer)));
+  const names = [before.file.name, after.file.name];
+  const times = {};
+  const said = () => {
+    if (!times.lines || !times.tags) return;
+    state('compared');
+    say(`Compared ${names[0]} and ${names[1]}: the lines in ${duration(times.lines)} and the tags in ` +
+        `${duration(times.tags)}, in two workers at once.`);
+  };
+  const heard = (message) => {
+    if (number !== comparison.number) return;
+    if (message.kind === 'progress') {
+      view.progress('Comparing the lines…', message.done);
+    } else if (message.kind === 'compared') {
+      times.lines = message.ms;
+      view.lines(message.result, message.rows, async (from, to) => (await before.ask('patchLines', { from, to })).texts,
+                 message.saved, Compare.diffName(...names));
+      said();
+    } else if (message.kind === 'tags') {
+      times.tags = message.ms;
+      view.tags(message.changes);
+      said();
+    } else if (message.kind === 'failed') {
+      view.stopped(`The comparison stopped: ${message.message}`);
+    }
+  };
+  const ended = (message) => ['compared', 'tags', 'failed'].includes(message.kind);
+  try {
+    await Promise.all([
+      programs.run({ kind: 'compare', first: firstText, second: secondText, names,
+                     comparisons: Compare.comparisons, transfer: buffers(firstText, secondText) }, heard, ended),
+      programs.run({ kind: 'compare-tags', first: firstTags, second: secondTags,
+                     transfer: buffers(firstTags, secondTags) }, heard, ended),
+    ]);
+  } catch (error) {
+    if (number === comparison.number) failed(error, view);
+  }
+}
+
+// Swaps before and after, and compares them again.
+function swap() {
+  if (!comparison.pair) return;
+  comparison.number += 1;
+  programs.stop();
+  const { before, after } = comparison.pair;
+  comparison.pair = { before: after, after: before };
+  show(before, [after]);
+  run(++comparison.number);
+}
+
+// Says why a job ended early: stopped by a person, or the program stopped.
+function failed(error, view) {
+  const text = error.message === 'stopped' ? 'Stopped.' : `The reader stopped: ${error.message}`;
+  if (view) view.stopped(text);
+  say(text);
+  state('failed');
+}
+
+// Ends the comparison shown, and its listings but `keep`.
+function endComparison(keep) {
+  comparison.number += 1;
+  programs.stop();
+  if (comparison.pair) {
+    for (const listing of Object.values(comparison.pair)) if (listing !== keep) listing.close();
+  }
+  comparison.pair = null;
+  comparison.view.end();
+}
+
+// ---- Printing ------------------------------------------------------------
+
+// What a print holds in place of the views, which show only what is in
+// view: every line and every tag as text, up to printing.most of each (a
+// hundred pages), made once the listing is on the page, as printing cannot
+// wait for a worker.
+const printing = {
+  most: 5000,
+  async prepare(listing) {
+    const box = $('print');
+    box.dataset.ready = 'false';
+    box.replaceChildren();
+    const total = listing.summary.lineCount;
+    const texts = await listing.texts(0, Math.min(total, this.most));
+    const { tags } = await listing.ask('described', { from: 0, count: this.most });
+    if (listing !== current) return;
+    const element = Compare.element;
+    box.append(element('h3', '', total > this.most
+      ? `The first ${count.format(this.most)} of ${plural(total, 'line')} (the saved output holds them all)`
+      : `The lines: ${plural(total, 'line')}`));
+    box.append(element('pre', 'print-lines', texts.join('\n')));
+    if (tags.length) {
+      // One text, a tag a line, as a table of thousands of rows would take
+      // long to make.
+      box.append(element('h3', '', listing.tagCount > tags.length
+        ? `The first ${count.format(tags.length)} of ${plural(listing.tagCount, 'tag')}`
+        : `Tags: ${count.format(listing.tagCount)}`));
+      box.append(element('pre', 'print-tags', tags.map((tag) =>
+        `${tag.label}  ${tag.key}  ${tag.value}${tag.note ? ` (${tag.note})` : ''}`).join('\n')));
+    }
+    box.dataset.ready = 'true';
+  },
+};
+
 // ---- Copying the chosen line ---------------------------------------------
 
 // Ctrl+C (Cmd+C) while the lines have focus copies the chosen line, its
 // text as the console prints it on a terminal; text selected in the lines
-// is copied as usual.
+// is copied as usual. The text is at hand: the chosen line's, as the
+// listing's worker said it, or a row near the view.
 function lineText(index) {
-  return current.lines[index];
+  return lines.textOf(index);
 }
 document.addEventListener('copy', (event) => {
   const list = $('lines');
@@ -739,21 +1002,35 @@ function titled(...files) {
 
 // ---- Choosing a file -----------------------------------------------------
 
-// One file is listed; two are compared, the first as before and the second
-// as after.
-function take(files) {
+let takes = 0;
+// One file is listed; two are compared.
+async function take(files) {
   if (!files.length) return;
+  const number = ++takes;
   TagView.stop();
-  pair.files = files.length > 1 ? [files[0], files[1]] : null;
-  pair.before = null;
-  reader.list(files[0]);
+  endComparison(null);
+  $('stale').hidden = true;
+  if (files.length > 1) {
+    compareFiles([files[0], files[1]]);
+    return;
+  }
+  const file = files[0];
+  state('listing');
+  say(`Reading ${file.name}…`);
+  try {
+    const listing = await listFile(file);
+    if (number !== takes) { listing.close(); return; }
+    show(listing);
+  } catch (error) {
+    if (number === takes) failed(error);
+  }
 }
 
 // The input is emptied once its files are taken, so that choosing the same
 // file again lists it again, read afresh.
 $('file').addEventListener('change', (event) => {
   const input = event.target;
-  take(input.files);
+  take([...input.files]);
   input.value = '';
 });
 $('again').addEventListener('click', () => $('file').click());
@@ -765,7 +1042,11 @@ document.addEventListener('dragleave', () => $('drop').classList.remove('over'))
 document.addEventListener('drop', (event) => {
   event.preventDefault();
   $('drop').classList.remove('over');
-  take(event.dataTransfer.files);
+  take([...event.dataTransfer.files]);
 });
 
-reader.start();
+programs.start();
+programs.next.ready.then(() => {
+  say('Ready: choose or drop a file.');
+  state('ready');
+}, (error) => failed(error));

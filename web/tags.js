@@ -6,10 +6,8 @@
 'use strict';
 
 const Tags = (() => {
-  // What a line shows, by the program's own names (contract.js), and how
-  // many numbers it hands over per line.
+  // What a line shows, by the program's own names (contract.js).
   const kinds = Contract.lineKinds.names;
-  const perLine = 9;
 
   // The most bytes of a value read for the view; a longer one is cut.
   const valueLimit = 64 << 10;
@@ -66,29 +64,39 @@ const Tags = (() => {
   // Pictures by the data atom's type indicator.
   const pictureTypes = new Map([[13, 'JPEG'], [14, 'PNG'], [27, 'BMP'], [12, 'GIF']]);
 
-  // The tag rows of a listing, from the nine numbers per line the program
-  // hands over (`about`): the line's index, its kind and where its key, its
-  // name and its value lie. An item's values after the first, four numbers
-  // each in `values` (its line, position, size and type; NaN for more than
-  // were reported), go in its row's `others`, and `more` says there are
-  // more than those.
-  function rows(about, values = []) {
+  // The tag rows of a listing, from the columns the program hands over by
+  // the names in contract.js: `lines` (the lines' columns, for their kind),
+  // `details` (a row each: where its key, name and value lie) and `values`
+  // (an item's values after the first, in the order of their lines; a
+  // value at noPosition stands for more than were reported). Rows `from`
+  // to `to` of the details, each { line, kind, key, name, value, type,
+  // others, more }: a range is { pos, size } or null.
+  function rows({ lines, details, values }, from = 0, to = details.line.length) {
+    const range = (pos, size) => (pos === Contract.noPosition ? null
+      : { pos: Number(pos), size: Number(size) });
     const found = [];
-    const byLine = new Map();
-    const range = (at) => (Number.isNaN(about[at]) ? null : { pos: about[at], size: about[at + 1] });
-    for (let at = 0, line = 0; at < about.length; at += perLine, line += 1) {
-      const kind = kinds[about[at]];
-      if (kind !== 'item' && kind !== 'freeform' && kind !== 'entry') continue;
-      const row = { line, kind, key: range(at + 2), name: range(at + 4), value: range(at + 6),
-                    type: about[at + 8], others: [], more: false };
-      found.push(row);
-      byLine.set(line, row);
+    for (let at = from; at < Math.min(to, details.line.length); at += 1) {
+      const line = details.line[at];
+      found.push({ line, kind: kinds[lines.kind[line]], key: range(details.key_pos[at], details.key_size[at]),
+                   name: range(details.name_pos[at], details.name_size[at]),
+                   value: range(details.value_pos[at], details.value_size[at]),
+                   type: details.value_type[at], others: [], more: false });
     }
-    for (let at = 0; at + 4 <= values.length; at += 4) {
-      const row = byLine.get(values[at]);
-      if (!row) continue;
-      if (Number.isNaN(values[at + 1])) row.more = true;
-      else row.others.push({ pos: values[at + 1], size: values[at + 2], type: values[at + 3] });
+    // An item's other values follow one another, their lines in order.
+    let low = 0;
+    let high = values.line.length;
+    const first = found.length ? found[0].line : 0;
+    while (low < high) {
+      const mid = (low + high) >> 1;
+      if (values.line[mid] < first) low = mid + 1; else high = mid;
+    }
+    for (let at = low, row = 0; at < values.line.length && row < found.length;) {
+      if (values.line[at] > found[row].line) { row += 1; continue; }
+      if (values.line[at] === found[row].line) {
+        if (values.pos[at] === Contract.noPosition) found[row].more = true;
+        else found[row].others.push({ pos: Number(values.pos[at]), size: Number(values.size[at]), type: values.type[at] });
+      }
+      at += 1;
     }
     return found;
   }
@@ -143,10 +151,8 @@ const Tags = (() => {
     return size > 64 ? `${shown} …` : shown;
   }
 
-  // Text as it can be read: controls other than tab and line feed as \xNN,
-  // as a terminal shows them.
-  const visible = (text) => text.replace(/[\0-\x08\x0b-\x1f\x7f]/g,
-    (c) => '\\x' + c.charCodeAt(0).toString(16).padStart(2, '0'));
+  // Text as the terminal shows it.
+  const visible = Terminal.text;
   const trimNuls = (text) => text.replace(/\0+$/, '');
 
   // A key's four bytes as characters: printable ASCII as it is, 0xA9 as ©,
@@ -326,5 +332,5 @@ const Tags = (() => {
            String.fromCharCode(...row.bytes.key) === 'covr';
   }
 
-  return { kinds, perLine, rows, read, describe, keyText, pictureTypes, pictures };
+  return { kinds, rows, read, describe, keyText, pictureTypes, pictures, isPicture };
 })();

@@ -1,8 +1,12 @@
-// The worker's side of the page, put in front of the compiled program: the
-// reads of the chosen File that the program's platform file asks for, and
-// the messages to and from the page. The whole script runs only inside the
-// worker, which the page starts from a blob: of this script's text, kept in
-// the page as a data block that the page itself never runs.
+// The program's side of the page, put in front of the compiled program: the
+// reads of the chosen File that the program's platform file asks for, the
+// buffers it hands over, and the messages to and from the page. The whole
+// script runs only inside a worker, which the page starts from a blob: of
+// this script's text, kept in the page as a data block that the page itself
+// never runs. The page uses each such worker for one job and then ends it
+// with all of its memory, so that a heavy file's heap is not kept for the
+// next: a listing, whose lines the worker then holds and answers questions
+// about (lines.js) for as long as the page shows them, or a comparison.
 
 // No fetch in the worker: the glue would fetch its own wasm, a data: URL,
 // which the page's policy refuses (and logs); without fetch it decodes it in
@@ -22,7 +26,9 @@ var boxwalkStale = false;
 // `into`: the number of bytes read (fewer at the end, none past it), or -1
 // with the browser's error text written at `error`. Offsets are exact up to
 // 2^53, beyond any File's size.
+var boxwalkReading = 0;  // ms spent in reads
 function boxwalkRead(offset, into, count, error, errorSize) {
+  var started = performance.now();
   try {
     var end = Math.min(offset + count, boxwalkFile.size);
     if (offset >= end) return 0;
@@ -33,55 +39,134 @@ function boxwalkRead(offset, into, count, error, errorSize) {
     if (e && e.name === 'NotReadableError') boxwalkStale = true;
     stringToUTF8(String((e && e.message) || e), error, errorSize);
     return -1;
+  } finally {
+    boxwalkReading += performance.now() - started;
   }
 }
 
-// What one listing gave, handed over by the program before it returns.
-var boxwalkListed = null;
-
-// Copies the program's results out of its memory for the page.
-function boxwalkDeliver(status, out, outSize, shown, shownSize, err, errSize, errShown,
-                        errShownSize, lines, about, lineCount, values, valueCount, atoms,
-                        atomCount, stats) {
-  var bytes = function (at, size) { return HEAPU8.slice(at, at + size); };
-  var numbers = function (at, count) { return HEAPF64.slice(at >> 3, (at >> 3) + count); };
-  boxwalkListed = {
-    status: status,
-    out: bytes(out, outSize),
-    shown: bytes(shown, shownSize),
-    err: bytes(err, errSize),
-    errShown: bytes(errShown, errShownSize),
-    lines: numbers(lines, lineCount * 2),
-    about: numbers(about, lineCount * 9),
-    values: numbers(values, valueCount * 4),
-    atoms: numbers(atoms, atomCount * 4),
-    stats: numbers(stats, 4)
-  };
+// What the program handed over, by group, table and name:
+// handed.out.lines.end is that column, { at, size } in the program's
+// memory for a buffer it keeps, or else an ArrayBuffer of exactly its
+// bytes, copied out.
+var boxwalkHanded = {};
+function boxwalkHand(group, table, name, at, size, kept) {
+  var tables = boxwalkHanded[group] || (boxwalkHanded[group] = {});
+  var names = tables[table] || (tables[table] = {});
+  names[name] = kept !== 0 ? { at: at, size: size } : HEAPU8.slice(at, at + size).buffer;
 }
 
+// How far a comparison has come: said to the page at most every 50 ms.
+var boxwalkSaid = 0;
+var boxwalkJob = 0;
+function boxwalkProgress(done) {
+  var now = performance.now();
+  if (now - boxwalkSaid < 50) return;
+  boxwalkSaid = now;
+  postMessage({ kind: 'progress', id: boxwalkJob, done: done });
+}
+
+// Ready once the program is, and the reader too: the browser sets up its
+// side of the first read of a worker, some tens of ms, here rather than in
+// the listing that waits for it.
 Module['onRuntimeInitialized'] = function () {
+  boxwalkReader.readAsArrayBuffer(new Blob([new Uint8Array(1)]));
   postMessage({ kind: 'ready' });
 };
 
-onmessage = function (event) {
-  var file = event.data.file;
+// Whether the widest line of the listing held is measured: once the first
+// rows are on their way, a share at a time between the questions that
+// follow.
+var boxwalkMeasured = true;
+
+// Lists `file` as the console tool would, and holds what it printed.
+function boxwalkList(file, id) {
   boxwalkFile = file;
-  boxwalkListed = null;
+  boxwalkHanded = {};
   boxwalkStale = false;
+  boxwalkReading = 0;
   var size = lengthBytesUTF8(file.name) + 1;
   var name = _malloc(size);
   stringToUTF8(file.name, name, size);
   var started = performance.now();
-  _boxwalk_list(name, file.size);
-  var listed = boxwalkListed;
-  listed.ms = performance.now() - started;
+  var status = _boxwalk_list(name, file.size);
+  var ms = performance.now() - started;
   _free(name);
   boxwalkFile = null;
-  listed.kind = 'listed';
-  listed.id = event.data.id;
-  listed.file = file;
-  listed.stale = boxwalkStale;
-  postMessage(listed, [listed.out.buffer, listed.shown.buffer, listed.err.buffer,
-                       listed.errShown.buffer, listed.lines.buffer, listed.about.buffer,
-                       listed.values.buffer, listed.atoms.buffer]);
+  var handed = boxwalkHanded;
+  boxwalkHanded = {};
+  var atoms = handed.file.atoms.atoms;
+  var reads = handed.file.reads.reads;
+  var summary = Lines.hold(handed, file);
+  postMessage({ kind: 'listed', id: id, file: file, status: status, ms: ms, stale: boxwalkStale,
+                readMs: boxwalkReading, atoms: atoms, reads: reads, summary: summary }, [atoms, reads]);
+  boxwalkMeasured = false;
+}
+
+// Copies `bytes` into the program's memory: where they are, to be freed.
+function boxwalkCopyIn(bytes) {
+  var at = _malloc(Math.max(1, bytes.byteLength));
+  HEAPU8.set(new Uint8Array(bytes.buffer, bytes.byteOffset, bytes.byteLength), at);
+  return at;
+}
+
+// Compares two outputs, `first` and `second` ({ text } as the listings'
+// workers copy them), trying at most `comparisons` line comparisons: the
+// comparison as the program wrote it, the rows the page shows of it and
+// the diff to save.
+function boxwalkCompare(job) {
+  var first = job.first;
+  var second = job.second;
+  boxwalkHanded = {};
+  var started = performance.now();
+  var at = [first.text, second.text].map(boxwalkCopyIn);
+  _boxwalk_compare(at[0], first.text.length, at[1], second.text.length, job.comparisons);
+  at.forEach(function (pointer) { _free(pointer); });
+  var handed = boxwalkHanded.comparison;
+  boxwalkHanded = {};
+  var counts = new Float64Array(handed.counts.counts);
+  var result = {
+    hunks: new Uint8Array(handed.hunks.hunks),
+    ranges: new Uint32Array(handed.ranges.ranges),
+    marks: new Uint8Array(handed.marks.marks),
+    firstLines: counts[0], secondLines: counts[1], removed: counts[2], added: counts[3],
+    onlyFirst: counts[4], onlySecond: counts[5], bounded: counts[6] === 1,
+  };
+  var rows = Compare.rows(result);
+  var saved = Compare.patch(result, job.names[0], job.names[1]);
+  delete result.hunks;
+  var ms = performance.now() - started;
+  postMessage({ kind: 'compared', id: job.id, ms: ms, result: result, rows: rows, saved: saved },
+              [result.ranges.buffer, result.marks.buffer]);
+}
+
+// Compares the tags of two listings, `first` and `second` ({ file, kind,
+// details, values } as the listings' workers copy them).
+async function boxwalkCompareTags(job) {
+  var started = performance.now();
+  var changes = await Compare.tagChanges(job.first, job.second);
+  postMessage({ kind: 'tags', id: job.id, changes: changes, ms: performance.now() - started });
+}
+
+// A job, or a question about the listing held: its answer carries its
+// `ask`.
+onmessage = async function (event) {
+  var job = event.data;
+  if (job.kind === 'list') {
+    boxwalkJob = job.id;
+    boxwalkList(job.file, job.id);
+  } else if (job.kind === 'compare' || job.kind === 'compare-tags') {
+    boxwalkJob = job.id;
+    try {
+      await (job.kind === 'compare' ? boxwalkCompare : boxwalkCompareTags)(job);
+    } catch (error) {
+      postMessage({ kind: 'failed', id: job.id, message: String((error && error.message) || error) });
+    }
+  } else {
+    var answer = await Lines.answer(job);
+    postMessage(Object.assign({ ask: job.ask }, answer[0]), answer[1]);
+    if (!boxwalkMeasured) {
+      boxwalkMeasured = true;
+      Lines.widest(function (chars) { postMessage({ kind: 'widest', chars: chars }); });
+    }
+  }
 };

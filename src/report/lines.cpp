@@ -43,6 +43,11 @@ void LineRecorder::swap_lines(LineRecorder& other) {
     std::swap(values_, other.values_);
 }
 
+void LineRecorder::reserve(std::size_t lines, std::size_t text_bytes) {
+    text_.reserve(text_bytes);
+    visit_columns(lines_, [lines](std::string_view, auto& column) { column.reserve(lines); });
+}
+
 void LineRecorder::another_value(std::optional<FileRange> value, std::uint32_t type) {
     values_.line.push_back(static_cast<std::uint32_t>(lines_.end.size()));
     values_.pos.push_back(pos_of(value));

@@ -27,6 +27,11 @@ public:
     std::string_view line_text(std::size_t i) const;
     std::size_t line_count() const { return lines_.end.size(); }
 
+    // Makes room for `lines` lines of `text_bytes` bytes in all ahead of
+    // them, so that a long listing is not copied as it grows. Room not used
+    // costs address space only.
+    void reserve(std::size_t lines, std::size_t text_bytes);
+
     const LineColumns& lines() const { return lines_; }
     const DetailColumns& details() const { return details_; }
     const ValueColumns& values() const { return values_; }

@@ -95,7 +95,7 @@ export function makeTagFiles(dir) {
     ['Tempo', '120', item('tmpo', 21, u16(120))],
     ['Compilation', 'yes', item('cpil', 21, [1])],
     ['Gapless', 'no', item('pgap', 21, [0])],
-    ['Lyrics', 'line one\nline two', text('\xa9lyr', 'line one\nline two')],
+    ['Lyrics', 'line one\\x0aline two', text('\xa9lyr', 'line one\nline two')],
     ['Copyright', '© 2024 Someone', text('cprt', '© 2024 Someone')],
     ['Sort artist', 'Artist, The', text('soar', 'Artist, The')],
     ['TV season', '2', item('tvsn', 21, u32(2))],

@@ -4,10 +4,14 @@
 // through its download, byte for byte, and shown under the terminal rule; a
 // 64 GiB sparse file lists in under a second; tags that hold markup run
 // none of it. Then how it meets people: the heavy bench files (figures
-// printed), the list's width when a line is chosen, the same file chosen
-// twice and changed since, the damage notice, a phone's width. Then the
-// tags view, the covers and two files compared (make_tag_files.mjs). Last
-// the keys and the accessibility tree, and the colours in both schemes.
+// printed: the time to lines, the longest task on the page, the memory of
+// the page and its workers, search, two heavy files compared), the list's
+// width when a line is chosen, the same file chosen twice and changed
+// since, the damage notice, a phone's width, a print. Then the tags view,
+// the covers and two files compared (make_tag_files.mjs): the comparison
+// on top, before and after named by age and swapped, the saved diff under
+// patch, and an unrelated pair ending at the bound. Last the keys and the
+// accessibility tree, and the colours in both schemes.
 // node run.mjs CHROMIUM PAGE SOURCE_DIR WORK_DIR BENCH_WRITER
 import { execFileSync, spawn } from 'node:child_process';
 import fs from 'node:fs';
@@ -56,7 +60,7 @@ let session;
 const send = (method, params = {}, sessionId = session) => new Promise((resolve, reject) => {
   const id = nextId++;
   pending.set(id, { resolve, reject });
-  browser.stdio[3].write(JSON.stringify({ id, method, params, sessionId }) + '\0');
+  browser.stdio[3].write(JSON.stringify(sessionId ? { id, method, params, sessionId } : { id, method, params }) + '\0');
 });
 const evaluate = async (expression) => (await send('Runtime.evaluate',
   { expression, awaitPromise: true, returnByValue: true })).result.value;
@@ -87,25 +91,77 @@ for (const domain of ['Page', 'Runtime', 'Network', 'Log', 'DOM']) await send(`$
 await send('Browser.setDownloadBehavior',
   { behavior: 'allow', downloadPath: downloads, eventsEnabled: true }, undefined);
 
+// The page's workers, each a session of its own, for their heap figures.
+const workers = new Set();
+listeners.push((message) => {
+  if (message.method === 'Target.attachedToTarget' && message.params.targetInfo.type === 'worker') {
+    workers.add(message.params.sessionId);
+  } else if (message.method === 'Target.detachedFromTarget') {
+    workers.delete(message.params.sessionId);
+  }
+});
+await send('Target.setAutoAttach', { autoAttach: true, waitForDebuggerOnStart: false, flatten: true });
+
 async function open(url) {
   await send('Page.navigate', { url });
   await until(() => evaluate('document.body && document.body.dataset.state === "ready"'), 'the worker');
+  // The longest task on the page since the last look (longest()).
+  await evaluate(`window.longestTask = 0; new PerformanceObserver((list) => { for (const entry of list.getEntries())
+    window.longestTask = Math.max(window.longestTask, entry.duration); }).observe({ type: 'longtask' }), 0`);
+}
+// The longest task on the page since the last call, in ms.
+const longest = () => evaluate('new Promise((done) => setTimeout(() => { const ms = window.longestTask; window.longestTask = 0; done(ms); }, 60))');
+
+// The memory of the page and its workers, in MB, after a garbage
+// collection in each: [the private memory of the page's renderer process
+// (the one that runs its workers: its resident pages that no other process
+// shares, as a task manager counts a tab), the JavaScript heaps and buffers
+// as the protocol counts them (typed arrays and the program's WebAssembly
+// memory, all of its size, used or not)].
+async function memory() {
+  let heaps = 0;
+  for (const sessionId of [session, ...workers]) {
+    try {
+      await send('HeapProfiler.collectGarbage', {}, sessionId);
+      const heap = await send('Runtime.getHeapUsage', {}, sessionId);
+      const wasm = (await send('Runtime.evaluate', { expression: "typeof HEAPU8 === 'undefined' ? 0 : HEAPU8.length",
+                                                    returnByValue: true }, sessionId)).result.value;
+      heaps += heap.usedSize + (heap.backingStorageSize || 0) + (heap.embedderHeapUsedSize || 0) + wasm;
+    } catch {
+      // A worker that ended meanwhile.
+    }
+  }
+  let resident = 0;
+  for (const { type, id } of (await send('SystemInfo.getProcessInfo', {}, null)).processInfo) {
+    try {
+      const threads = fs.readdirSync(`/proc/${id}/task`).map((task) => fs.readFileSync(`/proc/${id}/task/${task}/comm`, 'utf8'));
+      if (type !== 'renderer' || !threads.some((name) => name.startsWith('DedicatedWorker'))) continue;
+      const rollup = fs.readFileSync(`/proc/${id}/smaps_rollup`, 'utf8');
+      for (const [, kb] of rollup.matchAll(/^Private_(?:Clean|Dirty):\s+(\d+) kB/gm)) resident += Number(kb) * 1024;
+    } catch {
+      // A process or thread that ended meanwhile.
+    }
+  }
+  return [resident / 2 ** 20, heaps / 2 ** 20];
 }
 
-// Chooses `file` (or two files, to compare) in the page; the time until
-// its lines are on the page.
+// A last argument 'compared' waits for the comparison of two files instead.
 async function list(...files) {
+  const waitFor = files[files.length - 1] === 'compared' ? files.pop() : 'listed';
   await evaluate('document.body.dataset.state = "waiting"');
   const { root } = await send('DOM.getDocument');
   const { nodeId } = await send('DOM.querySelector', { nodeId: root.nodeId, selector: '#file' });
   const start = performance.now();
   await send('DOM.setFileInputFiles', { files: files.map((file) => path.resolve(file)), nodeId });
-  await until(() => evaluate('document.body.dataset.state === "listed"'), `listing ${files}`);
+  await until(() => evaluate(`document.body.dataset.state === "${waitFor}"`), `listing ${files}`, 30000);
   return performance.now() - start;
 }
-// The lines the page holds, and whether the rows in view are the first of them.
-const shown = () => evaluate(`(() => { const rows = [...document.querySelectorAll('[role=option]:not([hidden])')];
-  return rows.every((row, i) => row.textContent === current.lines[i]) && current.lines.map((l) => l + '\\n').join(''); })()`);
+// The lines as the page shows them (asked of the listing's worker), and
+// whether the rows in view are the first of them.
+const lineTexts = (from, to) => evaluate(`current.texts(${from}, ${to})`);
+const shown = () => evaluate(`(async () => { const texts = await current.texts(0, current.summary.lineCount);
+  const rows = [...document.querySelectorAll('[role=option]:not([hidden])')];
+  return rows.every((row, i) => row.textContent === texts[i]) && texts.map((l) => l + '\\n').join(''); })()`);
 
 // What a download link of the page hands over, and under what name.
 async function download(link = '#download') {
@@ -195,8 +251,10 @@ await sleep(100);
 check(await evaluate('window.ran === undefined && !document.querySelector("img, .rows script")'),
       'hostile tags: something ran or became an element');
 
-// The heavy bench files: the time to lines, and the slowest of ten answers
-// to the down arrow (from the key to the chosen line's bytes on screen).
+// The heavy bench files: the time to lines, the longest task on the page
+// while listing, the memory of the page and its workers against the
+// output's size, and the slowest of ten answers to the down arrow (from
+// the key to the chosen line's bytes on screen).
 const textOf = (id) => evaluate(`document.getElementById('${id}').textContent`);
 const keyCodes = { ArrowDown: 40, End: 35, Home: 36 };
 async function press(key) {
@@ -213,34 +271,126 @@ async function press(key) {
 }
 const chosen = () => evaluate(`(() => { const row = document.querySelector('[aria-selected=true]');
   return row && [row.textContent, row.getAttribute('aria-posinset'), row.getAttribute('aria-setsize')]; })()`);
+// Types `text` into the search a key at a time: the ms from each key to
+// the count of the lines found.
+async function type(text) {
+  const times = [];
+  for (let i = 0; i <= text.length; i++) {
+    times.push(await evaluate(`new Promise((done) => {
+      const input = document.getElementById('search');
+      const said = document.getElementById('count');
+      const before = said.dataset.searched;
+      const start = performance.now();
+      new MutationObserver((_, seen) => { if (said.dataset.searched === before) return;
+        seen.disconnect(); done(performance.now() - start); }).observe(said, { attributes: true });
+      input.value = ${JSON.stringify(text.slice(0, i))};
+      input.dispatchEvent(new Event('input')); })`));
+  }
+  return times;
+}
+const mb = (n) => `${n.toFixed(1)} MB`;
+const inMs = (n) => `${n.toFixed(0)} ms`;
+// The longest task: none over 50 ms is what the observer reports as none.
+const taskMs = (n) => (n ? `${n.toFixed(0)} ms` : 'none over 50 ms');
 execFileSync(process.execPath, [benchWriter, workDir]);
+const heavy = (name) => path.join(workDir, name);
+const outputs = {};
 for (const name of ['items.mp4', 'xtra.mp4', 'leaves.mp4']) {
-  const ms = await list(path.join(workDir, name));
+  await longest();
+  const listed = await list(heavy(name));
+  const task = await longest();
+  const held = await memory();
+  outputs[name] = (await download()).bytes;
   await evaluate("document.getElementById('lines').focus()");
   await press('Home');
   const answers = [];
   for (let i = 0; i < 10; i++) answers.push(await press('ArrowDown'));
   const [line, at, of] = await chosen();
-  check(at === '11' && line === await evaluate('current.lines[10]'), `${name}: ten arrows reached ${at} of ${of}`);
-  console.log(`${name}: lines on the page ${ms.toFixed(0)} ms after choosing; slowest of ten arrow keys ` +
+  check(at === '11' && line === (await lineTexts(10, 11))[0], `${name}: ten arrows reached ${at} of ${of}`);
+  const size = outputs[name].length / 2 ** 20;
+  console.log(`${name}: lines on the page ${inMs(listed)} after choosing, the longest task ${taskMs(task)}; ` +
+              `for an output of ${mb(size)} the tab holds ${mb(held[0])} (${(held[0] / size).toFixed(2)}x; its heaps ` +
+              `and WebAssembly memory ${mb(held[1])}); slowest of ten arrow keys ` +
               `${Math.max(...answers).toFixed(1)} ms; ${await textOf('status')}`);
-  if (name !== 'items.mp4') continue;
-  const end = await press('End');
-  const last = await chosen();
-  check(last[1] === last[2] && Number(last[2]) === await evaluate('current.lines.length'), `End chose ${last}`);
-  await evaluate(`(() => { const input = document.getElementById('search'); input.value = 'title no.';
-    input.dispatchEvent(new Event('input')); })()`);
-  check(await textOf('count') === `100,000 of ${count(Number(last[2]))} lines`, `search: ${await textOf('count')}`);
-  console.log(`${name}: End answered in ${end.toFixed(1)} ms; searching "title no." left ${await textOf('count')}`);
+  if (name === 'items.mp4') {
+    const end = await press('End');
+    const last = await chosen();
+    check(last[1] === last[2] && Number(last[2]) === await evaluate('current.summary.lineCount'), `End chose ${last}`);
+    await type('title no.');
+    check(await textOf('count') === `100,000 of ${count(Number(last[2]))} lines`, `search: ${await textOf('count')}`);
+    console.log(`${name}: End answered in ${end.toFixed(1)} ms; searching "title no." left ${await textOf('count')}`);
+  }
 }
-for (const name of ['items.mp4', 'xtra.mp4', 'leaves.mp4']) fs.rmSync(path.join(workDir, name));
+// Search on a million lines, a key at a time.
+await longest();
+const typed = await type('N=01234');
+const searchTask = await longest();
+check(await textOf('count') === '5 of 1,000,006 lines', `search of leaves.mp4: ${await textOf('count')}`);
+console.log(`leaves.mp4: searching "N=01234" a key at a time took ${typed.map((k) => k.toFixed(1)).join(', ')} ms ` +
+            `(the first, the empty search, lists all); the longest task ${taskMs(searchTask)}; ${await textOf('count')}`);
+await list(path.join(sourceDir, 'samples/song.m4a'));
+{
+  const [resident, heaps] = await memory();
+  console.log(`song.m4a after the heavy files: the tab holds ${mb(resident)} (its heaps and WebAssembly memory ${mb(heaps)})`);
+}
+
+// Two files of 200,000 items that differ in one tag, and two unrelated
+// heavy files, which end by themselves at the bound.
+const changed = heavy('items-changed.mp4');
+const itemsBytes = fs.readFileSync(heavy('items.mp4'));
+itemsBytes[itemsBytes.indexOf('Title no. 100000') + 11] = 'X'.charCodeAt(0);
+fs.writeFileSync(changed, itemsBytes);
+// Sets when `file` was last changed: `minutes` ago.
+const aged = (file, minutes) => { const t = Date.now() / 1000 - minutes * 60; fs.utimesSync(file, t, t); };
+aged(heavy('items.mp4'), 10);
+aged(changed, 5);
+aged(heavy('leaves.mp4'), 15);
+// Chooses two files and waits until the comparison has ended: the ms it
+// took and the longest task meanwhile.
+async function compare(...files) {
+  await longest();
+  const took = await list(...files, 'compared');
+  return [took, await longest()];
+}
+// Applies the saved comparison to `first` (bytes): true if it gives
+// `second`, by default the output shown, the after file's.
+async function patches(first, second) {
+  const diff = await download('#download-diff');
+  if (!second) second = (await download()).bytes;
+  const [one, two] = [path.join(workDir, 'first.txt'), path.join(workDir, 'second.txt')];
+  fs.writeFileSync(one, first);
+  execFileSync('patch', ['-s', '-o', two, one, path.join(downloads, diff.name)]);
+  const ok = fs.readFileSync(two).equals(second);
+  for (const file of [one, two, path.join(downloads, diff.name)]) fs.rmSync(file);
+  return [ok, diff];
+}
+{
+  const [took, task] = await compare(heavy('items.mp4'), changed);
+  const changes = await evaluate("[...document.querySelectorAll('#compare tbody tr')].map((tr) => tr.textContent)");
+  const [ok, diff] = await patches(outputs['items.mp4']);
+  check(ok && changes.length === 1 && changes[0].includes('Title no. 1X0000'),
+        `two 200k-item files: patch ${ok}, tags changed ${changes}`);
+  console.log(`items.mp4 and one tag changed: compared ${inMs(took)} after choosing, the longest task ${taskMs(task)}; ` +
+              `${diff.bytes.length} bytes of diff, ${changes.length} tag changed; ${await textOf('status')}`);
+}
+{
+  const [took, task] = await compare(heavy('leaves.mp4'), heavy('items.mp4'));
+  const said = await evaluate("document.querySelector('#compare .outputs').dataset.bounded + ' ' + document.querySelector('#compare .outputs .caption').textContent");
+  const [ok, diff] = await patches(outputs['leaves.mp4'], outputs['items.mp4']);
+  check(said.startsWith('true') && /at least [\d,]+ lines differ/.test(said) && ok,
+        `leaves.mp4 and items.mp4: ${said}; patch ${ok}`);
+  console.log(`leaves.mp4 and items.mp4, unrelated: ended ${inMs(took)} after choosing, the longest task ${taskMs(task)}; ` +
+              `${said.slice(5, 120)}…; ${mb(diff.bytes.length / 2 ** 20)} of diff, which patch applies; ` +
+              `${await textOf('status')}`);
+}
+for (const name of ['items.mp4', 'xtra.mp4', 'leaves.mp4', 'items-changed.mp4']) fs.rmSync(heavy(name));
 
 // The list keeps its width when its longest line is chosen.
 await list(path.join(sourceDir, 'tests/fixtures/tagged.m4a'));
 const width = () => evaluate("document.getElementById('lines').getBoundingClientRect().width");
 const before = await width();
-await evaluate(`document.getElementById('line-' + current.lines.reduce((w, l, i, all) =>
-  l.length > all[w].length ? i : w, 0)).click()`);
+await evaluate(`current.texts(0, current.summary.lineCount).then((texts) => document.getElementById('line-' +
+  texts.reduce((w, l, i, all) => l.length > all[w].length ? i : w, 0)).click())`);
 check(await width() === before, `the list was ${before} px wide, ${await width()} px once a line was chosen`);
 console.log(`list width before and after choosing the longest line: ${before} px, ${await width()} px`);
 check(await evaluate(`[...document.querySelectorAll('.segment')].every((s) => / bytes? at offset /.test(s.getAttribute('aria-label')))
@@ -273,8 +423,37 @@ check(String(said[0]).includes(`truncated: moov declares ${count(Number(moovSize
       /3 malformed lines/.test(said[1]) && said[2] === true, `notices: ${said.join(' | ')}`);
 console.log(`notices: ${said.join(' | ')}`);
 await list(path.join(sourceDir, 'samples/damaged.m4a'));
-await evaluate("document.getElementById('bad-only').click()");
+await evaluate(`new Promise((done) => { const said = document.getElementById('count');
+  new MutationObserver((_, seen) => { seen.disconnect(); done(); }).observe(said, { attributes: true });
+  document.getElementById('bad-only').click(); })`);
 check(await textOf('count') === '3 of 15 lines', `malformed only: ${await textOf('count')}`);
+
+// A print holds every line and every tag: the PDF's text, white space
+// aside, holds each line and each tag's label, key and value in turn.
+await list(path.join(sourceDir, 'tests/fixtures/tagged.m4a'));
+await until(() => evaluate("document.getElementById('print').dataset.ready === 'true'"), 'the print');
+{
+  const { data } = await send('Page.printToPDF', { printBackground: false });
+  const pdf = path.join(workDir, 'print.pdf');
+  fs.writeFileSync(pdf, Buffer.from(data, 'base64'));
+  const bare = (text) => text.replace(/\s+/g, '');
+  let printed = '';
+  try {
+    printed = bare(execFileSync('pdftotext', ['-enc', 'UTF-8', pdf, '-'], { encoding: 'utf8' }));
+  } catch (error) {
+    check(false, `print: pdftotext did not run (apt-get install poppler-utils): ${error.message}`);
+  }
+  const inTurn = (parts) => {
+    let at = 0;
+    return parts.filter((part) => { const found = printed.indexOf(bare(part), at); if (found >= 0) at = found; return found >= 0; }).length;
+  };
+  const texts = await lineTexts(0, 1e9);
+  const tags = (await evaluate('current.ask("described", { from: 0, count: 1e9 })')).tags;
+  const [lines, labels] = [inTurn(texts), inTurn(tags.flatMap((t) => [t.label, t.key, t.value])) / 3];
+  check(lines === texts.length && labels === tags.length && tags.length > 0,
+        `print: ${lines} of ${texts.length} lines and ${labels} of ${tags.length} tags in the PDF`);
+  console.log(`print to PDF: ${lines} of ${texts.length} lines and ${labels} of ${tags.length} tags`);
+}
 
 // A phone: nothing wider than the screen, targets of 24 px at least, and
 // the Bytes region in view after a tap on a line.
@@ -344,29 +523,40 @@ check(JSON.stringify(two) === '[[6,3],[24,16]]' && saved[0].name === 'covers-cov
       `two covers: ${JSON.stringify(two)}, saved ${saved.map((s) => `${s.name} ${s.bytes.length}`)}; many: ${many}`);
 console.log(`one covr of two pictures: ${two.map((s) => s.join('x'))}, saved as ${saved.map((s) => s.name)}; of 70 values: ${many[0]} shown`);
 
-// Two files compared: the changed tag as old and new, and the saved diff
-// turns the first output into the second under patch. Outputs with
-// controls and carriage returns in them too.
-for (const [before, after, change] of [[tagFile('before.m4a'), tagFile('after.m4a'), 'Artist ©ART Artist Artist B'],
+// Two files compared: on top of the page, before and after named by when
+// each was changed, whatever the order they were chosen in; the changed
+// tag as old and new; the saved diff turns the first output into the
+// second under patch, and once swapped the second into the first. Outputs
+// with controls and carriage returns in them too.
+fs.mkdirSync(path.join(workDir, 'pair'));
+const diffName = (...names) => names.map((name) => name.replace(/\.[^.]*$/, '')).join('-vs-') + '.diff';
+const paired = (file) => { const to = path.join(workDir, 'pair', path.basename(file)); fs.copyFileSync(file, to); return to; };
+for (const [first, second, change] of [[tagFile('before.m4a'), tagFile('after.m4a'), 'Artist ©ART Artist Artist B'],
   [tagFile('cover-a.m4a'), tagFile('cover-b.m4a'), /^Cover covr 141 bytes \(SHA-256 \w+\) 141 bytes \(SHA-256 \w+\)$/],
   [path.join(sourceDir, 'fuzz/corpus/tags.mp4'), path.join(sourceDir, 'samples/damaged.m4a')]]) {
+  const [before, after] = [paired(first), paired(second)];
+  aged(before, 10);
+  aged(after, 5);
   const outputs = [];
   for (const file of [before, after]) {
     await list(file);
     outputs.push((await download()).bytes);
   }
-  await list(before, after);
-  await until(() => evaluate("document.getElementById('download-diff')"), 'the comparison');
+  await list(after, before, 'compared');
+  const [sides, onTop] = await evaluate(`[[...document.querySelectorAll('#compare .side')].map((p) => p.textContent),
+    document.getElementById('compare').getBoundingClientRect().top < document.getElementById('result').getBoundingClientRect().top]`);
   const changes = (await tagRows('#compare')).map((row) => row.join(' '));
-  const diff = await download('#download-diff');
-  const [first, second] = [path.join(workDir, 'first.txt'), path.join(workDir, 'second.txt')];
-  fs.writeFileSync(first, outputs[0]);
-  execFileSync('patch', ['-s', '-o', second, first, path.join(downloads, diff.name)]);
-  const names = [before, after].map((f) => path.basename(f).replace(/\.[^.]*$/, ''));
-  check(diff.name === `${names[0]}-vs-${names[1]}.diff` && fs.readFileSync(second).equals(outputs[1]) &&
+  const [ok, diff] = await patches(...outputs);
+  const names = [before, after].map((f) => path.basename(f));
+  await evaluate("document.body.dataset.state = 'waiting'; document.getElementById('swap').click()");
+  await until(() => evaluate('document.body.dataset.state === "compared"'), 'the swapped comparison');
+  const [back, swapped] = await patches(outputs[1], outputs[0]);
+  check(onTop && sides[0].startsWith(`Before: ${names[0]}`) && sides[1].startsWith(`After: ${names[1]}`) &&
+        diff.name === diffName(...names) && ok && back && swapped.name === diffName(names[1], names[0]) &&
         (!change || (changes.length === 1 && (change.test ? change.test(changes[0]) : changes[0] === change))),
-        `${diff.name}: patch gives other bytes than the second output, or the changes are ${changes.join(' | ')}`);
-  console.log(`${diff.name}: ${diff.bytes.length} bytes; tags changed: ${changes.length}`);
+        `${names}: ${sides.join(' | ')}, on top ${onTop}; ${diff.name} patch ${ok}, swapped ${swapped.name} patch ${back}; ` +
+        `changes ${changes.join(' | ')}`);
+  console.log(`${diff.name}: ${diff.bytes.length} bytes; ${swapped.name}: ${swapped.bytes.length} bytes; tags changed: ${changes.length}`);
 }
 
 // Hostile values, labels, mean, name, Xtra and covers: shown as text, and
@@ -432,10 +622,15 @@ async function tabs() {
   while (stops.length < 80 && !stops.at(-1)?.again) stops.push(await keys(['Tab']).then(() => evaluate('focusMark()')));
   return stops.filter((stop) => stop && !stop.again);
 }
-await list(tagFile('before.m4a'), tagFile('tags.m4a'));
-await until(() => evaluate("document.getElementById('download-diff')"), 'the comparison');
+// Chooses the first line whose text, as the page shows it, holds `text`.
+const chooseLine = (text) => evaluate(`current.texts(0, current.summary.lineCount).then((texts) =>
+  lines.choose(texts.findIndex((l) => l.includes(${JSON.stringify(text)})), 'key'))`);
+aged(tagFile('before.m4a'), 10);
+aged(tagFile('tags.m4a'), 5);
+await list(tagFile('tags.m4a'), tagFile('before.m4a'), 'compared');
 await covers(made.covers.length);
-const title = await evaluate(`lines.choose(current.lines.findIndex((l) => l.includes('\\\\x00')), 'key'), document.title`);
+await chooseLine('\\x00');
+const title = await evaluate('document.title');
 for (const value of ['light', 'dark']) {
   await scheme(value);
   const stops = await tabs();
@@ -461,8 +656,13 @@ check(JSON.stringify(rowNames) === JSON.stringify(made.tags.map(([label, value])
       `the tags' rows are named ${rowNames.join(' | ')}`);
 await evaluate("document.querySelector('#tags tbody tr').focus()");
 const left = await keys(['ArrowDown'], ['ArrowDown'], ['ArrowRight'], ['ArrowUp'], ['Tab']).then(() => evaluate('document.activeElement.id'));
-const back = await keys(['Tab', 8], ['Enter']).then(() => evaluate(`[document.activeElement.tagName,
-  document.activeElement.closest('tr').getAttribute('aria-label'), document.getElementById('range').textContent]`));
+await keys(['Tab', 8], ['Enter']);
+// Enter chose the row's line: its bytes come once the listing's worker has
+// said where they lie.
+await until(() => evaluate("document.getElementById('range').textContent.startsWith('Bytes: @ART')"), 'the chosen tag\'s line', 2000)
+  .catch(() => {});
+const back = await evaluate(`[document.activeElement.tagName,
+  document.activeElement.closest('tr').getAttribute('aria-label'), document.getElementById('range').textContent]`);
 check(left === 'hex' && back[0] === 'TD' && back[1] === 'Artist: Zoë – 東京' && back[2].startsWith('Bytes: @ART'),
       `the arrows, Tab and Enter in the tags: ${left}, ${back}`);
 
@@ -476,16 +676,26 @@ const stored = fs.readFileSync(tagFile('large-cover.m4a'));
 const [at, end] = [stored.indexOf('covr') - 4, stored.indexOf('IEND') + 8];  // the covr item, its picture last
 const lastAt = end - 1 - (end - 1 - at) % 16;
 const lastRow = `${lastAt}  ${stored.subarray(lastAt, end).toString('hex').replace(/(..)(?!$)/g, '$1 ')}`;
-await evaluate(`lines.choose(current.lines.findIndex((l) => l.includes('covr')), 'key'); document.getElementById('hex').scrollTop = 1e9`);
-const hexRows = await until(() => evaluate(`(() => { const rows = [...document.querySelectorAll('#hex .rows > div')];
-  return rows.at(-1).textContent.includes('  ') && [rows.length, rows.at(-1).textContent.trim()]; })()`), 'the last bytes');
-check(hexRows[0] < 100 && hexRows[1].startsWith(lastRow), `the bytes panel's last row: ${hexRows[1]} (${hexRows[0]} rows)`);
+await chooseLine('covr');
+await until(() => evaluate("document.getElementById('range').textContent.includes('covr')"), 'the covr line');
+await evaluate("document.getElementById('hex').scrollTop = 1e9");
+// The rows follow the scroll at its event: the last row, once read.
+const lastRows = `(() => { const rows = [...document.querySelectorAll('#hex .rows > div')];
+  return [rows.length, rows.at(-1).textContent.trim()]; })()`;
+const hexRows = await until(async () => { const [n, last] = await evaluate(lastRows);
+  return last.startsWith(`${lastAt}  `) && [n, last]; }, 'the last bytes', 3000).catch(() => evaluate(lastRows));
+check(hexRows[0] < 100 && hexRows[1].startsWith(lastRow), `the bytes panel's last row: ${hexRows[1]} (${hexRows[0]} rows; ${await textOf('range')})`);
 
 // A malformed line chosen, the moov at the back, bytes with no whole header.
 fs.writeFileSync(path.join(workDir, 'back.m4a'), Buffer.concat([atom('ftyp', 'M4A ', Buffer.alloc(4)), atom('mdat', Buffer.alloc(64)),
   atom('moov', atom('udta', '\0\0\0\xc8junk')), Buffer.from('end')]));
 await list(path.join(workDir, 'back.m4a'));
-await evaluate("document.getElementById('bad-only').click(); document.querySelector('[role=option]:not([hidden])').click()");
+await evaluate(`new Promise((done) => { const said = document.getElementById('count');
+  new MutationObserver((_, seen) => { seen.disconnect(); done(); }).observe(said, { attributes: true });
+  document.getElementById('bad-only').click(); })`);
+await until(() => evaluate("document.querySelector('[role=option]:not([hidden])')?.classList.contains('bad')"), 'the malformed line');
+await evaluate("document.querySelector('[role=option]:not([hidden])').click()");
+await until(() => evaluate("document.querySelector('[role=option].chosen')"), 'the malformed line chosen');
 for (const value of ['light', 'dark']) {
   const looked = await scheme(value).then(() => evaluate('looks()'));
   check(!looked.faint.length && !looked.shown.length, `back.m4a, ${value}: texts under 4.5:1: ${looked.faint}; hidden but shown: ${looked.shown}`);

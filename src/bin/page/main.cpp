@@ -1,22 +1,31 @@
-// The page's program: the entry point that the page's worker calls in place
-// of the console's main. The file a person chose in the page is read in
-// slices by the worker (web/worker.js), and the two streams are kept for the
-// page with the range of the file each line shows. Built only by emscripten.
+// The page's program: the entry points that the page's workers call in
+// place of the console's main. The file a person chose in the page is read
+// in slices by the worker (web/worker.js), and the two streams are kept as
+// records (LineRecorder): the text of every line and, in columns, what each
+// line shows. The worker takes them as they are, a buffer each, never a line
+// at a time. Two outputs are compared here too. Built only by emscripten.
 #include <emscripten.h>
+#include <wasm_simd128.h>
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
-#include <limits>
 #include <memory>
+#include <numeric>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "bin/boxwalk/driver.hpp"
+#include "bin/page/compare.hpp"
+#include "contract/contract.hpp"
+#include "load/load.hpp"
 #include "primitives/atom.hpp"
 #include "primitives/text.hpp"
+#include "report/lines.hpp"
 #include "source/file.hpp"
-#include "load/load.hpp"
 
 namespace boxwalk {
 namespace {
@@ -28,17 +37,22 @@ EM_JS(int, page_read,
       (double offset, std::uint8_t* into, std::size_t count, char* error, std::size_t error_size),
       { return boxwalkRead(offset, into, count, error, error_size); });
 
-// Hands the results of one listing to the worker glue.
-EM_JS(void, page_deliver,
-      (int status, const char* out, std::size_t out_size, const char* shown, std::size_t shown_size,
-       const char* err, std::size_t err_size, const char* err_shown, std::size_t err_shown_size,
-       const double* lines, const double* about, std::size_t line_count, const double* values,
-       std::size_t value_count, const double* atoms, std::size_t atom_count, const double* stats),
+// Hands the worker glue one buffer of results, [data, data + size), named by
+// its group ("out", "err", "comparison"), its table ("text", "lines",
+// "details", "values", ...) and its name in the table (a column's name in
+// contract.hpp). A buffer `kept` (1) stays where it is until the worker
+// ends, and the glue reads it there; any other (0) it copies out before the
+// program goes on.
+EM_JS(void, page_hand,
+      (const char* group, const char* table, const char* name, std::size_t name_size,
+       const void* data, std::size_t size, int kept),
       {
-          boxwalkDeliver(status, out, out_size, shown, shown_size, err, err_size, err_shown,
-                         err_shown_size, lines, about, line_count, values, value_count, atoms,
-                         atom_count, stats);
+          boxwalkHand(UTF8ToString(group), UTF8ToString(table), UTF8ToString(name, name_size), data,
+                      size, kept);
       });
+
+// Tells the worker glue how far a comparison has come, from 0 to 1.
+EM_JS(void, page_progress, (double done), { boxwalkProgress(done); });
 
 // The most a stream may keep in memory. A File always has a length, so only
 // an empty one, or one that shrank since it was chosen, is read as a stream.
@@ -46,6 +60,11 @@ EM_JS(void, page_deliver,
 // program (exceptions are not caught in this build): kept well below it,
 // the limit fails the load with "out of memory" first.
 constexpr std::uint64_t kMemoryLimit = std::uint64_t{256} << 20;
+
+// How far the page's reads go ahead of need. A read of the browser's File
+// costs some milliseconds whatever its size, a copy of the bytes far less:
+// fewer and longer reads than the console's.
+constexpr ReadAhead kReadAhead{std::size_t{64} << 10, std::size_t{2} << 20};
 
 // The top-level atoms the map shows at most; a fragmented file may hold
 // many thousands.
@@ -95,78 +114,6 @@ private:
     std::uint64_t position_ = 0;
 };
 
-// A stream as the page keeps it: the exact bytes a pipe would get, the same
-// text escaped as a terminal shows it, and per line two numbers for the
-// file range it shows (NaN for a line that shows none) and nine for what
-// it shows (see about()), and an item's values after the first (see
-// values()). Each line is taken as it ends, so what it shows goes with its
-// own text.
-class PageOutput final : public Output {
-public:
-    PageOutput() : Output(64 * 1024, true, true) {}
-
-    void located(const Located& line) override { line_ = line; }
-    bool wants_every_value() const override { return true; }
-    void another_value(std::optional<FileRange> value, std::uint32_t type) override {
-        constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
-        values_.insert(values_.end(), {static_cast<double>(ranges_.size() / 2),
-                                       value ? static_cast<double>(value->pos) : kNone,
-                                       value ? static_cast<double>(value->size) : kNone,
-                                       static_cast<double>(type)});
-    }
-
-    const std::string& bytes() const { return bytes_; }
-    const std::string& shown() const { return shown_; }
-    const std::vector<double>& ranges() const { return ranges_; }
-    // Per line: its LineKind, its atom type's four characters as one
-    // big-endian number (0 for none), then position and size of its key,
-    // its name and its value (NaN for none), and its value's type.
-    const std::vector<double>& about() const { return about_; }
-    // Four numbers per value of an item after the first: the index of the
-    // item's line, the value's position and size, and its type. A position
-    // and size of NaN stand for more values than are reported.
-    const std::vector<double>& values() const { return values_; }
-
-private:
-    void hand_on(std::string_view text) override {
-        bytes_.append(text);
-        escaper_.append(shown_, text);
-    }
-    void line_ended() override {
-        drain();
-        bytes_.push_back('\n');
-        escaper_.finish(shown_);
-        shown_.push_back('\n');
-        constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
-        const bool located = line_.kind != LineKind::none;
-        ranges_.push_back(located ? static_cast<double>(line_.bytes.pos) : kNone);
-        ranges_.push_back(located ? static_cast<double>(line_.bytes.size) : kNone);
-        const auto range = [&](const std::optional<FileRange>& r) {
-            about_.push_back(r ? static_cast<double>(r->pos) : kNone);
-            about_.push_back(r ? static_cast<double>(r->size) : kNone);
-        };
-        double type = 0;
-        for (const char c : line_.type) {
-            type = type * 256 + static_cast<unsigned char>(c);
-        }
-        about_.push_back(static_cast<double>(line_.kind));
-        about_.push_back(type);
-        range(line_.key);
-        range(line_.name);
-        range(line_.value);
-        about_.push_back(line_.value ? line_.value_type : kNone);
-        line_ = Located{};
-    }
-
-    std::string bytes_;
-    std::string shown_;
-    TerminalEscaper escaper_;
-    std::vector<double> ranges_;
-    std::vector<double> about_;
-    std::vector<double> values_;
-    Located line_;
-};
-
 // The top-level atoms as the map draws them, four numbers each: position,
 // declared size, header length and the type's four characters as one
 // big-endian number. The walk stops at the first atom that is shorter than
@@ -198,13 +145,153 @@ std::vector<double> top_level_atoms(Source& source) {
     return atoms;
 }
 
+// The most lines and text the listing makes room for ahead (see
+// reserve_room); a longer one grows as it goes.
+constexpr std::uint64_t kMostLinesAhead = std::uint64_t{2} << 20;
+constexpr std::uint64_t kMostTextAhead = std::uint64_t{128} << 20;
+
+// Makes room in `out` for the lines of the first moov among `atoms`, as
+// the map found them: at most a line for every 8 bytes of it (the least an
+// atom or an entry takes), each of some tens of bytes. The program's
+// memory is left with its listing, so room not used costs nothing after;
+// growing instead costs a copy of everything so far each time it doubles.
+void reserve_room(LineRecorder& out, const std::vector<double>& atoms) {
+    constexpr double kMoov = 'm' * 16777216.0 + 'o' * 65536.0 + 'o' * 256.0 + 'v';
+    for (std::size_t at = 0; at + 4 <= atoms.size(); at += 4) {
+        if (atoms[at + 3] == kMoov && atoms[at + 2] != 0) {
+            const auto moov = static_cast<std::uint64_t>(atoms[at + 1]);
+            out.reserve(static_cast<std::size_t>(std::min(moov / 8 + 64, kMostLinesAhead)),
+                        static_cast<std::size_t>(std::min(moov * 3, kMostTextAhead)));
+            return;
+        }
+    }
+}
+
+// Hands `bytes` to the worker glue as `group`'s `table` `name`, `kept` in
+// place or copied (see page_hand).
+template <typename Element>
+void hand(const char* group, const char* table, std::string_view name,
+          std::span<const Element> bytes, bool kept = false) {
+    page_hand(group, table, name.data(), name.size(), bytes.data(), bytes.size_bytes(),
+              kept ? 1 : 0);
+}
+
+// Hands the text and the columns of `lines`, kept in place, to the worker
+// glue as `group`, each column by its name in contract.hpp.
+void hand_lines(const char* group, const LineRecorder& lines) {
+    hand(group, "text", "text", std::span<const char>(lines.text()), true);
+    const auto table = [group](const char* name) {
+        return [group, name](std::string_view column_name, const auto& column) {
+            hand(group, name, column_name, std::span(column), true);
+        };
+    };
+    visit_columns(lines.lines(), table("lines"));
+    visit_columns(lines.details(), table("details"));
+    visit_columns(lines.values(), table("values"));
+}
+
+// What a listing printed, kept for as long as the worker lives: the page
+// reads it in place, and uses a worker for one listing only.
+// The lines a search lets through, by index, standard error's after
+// standard output's.
+struct Listing {
+    LineRecorder out;
+    LineRecorder err;
+    std::vector<std::uint32_t> found;
+};
+std::unique_ptr<Listing> listing;
+
+// A byte with ASCII letters in lower case.
+constexpr std::uint8_t folded(std::uint8_t byte) {
+    return byte >= 'A' && byte <= 'Z' ? static_cast<std::uint8_t>(byte + 32) : byte;
+}
+
+// Where `needle` (folded, not empty) first occurs in text[from, to), ASCII
+// letters in either case: its position, or `to`. Sixteen bytes at a time
+// are looked at for the needle's first byte, in one WebAssembly SIMD
+// comparison each: search keeps up with typing on a million lines so.
+std::size_t find_folded(const std::uint8_t* text, std::size_t from, std::size_t to,
+                        std::string_view needle) {
+    const auto first = static_cast<std::uint8_t>(needle[0]);
+    const auto other = first >= 'a' && first <= 'z' ? static_cast<std::uint8_t>(first - 32) : first;
+    const auto holds_needle = [&](std::size_t at) {
+        if (to - at < needle.size()) {
+            return false;
+        }
+        for (std::size_t k = 1; k < needle.size(); ++k) {
+            if (folded(text[at + k]) != static_cast<std::uint8_t>(needle[k])) {
+                return false;
+            }
+        }
+        return true;
+    };
+    const v128_t lower = wasm_i8x16_splat(static_cast<std::int8_t>(first));
+    const v128_t upper = wasm_i8x16_splat(static_cast<std::int8_t>(other));
+    std::size_t at = from;
+    for (; to - at >= 16; at += 16) {
+        const v128_t block = wasm_v128_load(text + at);
+        auto hits = static_cast<std::uint32_t>(wasm_i8x16_bitmask(
+            wasm_v128_or(wasm_i8x16_eq(block, lower), wasm_i8x16_eq(block, upper))));
+        for (; hits != 0; hits &= hits - 1) {
+            if (holds_needle(at + static_cast<std::size_t>(std::countr_zero(hits)))) {
+                return at + static_cast<std::size_t>(std::countr_zero(hits));
+            }
+        }
+    }
+    for (; at < to; ++at) {
+        if ((text[at] == first || text[at] == other) && holds_needle(at)) {
+            return at;
+        }
+    }
+    return to;
+}
+
+// Adds to `found` (first + line) the lines of `lines` that hold `needle`:
+// among `among` (indexes, first's included) when given, else all.
+void find_lines(const LineRecorder& lines, std::uint32_t first, std::string_view needle,
+                const std::vector<std::uint32_t>* among, std::vector<std::uint32_t>& found) {
+    const auto* text = reinterpret_cast<const std::uint8_t*>(lines.text().data());
+    const std::vector<std::uint64_t>& ends = lines.lines().end;
+    const auto start = [&](std::size_t line) {
+        return line == 0 ? std::size_t{0} : static_cast<std::size_t>(ends[line - 1]);
+    };
+    if (among != nullptr) {
+        for (const std::uint32_t index : *among) {
+            const std::size_t line = index - first;
+            if (index >= first && line < ends.size()) {
+                const auto end = static_cast<std::size_t>(ends[line]) - 1;
+                if (find_folded(text, start(line), end, needle) != end) {
+                    found.push_back(index);
+                }
+            }
+        }
+        return;
+    }
+    const std::size_t size = lines.text().size();
+    std::size_t line = 0;
+    for (std::size_t at = 0; at < size;) {
+        const std::size_t hit = find_folded(text, at, size, needle);
+        if (hit == size) {
+            break;
+        }
+        while (ends[line] <= hit) {
+            ++line;
+        }
+        found.push_back(first + static_cast<std::uint32_t>(line));
+        at = static_cast<std::size_t>(ends[line]);
+        ++line;
+    }
+}
+
 }  // namespace
 }  // namespace boxwalk
 
 // Lists the chosen File, `length` bytes long and named `name` (UTF-8), as
-// the console tool would with the name as its argument, and hands the page
-// what it printed, the ranges of its lines, the top-level atoms and the
-// count of reads. Returns the exit status.
+// the console tool would with the name as its argument, and hands the
+// worker glue what it printed, kept in place: each stream's text and the
+// columns of its lines; and copied, the top-level atoms (four numbers
+// each, see top_level_atoms) and the count of reads. Returns the exit
+// status.
 extern "C" EMSCRIPTEN_KEEPALIVE int boxwalk_list(const char* name, double length) {
     using namespace boxwalk;
     const auto size = static_cast<std::uint64_t>(length);
@@ -212,24 +299,91 @@ extern "C" EMSCRIPTEN_KEEPALIVE int boxwalk_list(const char* name, double length
     const std::vector<Argument> args = {{"boxwalk", "boxwalk"}, {text, text}};
     ReadCount run_reads;
     ReadCount map_reads;
-    PageOutput out;
-    PageOutput err;
     LoadLimits limits;
     limits.memory = kMemoryLimit;
-    const FileLoader load = [&](const Argument&) {
-        return open_source(std::make_unique<PageFile>(run_reads, size), size, limits);
-    };
-    const int status = run(args, load, out, err);
+    limits.read_ahead = kReadAhead;
     std::vector<double> atoms;
     if (LoadResult map = open_source(std::make_unique<PageFile>(map_reads, size), size, limits);
         map.ok()) {
         atoms = top_level_atoms(*map.source);
     }
+    listing = std::make_unique<Listing>();
+    LineRecorder& out = listing->out;
+    LineRecorder& err = listing->err;
+    reserve_room(out, atoms);
+    const FileLoader load = [&](const Argument&) {
+        return open_source(std::make_unique<PageFile>(run_reads, size), size, limits);
+    };
+    const int status = run(args, load, out, err);
     const double stats[] = {run_reads.reads, run_reads.bytes, map_reads.reads, map_reads.bytes};
-    page_deliver(status, out.bytes().data(), out.bytes().size(), out.shown().data(),
-                 out.shown().size(), err.bytes().data(), err.bytes().size(), err.shown().data(),
-                 err.shown().size(), out.ranges().data(), out.about().data(),
-                 out.ranges().size() / 2, out.values().data(), out.values().size() / 4,
-                 atoms.data(), atoms.size() / 4, stats);
+    hand_lines("out", out);
+    hand_lines("err", err);
+    hand("file", "atoms", "atoms", std::span<const double>(atoms));
+    hand("file", "reads", "reads", std::span<const double>(stats));
     return status;
+}
+
+// Narrows the listing's lines to those whose text holds `needle` (`size`
+// bytes, UTF-8), ASCII letters in either case, and with `bad_only` to the
+// malformed ones; with `narrow`, among those the last search let through.
+// Hands the worker glue their indexes (copied) and returns how many.
+extern "C" EMSCRIPTEN_KEEPALIVE std::size_t boxwalk_search(const char* needle, std::size_t size,
+                                                           int bad_only, int narrow) {
+    using namespace boxwalk;
+    std::string wanted(needle, size);
+    for (char& c : wanted) {
+        c = static_cast<char>(folded(static_cast<std::uint8_t>(c)));
+    }
+    const auto out_lines = static_cast<std::uint32_t>(listing->out.line_count());
+    const std::vector<std::uint32_t>* among = narrow != 0 ? &listing->found : nullptr;
+    std::vector<std::uint32_t> found;
+    if (wanted.empty()) {
+        if (among != nullptr) {
+            found = *among;
+        } else {
+            found.resize(out_lines + listing->err.line_count());
+            std::iota(found.begin(), found.end(), std::uint32_t{0});
+        }
+    } else {
+        find_lines(listing->out, 0, wanted, among, found);
+        find_lines(listing->err, out_lines, wanted, among, found);
+    }
+    if (bad_only != 0) {
+        const std::vector<std::uint8_t>& kinds = listing->out.lines().kind;
+        std::erase_if(found, [&](std::uint32_t index) {
+            return index >= out_lines ||
+                   kinds[index] != static_cast<std::uint8_t>(LineKind::malformed);
+        });
+    }
+    listing->found = std::move(found);
+    hand("search", "found", "found", std::span<const std::uint32_t>(listing->found));
+    return listing->found.size();
+}
+
+// Compares two outputs, `first_size` and `second_size` bytes long, trying
+// at most `comparisons` line comparisons, and hands the worker glue the
+// hunks of the unified diff, their ranges and marks (see Comparison), and
+// seven numbers: the lines of each output, the lines removed and added,
+// those of each side that no line of the other matches, and 1 if the
+// search stopped at its bound (else 0).
+extern "C" EMSCRIPTEN_KEEPALIVE void boxwalk_compare(const char* first, std::size_t first_size,
+                                                     const char* second, std::size_t second_size,
+                                                     double comparisons) {
+    using namespace boxwalk;
+    CompareBound bound;
+    bound.comparisons = static_cast<std::uint64_t>(comparisons);
+    const Comparison result =
+        compare_outputs(std::string_view(first, first_size), std::string_view(second, second_size),
+                        bound, page_progress);
+    hand("comparison", "hunks", "hunks", std::span<const char>(result.hunks));
+    hand("comparison", "ranges", "ranges", std::span<const std::uint32_t>(result.ranges));
+    hand("comparison", "marks", "marks", std::span<const char>(result.marks));
+    const double counts[] = {static_cast<double>(result.first_lines),
+                             static_cast<double>(result.second_lines),
+                             static_cast<double>(result.removed),
+                             static_cast<double>(result.added),
+                             static_cast<double>(result.only_first),
+                             static_cast<double>(result.only_second),
+                             result.bounded ? 1.0 : 0.0};
+    hand("comparison", "counts", "counts", std::span<const double>(counts));
 }
