@@ -2,8 +2,8 @@
 """Whole-program benchmark of boxwalk against cat and every installed peer,
 on files kept outside the repository, with a warm and a cold page cache.
 
-    bench/run.py [DIR] [--runs N] [--timeout SECONDS] [--skip-slow] [--files a,b]
-                 [--baseline [REV|BOXWALK]] [--memory-limit GIB]
+    bench/run.py [DIR] [--runs N] [--timeout SECONDS] [--skip-slow] [--skip-many]
+                 [--files a,b] [--baseline [REV|BOXWALK]] [--memory-limit GIB]
 
 DIR (default ~/boxwalk-bench) receives the files on the first run:
 video.mp4 (about 1 GiB, encoded by ffmpeg from a generated source, tagged by
@@ -27,8 +27,10 @@ median is shown; slower ones run once, and any run is stopped after
 (by default the merge base with main, or HEAD~ on main; built with the
 release preset in a temporary work tree) or another boxwalk binary, in the
 same run, and prints both side by side, with instruction counts from
-callgrind where valgrind is installed. Nothing here passes or fails: the
-targets at the end are figures to read.
+callgrind where valgrind is installed. boxwalk-json runs beside boxwalk on
+every file, and on MANY_COUNT copies of the real fixtures in one run beside
+`exiftool -j` on the same files (DIR/many/). Nothing here passes or fails:
+the targets at the end are figures to read.
 """
 
 import argparse
@@ -72,8 +74,8 @@ def sh(*args, **kwargs):
 
 def build():
     sh("cmake", "--preset", "release", stdout=subprocess.DEVNULL, cwd=ROOT)
-    sh("cmake", "--build", "--preset", "release", "--target", "boxwalk", "make_bench_files",
-       "-j", os.cpu_count() or 1, stdout=subprocess.DEVNULL, cwd=ROOT)
+    sh("cmake", "--build", "--preset", "release", "--target", "boxwalk", "boxwalk-json",
+       "make_bench_files", "-j", os.cpu_count() or 1, stdout=subprocess.DEVNULL, cwd=ROOT)
 
 
 def git(*args):
@@ -345,6 +347,30 @@ def make_files(directory, wanted):
         shutil.copyfile(ROOT / "tests" / "fixtures" / "tagged.m4a", small)
 
 
+# The real fixtures, copied MANY_COUNT times in all into DIR/many/: what an
+# inventory of a music folder meets, in one run of boxwalk-json and one of
+# exiftool -j.
+MANY_COUNT = 312
+
+
+def many_files(directory):
+    """The MANY_COUNT copies of the real fixtures and samples in
+    directory/many, made when missing, in order."""
+    sources = sorted((ROOT / "tests" / "fixtures").glob("*.m4a")) + \
+        sorted((ROOT / "tests" / "fixtures").glob("*.mp4")) + \
+        sorted((ROOT / "samples").glob("*.m4a")) + sorted((ROOT / "tests" / "xmp").glob("*.m4a"))
+    many = directory / "many"
+    many.mkdir(parents=True, exist_ok=True)
+    files = []
+    for i in range(MANY_COUNT):
+        source = sources[i % len(sources)]
+        copy = many / f"{i:03d}-{source.name}"
+        if not copy.exists():
+            shutil.copyfile(source, copy)
+        files.append(copy)
+    return files
+
+
 FILES = [
     ("video.mp4", "~1 GiB H.264 video, moov first, tags and an Xtra atom"),
     ("video-moov-last.mp4", "the same video with its moov at the end"),
@@ -371,6 +397,7 @@ def commands(path, baseline):
     result = [("boxwalk", [BUILD / "boxwalk", path])]
     if baseline is not None:
         result.append(("boxwalk before", [baseline, path]))
+    result.append(("boxwalk-json", [BUILD / "boxwalk-json", path]))
     result.append(("cat", ["cat", path]))
     if path.name in HEAVY:
         output = path.with_suffix(".out")
@@ -594,6 +621,8 @@ def main():
                         help="skip peers on the metadata-heavy files (they take minutes)")
     parser.add_argument("--files", default=",".join(name for name, _ in FILES),
                         help="comma-separated subset of the files to time")
+    parser.add_argument("--skip-many", action="store_true",
+                        help=f"skip the {MANY_COUNT} small files in one run")
     parser.add_argument("--baseline", nargs="?", const="", metavar="REV|BOXWALK",
                         help="time boxwalk as built at git revision REV (default: the merge "
                              "base with main, or HEAD~ on main), or the binary BOXWALK, "
@@ -657,6 +686,18 @@ def main():
                 subprocess.run(evict_argv(path), check=True)  # cat cached gigabytes of zeros
             print_table(f"{name}, {state}: {what}, {size:,} bytes, {moov_text(atoms)}{note}", rows)
 
+    many = None
+    if not args.skip_many:
+        files = many_files(args.dir)
+        many = {"boxwalk-json": measure([str(BUILD / "boxwalk-json")] + [str(f) for f in files],
+                                        args.runs, args.timeout)}
+        if shutil.which("exiftool"):
+            many["exiftool -j"] = measure(["exiftool", "-j"] + [str(f) for f in files],
+                                          args.runs, args.timeout)
+        total = sum(f.stat().st_size for f in files)
+        print_table(f"{len(files)} small files in one run: copies of the real fixtures, "
+                    f"{total:,} bytes in all", many)
+
     if baseline is not None:
         print_beside(results, args.dir, baseline)
     print("### Targets")
@@ -680,6 +721,17 @@ def main():
               f"warm, {ratio(wall_of(cold_rows, 'boxwalk'), wall_of(cold_rows, 'AtomicParsley -T'))}"
               f" cold (target <= 1); peak RSS - moov size = {over} (moov "
               f"{moov.size if moov else 0:,} bytes)")
+    if ("items.mp4", "warm") in results:
+        rows = results["items.mp4", "warm"]
+        print(f"- items.mp4: boxwalk-json {seconds(wall_of(rows, 'boxwalk-json'))}, boxwalk "
+              f"{seconds(wall_of(rows, 'boxwalk'))}: boxwalk-json / boxwalk = "
+              f"{ratio(wall_of(rows, 'boxwalk-json'), wall_of(rows, 'boxwalk'))} (target <= 3)")
+    if many is not None:
+        print(f"- {MANY_COUNT} small files in one run: boxwalk-json "
+              f"{seconds(wall_of(many, 'boxwalk-json'))}, exiftool -j "
+              f"{seconds(wall_of(many, 'exiftool -j'))}: exiftool -j / boxwalk-json = "
+              f"{ratio(wall_of(many, 'exiftool -j'), wall_of(many, 'boxwalk-json'))} "
+              f"(target >= 20)")
     for name in HEAVY:
         if (name, "warm") not in results:
             continue

@@ -1,5 +1,6 @@
-# Install layout and packages. `cmake --install` puts the program in bin/,
-# the manual page (compressed) in share/man/man1/, the documents in
+# Install layout and packages. `cmake --install` puts the programs
+# (boxwalk, and boxwalk-json where the target has an XML parser) in bin/,
+# the manual pages (compressed) in share/man/man1/, the documents in
 # share/doc/boxwalk/ and the sample files that the manual page's examples
 # run on in share/doc/boxwalk/examples/. `cpack` in a build tree makes the
 # package that the build is for:
@@ -7,8 +8,9 @@
 #   copyright and changelog that Debian asks for;
 # - a static Linux build (BOXWALK_STATIC): the standalone .tar.gz, with the
 #   README and the LICENSE;
-# - a Windows build: a zip with boxwalk.exe, the README, the LICENSE, the
-#   manual page as plain text (boxwalk.txt) and the samples in examples/.
+# - a Windows build: a zip with boxwalk.exe and boxwalk-json.exe, the
+#   README, the LICENSE, the manual pages as plain text (boxwalk.txt,
+#   boxwalk-json.txt) and the samples in examples/.
 # With BOXWALK_PAGE each also carries the page, boxwalk.html (in
 # share/boxwalk/, or beside boxwalk.exe), built with emscripten
 # (cmake/page.cmake).
@@ -22,6 +24,12 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(BOXWALK_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/boxwalk)
 set(BOXWALK_EXAMPLES samples/song.m4a samples/damaged.m4a)
+set(BOXWALK_PROGRAMS boxwalk)
+set(BOXWALK_MANUALS boxwalk)
+if(TARGET boxwalk-json)
+  list(APPEND BOXWALK_PROGRAMS boxwalk-json)
+  list(APPEND BOXWALK_MANUALS boxwalk-json)
+endif()
 if(BOXWALK_PAGE)
   include(cmake/page.cmake)
   if(WIN32)
@@ -31,38 +39,73 @@ if(BOXWALK_PAGE)
   endif()
 endif()
 
+# The notices of the kept libraries compiled into boxwalk-json: RapidJSON
+# (header-only), and expat where it is linked statically (XmlLite is
+# Windows' own), from Debian's copyright files of their packages.
+set(BOXWALK_NOTICES "")
+if(TARGET boxwalk-json)
+  set(BOXWALK_NOTICES ${PROJECT_BINARY_DIR}/doc/third-party-notices.txt)
+  set(libraries rapidjson-dev)
+  if(BOXWALK_STATIC AND NOT WIN32)
+    list(APPEND libraries libexpat1-dev)
+  endif()
+  set(text "boxwalk-json is built with these libraries, under these terms.\n")
+  foreach(library ${libraries})
+    find_file(BOXWALK_COPYRIGHT_${library} copyright PATHS /usr/share/doc/${library}
+              NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+    if(NOT BOXWALK_COPYRIGHT_${library})
+      message(FATAL_ERROR "/usr/share/doc/${library}/copyright not found: the package "
+                          "carries the notice of each library compiled in")
+    endif()
+    file(READ ${BOXWALK_COPYRIGHT_${library}} notice)
+    string(APPEND text "\n== ${library}\n\n${notice}")
+  endforeach()
+  file(WRITE ${BOXWALK_NOTICES} "${text}")
+endif()
+
 if(WIN32)
-  install(TARGETS boxwalk RUNTIME DESTINATION .)
-  # Windows has no man reader: the manual page goes in as plain ASCII text,
-  # without the overstrikes and escape sequences of a terminal. It is
-  # rendered when the build is configured, again whenever the page changes.
+  install(TARGETS ${BOXWALK_PROGRAMS} RUNTIME DESTINATION .)
+  # Windows has no man reader: the manual pages go in as plain ASCII text,
+  # without the overstrikes and escape sequences of a terminal. They are
+  # rendered when the build is configured, again whenever a page changes.
   find_program(BOXWALK_GROFF groff)
   if(NOT BOXWALK_GROFF)
     message(FATAL_ERROR "groff renders the manual page for the zip: apt-get install groff-base")
   endif()
-  set(manual ${PROJECT_BINARY_DIR}/doc/boxwalk.txt)
   file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/doc)
-  execute_process(COMMAND ${BOXWALK_GROFF} -man -Tascii -P-cbou ${PROJECT_SOURCE_DIR}/doc/boxwalk.1
-    OUTPUT_FILE ${manual} COMMAND_ERROR_IS_FATAL ANY)
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS doc/boxwalk.1)
-  install(FILES README.md LICENSE ${manual} DESTINATION .)
+  set(manual "")
+  foreach(page ${BOXWALK_MANUALS})
+    execute_process(COMMAND ${BOXWALK_GROFF} -man -Tascii -P-cbou
+                            ${PROJECT_SOURCE_DIR}/doc/${page}.1
+      OUTPUT_FILE ${PROJECT_BINARY_DIR}/doc/${page}.txt COMMAND_ERROR_IS_FATAL ANY)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS doc/${page}.1)
+    list(APPEND manual ${PROJECT_BINARY_DIR}/doc/${page}.txt)
+  endforeach()
+  install(FILES README.md LICENSE ${manual} ${BOXWALK_NOTICES} DESTINATION .)
   install(FILES ${BOXWALK_EXAMPLES} DESTINATION examples)
 else()
-  install(TARGETS boxwalk RUNTIME)
+  install(TARGETS ${BOXWALK_PROGRAMS} RUNTIME)
   # Compressed without a name or a date in the header, as Debian does it.
   find_program(BOXWALK_GZIP gzip REQUIRED)
   set(docs ${PROJECT_BINARY_DIR}/doc)
   file(MAKE_DIRECTORY ${docs})
-  add_custom_command(OUTPUT ${docs}/boxwalk.1.gz ${docs}/changelog.gz
-    COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/doc/boxwalk.1
-            ${PROJECT_SOURCE_DIR}/doc/changelog ${docs}
-    COMMAND ${BOXWALK_GZIP} -9nf ${docs}/boxwalk.1 ${docs}/changelog
-    DEPENDS doc/boxwalk.1 doc/changelog
-    COMMENT "Compressing the manual page and the changelog"
+  set(pages "")
+  set(sources "")
+  foreach(page ${BOXWALK_MANUALS})
+    list(APPEND pages ${docs}/${page}.1)
+    list(APPEND sources doc/${page}.1)
+  endforeach()
+  list(TRANSFORM pages APPEND .gz OUTPUT_VARIABLE compressed)
+  add_custom_command(OUTPUT ${compressed} ${docs}/changelog.gz
+    COMMAND ${CMAKE_COMMAND} -E copy ${sources} doc/changelog ${docs}
+    COMMAND ${BOXWALK_GZIP} -9nf ${pages} ${docs}/changelog
+    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+    DEPENDS ${sources} doc/changelog
+    COMMENT "Compressing the manual pages and the changelog"
     VERBATIM)
-  add_custom_target(boxwalk_docs ALL DEPENDS ${docs}/boxwalk.1.gz ${docs}/changelog.gz)
-  install(FILES ${docs}/boxwalk.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES README.md DESTINATION ${BOXWALK_DOC_DIR})
+  add_custom_target(boxwalk_docs ALL DEPENDS ${compressed} ${docs}/changelog.gz)
+  install(FILES ${compressed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES README.md ${BOXWALK_NOTICES} DESTINATION ${BOXWALK_DOC_DIR})
   install(FILES ${BOXWALK_EXAMPLES} DESTINATION ${BOXWALK_DOC_DIR}/examples)
   if(BOXWALK_STATIC)
     install(FILES LICENSE DESTINATION ${BOXWALK_DOC_DIR})
@@ -96,7 +139,9 @@ MOV and 3GP formats): the children of the first moov atom with sizes and
 offsets, every udta subtree with short previews of leaf payloads, the ilst
 item list (plain and freeform tags) and the Xtra attribute atom. It only
 reads the file, reports damaged atoms in place and never reads outside the
-data, so it can be pointed at broken and hostile files.]=])
+data, so it can be pointed at broken and hostile files. boxwalk-json prints
+the same for many files as JSON Lines, with every tag a file holds
+wherever it is stored, for scripts and inventories.]=])
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/cpack_config.cmake)
 set(CPACK_BOXWALK_SOURCE_DIR ${PROJECT_SOURCE_DIR})
@@ -113,8 +158,8 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-  # Depends names the C and C++ runtimes with the versions the program
-  # needs, as dpkg-shlibdeps (dpkg-dev) finds them.
+  # Depends names the C and C++ runtimes and expat with the versions the
+  # programs need, as dpkg-shlibdeps (dpkg-dev) finds them.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 endif()

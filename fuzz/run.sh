@@ -16,10 +16,11 @@ cmake --build --preset fuzz
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 status=0
-for target in fuzz_scan fuzz_text fuzz_load fuzz_tags; do
+for target in fuzz_scan fuzz_text fuzz_load fuzz_tags fuzz_lines; do
   # The committed seeds stay untouched: the run grows a copy.
   mkdir -p "$work/$target/corpus" "$work/$target/found"
-  cp fuzz/corpus/* samples/*.m4a tests/fixtures/*.m4a tests/fixtures/*.mp4 "$work/$target/corpus/"
+  cp fuzz/corpus/* samples/*.m4a tests/fixtures/*.m4a tests/fixtures/*.mp4 tests/xmp/*.m4a \
+    "$work/$target/corpus/"
   echo "== $target: ${seconds} s"
   if ! "build/fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
       -dict=fuzz/boxwalk.dict -print_final_stats=1 \

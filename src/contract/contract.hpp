@@ -246,4 +246,142 @@ inline constexpr std::array kFileKinds = {
 };
 static_assert(follows_enum(kFileKinds));
 
+// The fields of boxwalk-json's objects, which the page's tag records share:
+// each record's field names, declared here once. A range of the file is an
+// array [offset, length] of exact 64-bit integers. A field whose value would
+// be none, empty, false or track 0 is left out, unless its row says
+// otherwise.
+
+// One file's object, one line of boxwalk-json's output, its fields in this
+// order.
+enum class FileField : std::uint8_t {
+    schema,
+    path,
+    size,
+    lines,
+    kind,
+    description,
+    brand,
+    moov,
+    tags,
+    damage,
+    xmp,
+    error,
+};
+
+inline constexpr std::array kFileFields = {
+    Named<FileField>{FileField::schema, "schema",
+                     "the version of these objects, always there: 1"},
+    Named<FileField>{FileField::path, "path", "the path as given, always there"},
+    Named<FileField>{FileField::size, "size", "the file's length in bytes, once it is open"},
+    Named<FileField>{FileField::lines, "lines",
+                     "the console's lines after its empty line, in order; there once the "
+                     "file is open"},
+    Named<FileField>{FileField::kind, "kind", "what the file is, a name of fileKinds"},
+    Named<FileField>{FileField::description, "description", "what the file is, in words"},
+    Named<FileField>{FileField::brand, "brand", "the major brand of its ftyp"},
+    Named<FileField>{FileField::moov, "moov", "the range of the first top-level moov"},
+    Named<FileField>{FileField::tags, "tags",
+                     "every tag, in the order found; there once the file is open"},
+    Named<FileField>{FileField::damage, "damage",
+                     "damage met reading the tags; there once the file is open"},
+    Named<FileField>{FileField::xmp, "xmp", "the XMP packets; there once the file is open"},
+    Named<FileField>{FileField::error, "error",
+                     "why the file could not be read (\"read: ...\"): after the path when it "
+                     "could not be opened, last when a later read failed"},
+};
+static_assert(follows_enum(kFileFields));
+
+// A tag.
+enum class TagField : std::uint8_t { store, track, key, mean, name, label, bytes, values };
+
+inline constexpr std::array kTagFields = {
+    Named<TagField>{TagField::store, "store", "where it is stored, a name of stores"},
+    Named<TagField>{TagField::track, "track", "the track it belongs to, from 1"},
+    Named<TagField>{TagField::key, "key", "the key as stored, as text"},
+    Named<TagField>{TagField::mean, "mean", "a ---- item's mean"},
+    Named<TagField>{TagField::name, "name", "a ---- item's name"},
+    Named<TagField>{TagField::label, "label", "an English label for a well-known key"},
+    Named<TagField>{TagField::bytes, "bytes", "the range of the atom or entry that holds it"},
+    Named<TagField>{TagField::values, "values", "its values, in order; always there"},
+};
+static_assert(follows_enum(kTagFields));
+
+// A value of a tag.
+enum class ValueField : std::uint8_t { kind, type, text, cut, language, part, bytes };
+
+inline constexpr std::array kValueFields = {
+    Named<ValueField>{ValueField::kind, "kind", "how it was read, a name of valueKinds"},
+    Named<ValueField>{ValueField::type, "type", "its type as the file stores it, a number"},
+    Named<ValueField>{ValueField::text, "text", "the value as a person reads it; always there"},
+    Named<ValueField>{ValueField::cut, "cut", "true when the text was cut short"},
+    Named<ValueField>{ValueField::language, "language", "the language code stored with it"},
+    Named<ValueField>{ValueField::part, "part",
+                      "which part of its tag it is, where a tag holds several: a location's "
+                      "name, role, coordinates, body and notes"},
+    Named<ValueField>{ValueField::bytes, "bytes", "the range of its bytes"},
+};
+static_assert(follows_enum(kValueFields));
+
+// Damage met while reading tags.
+enum class DamageField : std::uint8_t { store, track, bytes, what };
+
+inline constexpr std::array kDamageFields = {
+    Named<DamageField>{DamageField::store, "store", "the store being read, a name of stores"},
+    Named<DamageField>{DamageField::track, "track", "the track being read, from 1"},
+    Named<DamageField>{DamageField::bytes, "bytes", "the range of what is damaged"},
+    Named<DamageField>{DamageField::what, "what", "what is wrong and what it cost, in words"},
+};
+static_assert(follows_enum(kDamageFields));
+
+// An XMP packet.
+enum class XmpField : std::uint8_t { track, bytes, text, cut };
+
+inline constexpr std::array kXmpFields = {
+    Named<XmpField>{XmpField::track, "track", "the track it belongs to, from 1"},
+    Named<XmpField>{XmpField::bytes, "bytes", "the range of the packet"},
+    Named<XmpField>{XmpField::text, "text", "the packet's text; always there"},
+    Named<XmpField>{XmpField::cut, "cut", "true when the text was cut short"},
+};
+static_assert(follows_enum(kXmpFields));
+
+// A line of the console's output (see LineColumns).
+enum class LineField : std::uint8_t {
+    text,
+    kind,
+    type,
+    bytes,
+    key,
+    name,
+    value,
+    value_type,
+    values,
+    more_values,
+};
+
+inline constexpr std::array kLineFields = {
+    Named<LineField>{LineField::text, "text", "the line as printed, without its line feed"},
+    Named<LineField>{LineField::kind, "kind", "what it shows, a name of lineKinds; always there"},
+    Named<LineField>{LineField::type, "type", "the type code text of its atom"},
+    Named<LineField>{LineField::bytes, "bytes",
+                     "the range it shows, as the header declares it (may pass the file's end)"},
+    Named<LineField>{LineField::key, "key", "the range of an item's key or an entry's name"},
+    Named<LineField>{LineField::name, "name", "the range of a ---- item's name"},
+    Named<LineField>{LineField::value, "value", "the range of the first value"},
+    Named<LineField>{LineField::value_type, "value_type", "the first value's type as stored"},
+    Named<LineField>{LineField::values, "values", "an item's values after the first"},
+    Named<LineField>{LineField::more_values, "more_values",
+                     "true when the item holds more values than listed"},
+};
+static_assert(follows_enum(kLineFields));
+
+// An item's value after the first, on its line.
+enum class OtherValueField : std::uint8_t { bytes, type };
+
+inline constexpr std::array kOtherValueFields = {
+    Named<OtherValueField>{OtherValueField::bytes, "bytes", "the range of the value"},
+    Named<OtherValueField>{OtherValueField::type, "type", "its type as stored"},
+};
+static_assert(follows_enum(kOtherValueFields));
+
 }  // namespace boxwalk

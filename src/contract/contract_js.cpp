@@ -89,6 +89,13 @@ int main(int argc, char** argv) {
     js += table("stores", kStores);
     js += table("valueKinds", kValueKinds);
     js += table("fileKinds", kFileKinds);
+    js += table("fileFields", kFileFields);
+    js += table("tagFields", kTagFields);
+    js += table("valueFields", kValueFields);
+    js += table("damageFields", kDamageFields);
+    js += table("xmpFields", kXmpFields);
+    js += table("lineFields", kLineFields);
+    js += table("otherValueFields", kOtherValueFields);
     js += "  noPosition: " + std::to_string(kNoPosition) + "n,\n";
     js += "  noDetail: " + std::to_string(kNoDetail) + ",\n";
     js += columns<LineColumns>("lineColumns");

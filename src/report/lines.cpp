@@ -1,5 +1,7 @@
 #include "report/lines.hpp"
 
+#include <utility>
+
 namespace boxwalk {
 namespace {
 
@@ -20,6 +22,25 @@ std::string_view LineRecorder::line_text(std::size_t i) const {
     // Every end counts the line's line feed.
     return std::string_view(text_).substr(static_cast<std::size_t>(start),
                                           static_cast<std::size_t>(lines_.end[i] - start - 1));
+}
+
+void LineRecorder::take_in_batches(std::size_t batch, std::function<void(LineRecorder&)> take) {
+    batch_ = batch;
+    take_ = std::move(take);
+}
+
+void LineRecorder::clear() {
+    text_.clear();
+    visit_columns(lines_, [](std::string_view, auto& column) { column.clear(); });
+    visit_columns(details_, [](std::string_view, auto& column) { column.clear(); });
+    visit_columns(values_, [](std::string_view, auto& column) { column.clear(); });
+}
+
+void LineRecorder::swap_lines(LineRecorder& other) {
+    text_.swap(other.text_);
+    std::swap(lines_, other.lines_);
+    std::swap(details_, other.details_);
+    std::swap(values_, other.values_);
 }
 
 void LineRecorder::reserve(std::size_t lines, std::size_t text_bytes) {
@@ -62,6 +83,10 @@ void LineRecorder::line_ended() {
         lines_.detail.push_back(kNoDetail);
     }
     line_ = Located{};
+    if (take_ && lines_.end.size() >= batch_) {
+        take_(*this);
+        clear();
+    }
 }
 
 }  // namespace boxwalk

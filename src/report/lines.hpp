@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,6 +36,17 @@ public:
     const DetailColumns& details() const { return details_; }
     const ValueColumns& values() const { return values_; }
 
+    // Hands the recorder to `take` whenever `batch` lines are held, and then
+    // forgets the lines it holds: for a reader that takes the lines as they
+    // come (or swaps them out, see swap_lines), in memory bounded by the
+    // batch. Lines left when the scan ends stay for the reader to take.
+    void take_in_batches(std::size_t batch, std::function<void(LineRecorder&)> take);
+    // Forgets every line held.
+    void clear();
+    // Trades the lines held with `other`'s, between two lines: the lines
+    // move, not their bytes.
+    void swap_lines(LineRecorder& other);
+
     bool wants_every_value() const override { return true; }
     void another_value(std::optional<FileRange> value, std::uint32_t type) override;
 
@@ -48,6 +60,8 @@ private:
     DetailColumns details_;
     ValueColumns values_;
     Located line_;
+    std::size_t batch_ = 0;
+    std::function<void(LineRecorder&)> take_;
 };
 
 }  // namespace boxwalk

@@ -1,7 +1,7 @@
 # Makes the package of this build tree (GENERATOR: DEB, TGZ or ZIP) and
-# checks it as an installer would see it: its files, fields and owners, a
-# stripped program that runs on the samples installed beside it, lintian
-# and hardening-check when they are installed. The Windows zip is checked
+# checks it as an installer would see it: its files, fields and owners,
+# stripped programs that run on the samples installed beside them (boxwalk
+# and boxwalk-json), lintian and hardening-check when they are installed. The Windows zip is checked
 # for its files, the manual page as plain text and the program, run under
 # EMULATOR (Wine) when cross-compiled. With PAGE on, each carries the page,
 # boxwalk.html, as the build wrote it. Then builds the package again in
@@ -42,16 +42,20 @@ if(GENERATOR STREQUAL "DEB")
   string(REGEX MATCHALL "\n-[^\n]* \\./[^\n]*" files "\n${out}")
   string(REGEX REPLACE "\n-[^\n]* \\./" "" files "${files}")
   set(doc usr/share/doc/boxwalk)
-  set(expected usr/bin/boxwalk ${doc}/README.md ${doc}/changelog.gz ${doc}/copyright
-               ${doc}/examples/damaged.m4a ${doc}/examples/song.m4a
-               usr/share/man/man1/boxwalk.1.gz)
+  set(expected usr/bin/boxwalk usr/bin/boxwalk-json ${doc}/README.md ${doc}/changelog.gz
+               ${doc}/third-party-notices.txt
+               ${doc}/copyright ${doc}/examples/damaged.m4a ${doc}/examples/song.m4a
+               usr/share/man/man1/boxwalk.1.gz usr/share/man/man1/boxwalk-json.1.gz)
   set(page usr/share/boxwalk/boxwalk.html)
   run(${DPKG_DEB} -x ${package} ${root})
   set(program ${root}/usr/bin/boxwalk)
+  set(json_program ${root}/usr/bin/boxwalk-json)
   set(examples ${root}/${doc}/examples)
   run(${DPKG_DEB} -f ${package} Section Depends)
-  # The C and C++ runtimes with versions from dpkg-shlibdeps, nothing else.
-  string(REGEX REPLACE "(libc6|libstdc\\+\\+6|libgcc-s1) \\(>= [0-9.]+\\)(, )?" "" others "${out}")
+  # The C and C++ runtimes and expat with versions from dpkg-shlibdeps,
+  # nothing else.
+  string(REGEX REPLACE "(libc6|libstdc\\+\\+6|libgcc-s1|libexpat1) \\(>= [0-9.]+\\)(, )?" ""
+         others "${out}")
   if(NOT out MATCHES "libc6 \\(>=.*libstdc\\+\\+6 \\(>=" OR NOT others STREQUAL "Section: utils\nDepends: \n")
     message(SEND_ERROR "fields:\n${out}")
   endif()
@@ -72,17 +76,21 @@ else()
   string(REGEX REPLACE "\\.(tar\\.gz|zip)$" "" top ${top})
   if(GENERATOR STREQUAL "TGZ")
     set(doc ${top}/share/doc/boxwalk)
-    set(expected ${top}/bin/boxwalk ${doc}/LICENSE ${doc}/README.md
+    set(expected ${top}/bin/boxwalk ${top}/bin/boxwalk-json ${doc}/LICENSE ${doc}/README.md
+                 ${doc}/third-party-notices.txt
                  ${doc}/examples/damaged.m4a ${doc}/examples/song.m4a
-                 ${top}/share/man/man1/boxwalk.1.gz)
+                 ${top}/share/man/man1/boxwalk.1.gz ${top}/share/man/man1/boxwalk-json.1.gz)
     set(page ${top}/share/boxwalk/boxwalk.html)
     set(program ${root}/${top}/bin/boxwalk)
+    set(json_program ${root}/${top}/bin/boxwalk-json)
     set(examples ${root}/${doc}/examples)
   else()
     set(expected ${top}/LICENSE ${top}/README.md ${top}/boxwalk.exe ${top}/boxwalk.txt
+                 ${top}/boxwalk-json.exe ${top}/boxwalk-json.txt ${top}/third-party-notices.txt
                  ${top}/examples/damaged.m4a ${top}/examples/song.m4a)
     set(page ${top}/boxwalk.html)
     set(program ${root}/${top}/boxwalk.exe)
+    set(json_program ${root}/${top}/boxwalk-json.exe)
     set(examples ${root}/${top}/examples)
   endif()
   run(${CMAKE_COMMAND} -E chdir ${root} ${CMAKE_COMMAND} -E tar xf ${package})
@@ -106,25 +114,29 @@ endif()
 if(GENERATOR STREQUAL "ZIP")
   # The manual page as a Windows editor shows it: plain text, whose headings
   # an overstrike (backspace) or an escape sequence would break.
-  file(READ ${root}/${top}/boxwalk.txt manual)
-  if(NOT manual MATCHES "\nNAME\n +boxwalk - .*\nEXAMPLES\n")
-    message(SEND_ERROR "boxwalk.txt is not the manual page as plain text:\n${manual}")
-  endif()
+  foreach(name boxwalk boxwalk-json)
+    file(READ ${root}/${top}/${name}.txt manual)
+    if(NOT manual MATCHES "\nNAME\n +${name} - .*\nEXAMPLES\n")
+      message(SEND_ERROR "${name}.txt is not the manual page as plain text:\n${manual}")
+    endif()
+  endforeach()
 else()
-  # The .deb carries a dynamically linked program, the .tar.gz a static
-  # one; both stripped.
-  run(${READELF} -l -S ${program})
-  if(out MATCHES "INTERP")
-    set(linking DEB)
-  else()
-    set(linking TGZ)
-  endif()
-  if(NOT linking STREQUAL GENERATOR)
-    message(SEND_ERROR "the packaged program is linked wrongly:\n${out}")
-  endif()
-  if(out MATCHES "\\.symtab")
-    message(SEND_ERROR "the packaged program is not stripped")
-  endif()
+  # The .deb carries dynamically linked programs, the .tar.gz static ones;
+  # all stripped.
+  foreach(each ${program} ${json_program})
+    run(${READELF} -l -S ${each})
+    if(out MATCHES "INTERP")
+      set(linking DEB)
+    else()
+      set(linking TGZ)
+    endif()
+    if(NOT linking STREQUAL GENERATOR)
+      message(SEND_ERROR "the packaged ${each} is linked wrongly:\n${out}")
+    endif()
+    if(out MATCHES "\\.symtab")
+      message(SEND_ERROR "the packaged ${each} is not stripped")
+    endif()
+  endforeach()
 endif()
 
 # The manual page's examples run in the installed examples folder.
@@ -138,6 +150,27 @@ foreach(sample song damaged)
                        "its output differs: ${differ}")
   endif()
 endforeach()
+# boxwalk-json on each: one object, whose lines are the console's.
+foreach(sample song damaged)
+  execute_process(COMMAND ${EMULATOR} ${json_program} ${sample}.m4a
+    WORKING_DIRECTORY ${examples} RESULT_VARIABLE status OUTPUT_VARIABLE object)
+  set(lines "[boxwalk] File: ${sample}.m4a\n")
+  string(JSON count ERROR_VARIABLE bad LENGTH "${object}" lines)
+  if(NOT bad)
+    string(JSON size GET "${object}" size)
+    string(APPEND lines "[boxwalk] Size: ${size} bytes\n\n")
+    math(EXPR final "${count} - 1")
+    foreach(i RANGE ${final})
+      string(JSON text GET "${object}" lines ${i} text)
+      string(APPEND lines "${text}\n")
+    endforeach()
+  endif()
+  file(READ ${SOURCE_DIR}/tests/golden/${sample}.out golden)
+  if(NOT status EQUAL 0 OR bad OR NOT lines STREQUAL golden)
+    message(SEND_ERROR "the packaged boxwalk-json on ${sample}.m4a ended with ${status} ${bad}; "
+                       "its lines:\n${lines}")
+  endif()
+endforeach()
 
 if(LINTIAN)
   execute_process(COMMAND ${LINTIAN} --fail-on error,warning ${package}
@@ -149,12 +182,14 @@ endif()
 if(HARDENING_CHECK)
   # Fortified functions are not required: the program's buffers are sized
   # at run time, so no call can be checked at compile time.
-  execute_process(COMMAND ${HARDENING_CHECK} ${program} OUTPUT_VARIABLE out ERROR_VARIABLE err)
   string(CONCAT wanted "Position Independent Executable: yes.*Stack protected: yes.*"
                 "Read-only relocations: yes.*Immediate binding: yes")
-  if(NOT out MATCHES "${wanted}")
-    message(SEND_ERROR "hardening-check:\n${out}${err}")
-  endif()
+  foreach(each ${program} ${json_program})
+    execute_process(COMMAND ${HARDENING_CHECK} ${each} OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    if(NOT out MATCHES "${wanted}")
+      message(SEND_ERROR "hardening-check on ${each}:\n${out}${err}")
+    endif()
+  endforeach()
 endif()
 
 # The same commit built again, in another folder and later: the same bytes.

@@ -6,11 +6,12 @@
 # install, /usr/share/doc/boxwalk/examples, stands for samples/ here. Each
 # runs twice: with boxwalk, and with a boxwalk whose output also holds a
 # NUL byte, as the text previews of most real files do; diff and grep must
-# still treat it as text.
-#   shell_examples.sh BOXWALK SOURCE_DIR
+# still treat it as text. With BOXWALK_JSON, boxwalk-json's manual page too.
+#   shell_examples.sh BOXWALK SOURCE_DIR [BOXWALK_JSON]
 set -u
 boxwalk=$1
 source_dir=$2
+boxwalk_json=${3:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/plain" "$work/nul"
@@ -18,6 +19,10 @@ ln -s "$boxwalk" "$work/plain/boxwalk"
 printf '#!/bin/sh\n"%s" "$@"; status=$?; printf '"'"'nul \\000 byte\\n'"'"'; exit $status\n' \
   "$boxwalk" >"$work/nul/boxwalk"
 chmod +x "$work/nul/boxwalk"
+if [ -n "$boxwalk_json" ]; then
+  ln -s "$boxwalk_json" "$work/plain/boxwalk-json"
+  ln -s "$boxwalk_json" "$work/nul/boxwalk-json"
+fi
 
 # blocks FILE OPEN CLOSE: "C command", "O output line" and "E" (end of a
 # command) for each shell example between OPEN and CLOSE lines. A command
@@ -39,7 +44,7 @@ blocks() {
 }
 
 # The manual page's examples with the roff escapes they use undone.
-unroff() { sed -e 's/\\-/-/g; s/\\e/\\/g; s/\\&//g' -e "s/\\\\(aq/'/g"; }
+unroff() { sed -e 's/\\-/-/g; s/\\e/\\/g; s/\\&//g' -e "s/\\\\(aq/'/g" -e 's/\\(co/©/g'; }
 
 # A file with its NULs shown as @, so that diff takes it for text.
 shown() { tr '\000' @ <"$1"; }
@@ -72,6 +77,9 @@ check() {  # WHERE: reads blocks on standard input
 
 check README.md < <(blocks "$source_dir/README.md" '```' '```')
 check boxwalk.1 < <(blocks "$source_dir/doc/boxwalk.1" .EX .EE | unroff)
+if [ -n "$boxwalk_json" ]; then
+  check boxwalk-json.1 < <(blocks "$source_dir/doc/boxwalk-json.1" .EX .EE | unroff)
+fi
 if [ "$count" -eq 0 ]; then
   echo "no shell examples found"
   exit 1

@@ -1,23 +1,30 @@
 // End-to-end checks that only the Windows build needs: how the command line
 // is split, wide file names, files another process holds open, pipes, and
 // the system's error texts. Each run starts boxwalk.exe with an exact
-// command line, its output going to temporary files.
+// command line, its output going to temporary files. Then boxwalk-json.exe:
+// its objects hold the golden lines, and runs side by side writing one file
+// never cut into each other's lines.
 //
-// windows_test BOXWALK_EXE SOURCE_DIR
+// windows_test BOXWALK_EXE SOURCE_DIR BOXWALK_JSON_EXE
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
 
 // After windows.h, whose types it uses.
+#include <rapidjson/document.h>
 #include <shellapi.h>
 
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
 std::wstring g_boxwalk;
+std::wstring g_boxwalk_json;
 std::wstring g_source;
 std::wstring g_scratch;
 int g_passed = 0;
@@ -106,21 +113,25 @@ struct Run {
 
 class Child {
 public:
-    // Starts boxwalk.exe with exactly `command_line`, in the scratch folder;
-    // standard output goes to `out` when it is given.
-    explicit Child(std::wstring command_line, HANDLE out = nullptr)
+    // Starts boxwalk.exe (or `program`) with exactly `command_line`, in the
+    // scratch folder; standard output goes to `out` when it is given.
+    // With `suspended`, it waits for resume().
+    explicit Child(std::wstring command_line, HANDLE out = nullptr,
+                   const std::wstring& program = g_boxwalk, bool suspended = false)
         : out_(inheritable_temp_file()), err_(inheritable_temp_file()) {
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdOutput = out != nullptr ? out : out_;
         startup.hStdError = err_;
-        if (!::CreateProcessW(g_boxwalk.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0,
-                              nullptr, g_scratch.c_str(), &startup, &process_)) {
-            std::printf("cannot start %s (error %lu)\n", narrow(g_boxwalk).c_str(),
-                        ::GetLastError());
+        if (!::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE,
+                              suspended ? CREATE_SUSPENDED : 0, nullptr, g_scratch.c_str(),
+                              &startup, &process_)) {
+            std::printf("cannot start %s (error %lu)\n", narrow(program).c_str(), ::GetLastError());
         }
     }
+
+    void resume() { ::ResumeThread(process_.hThread); }
 
     Run finish() {
         Run run;
@@ -141,8 +152,9 @@ private:
     PROCESS_INFORMATION process_{};
 };
 
-Run run(const std::wstring& command_line, HANDLE out = nullptr) {
-    return Child(command_line, out).finish();
+Run run(const std::wstring& command_line, HANDLE out = nullptr,
+        const std::wstring& program = g_boxwalk) {
+    return Child(command_line, out, program).finish();
 }
 
 // Byte-exact cases: everything printed is the tool's own text or the
@@ -269,6 +281,92 @@ void system_errors_carry_the_windows_code() {
     ::CloseHandle(read_only);
 }
 
+// boxwalk-json.exe.
+
+// The console's lines in one object of boxwalk-json, each with its line
+// feed, or "not JSON".
+std::string lines_of(const std::string& object) {
+    rapidjson::Document parsed;
+    parsed.Parse(object.data(), object.size());
+    if (parsed.HasParseError() || !parsed.IsObject() || !parsed.HasMember("lines")) {
+        return "not JSON";
+    }
+    std::string text;
+    for (const auto& line : parsed["lines"].GetArray()) {
+        text.append(line["text"].GetString(), line["text"].GetStringLength()) += '\n';
+    }
+    return text;
+}
+
+void json_objects_hold_the_golden_lines() {
+    std::istringstream cases(read_file(g_source + L"\\tests\\golden\\cases.txt"));
+    for (std::string line; std::getline(cases, line);) {
+        std::istringstream words(line);
+        std::string name;
+        std::string input;
+        if (line.empty() || line[0] == '#' || !(words >> name >> input)) {
+            continue;
+        }
+        std::string golden = read_file(g_source + L"\\tests\\golden\\" +
+                                       std::wstring(name.begin(), name.end()) + L".out");
+        for (int i = 0; i < 3; ++i) {
+            golden.erase(0, golden.find('\n') + 1);
+        }
+        const Run result = run(L"boxwalk-json \"" + g_source + L"\\" +
+                                   std::wstring(input.begin(), input.end()) + L"\"",
+                               nullptr, g_boxwalk_json);
+        check_equal(lines_of(result.out), golden, "boxwalk-json on " + input);
+        check(result.status == 0, "boxwalk-json on " + input + ", status",
+              std::to_string(result.status), "0");
+    }
+}
+
+// An atom: its size, its type and `payload`.
+std::string atom(const std::string& type, const std::string& payload) {
+    const auto size = static_cast<std::uint32_t>(payload.size() + 8);
+    const char head[4] = {static_cast<char>(size >> 24), static_cast<char>(size >> 16),
+                          static_cast<char>(size >> 8), static_cast<char>(size)};
+    return std::string(head, 4) + type + payload;
+}
+
+void json_runs_side_by_side_never_interleave() {
+    // An item list of 100,000 items: an object of megabytes, whose runs,
+    // started at once, overlap.
+    std::string items;
+    for (int i = 0; i < 100000; ++i) {
+        items += atom("\xA9nam", atom("data", std::string("\0\0\0\1\0\0\0\0", 8) + "Title no. " +
+                                                  std::to_string(i)));
+    }
+    const std::string file =
+        atom("moov", atom("udta", atom("meta", std::string(4, '\0') + atom("ilst", items))));
+    ::CloseHandle(create_file(g_scratch + L"\\heavy.mp4", file));
+    const std::string alone = run(L"boxwalk-json heavy.mp4", nullptr, g_boxwalk_json).out;
+
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    const HANDLE shared =
+        ::CreateFileW((g_scratch + L"\\inventory.jsonl").c_str(), GENERIC_READ | GENERIC_WRITE,
+                      FILE_SHARE_READ, &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    std::vector<Child> runs;
+    runs.reserve(4);
+    for (int i = 0; i < 4; ++i) {
+        runs.emplace_back(L"boxwalk-json heavy.mp4", shared, g_boxwalk_json, true);
+    }
+    for (Child& child : runs) {
+        child.resume();
+    }
+    for (Child& child : runs) {
+        child.finish();
+    }
+    const std::string inventory = read_all(shared);
+    ::CloseHandle(shared);
+    check(alone.size() > (std::size_t{1} << 20), "a heavy object", std::to_string(alone.size()),
+          "over 1 MiB");
+    check(inventory == alone + alone + alone + alone, "four runs into one file",
+          std::to_string(inventory.size()) + " bytes", "four whole objects");
+    ::DeleteFileW((g_scratch + L"\\heavy.mp4").c_str());
+    ::DeleteFileW((g_scratch + L"\\inventory.jsonl").c_str());
+}
+
 // The absolute form of `path`, or the empty text when there is none.
 std::wstring full_path(const wchar_t* path) {
     std::wstring full(MAX_PATH, L'\0');
@@ -290,12 +388,13 @@ std::wstring full_path(const wchar_t* path) {
 int main() {
     int count = 0;
     wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-    if (argv == nullptr || count != 3) {
-        std::printf("usage: windows_test BOXWALK_EXE SOURCE_DIR\n");
+    if (argv == nullptr || count != 4) {
+        std::printf("usage: windows_test BOXWALK_EXE SOURCE_DIR BOXWALK_JSON_EXE\n");
         return 2;
     }
     g_boxwalk = full_path(argv[1]);
     g_source = full_path(argv[2]);
+    g_boxwalk_json = full_path(argv[3]);
     wchar_t temp[MAX_PATH + 1];
     ::GetTempPathW(MAX_PATH + 1, temp);
     g_scratch = std::wstring(temp) + L"boxwalk-test-" + std::to_wstring(::GetCurrentProcessId());
@@ -305,6 +404,8 @@ int main() {
     files_are_read_by_their_wide_names();
     a_reader_that_went_away_ends_the_run_quietly();
     system_errors_carry_the_windows_code();
+    json_objects_hold_the_golden_lines();
+    json_runs_side_by_side_never_interleave();
 
     for (const wchar_t* name : {L"Zo\u00EB \u00C5ngstr\u00F6m \u6771\U0001F3B5.m4a", L"held.m4a",
                                 L"empty.mp4", L"seven"}) {

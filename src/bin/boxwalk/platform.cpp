@@ -18,6 +18,15 @@ LoadResult load_file(const Argument& path) {
     return open_source(std::move(opened->file), opened->length, limits, kConsolePlan);
 }
 
+std::unique_ptr<Source> load_file_again(const Argument& path, std::uint64_t size) {
+    std::string error;
+    auto opened = sys::open_file(path, error);
+    if (!opened || opened->length != size || size == 0) {
+        return nullptr;
+    }
+    return file_source(std::move(opened->file), size);
+}
+
 std::vector<Argument> platform_arguments(int argc, char** argv) {
     std::vector<Argument> args = sys::given_arguments(argc, argv);
     // Started with no arguments at all (Linux then hands over one empty
@@ -39,7 +48,7 @@ Console::Console() : streams_(std::make_unique<Streams>()) {}
 
 Console::~Console() { streams_->out->flush(); }
 
-Output& Console::out() { return *streams_->out; }
+BufferedOutput& Console::out() { return *streams_->out; }
 
 Output& Console::err() { return *streams_->err; }
 

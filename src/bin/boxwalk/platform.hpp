@@ -1,11 +1,13 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "primitives/output.hpp"
+#include "bin/boxwalk/streams.hpp"
 #include "load/load.hpp"
+#include "primitives/output.hpp"
 
 // The operating system as the driver sees it: arguments, the load of a
 // file, and the two console streams. Only the platform_*.cpp files include
@@ -31,6 +33,14 @@ std::vector<Argument> platform_arguments(int argc, char** argv);
 // memory".
 LoadResult load_file(const Argument& path);
 
+// The file named by `path` opened once more, read where a reader asks, for
+// a second reader beside the first; none unless it is a file whose length
+// the system reports as `size` (a pipe or a device cannot be read twice).
+std::unique_ptr<Source> load_file_again(const Argument& path, std::uint64_t size);
+
+// How a run loads a file: load_file, or a stand-in in tests.
+using FileLoader = std::function<LoadResult(const Argument&)>;
+
 // Standard output and standard error. Output is buffered unless it is a
 // terminal, and flushed before anything goes to standard error; errors on
 // standard error itself are ignored.
@@ -41,7 +51,7 @@ public:
     Console(const Console&) = delete;
     Console& operator=(const Console&) = delete;
 
-    Output& out();
+    BufferedOutput& out();
     Output& err();
 
 private:

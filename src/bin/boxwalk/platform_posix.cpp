@@ -52,9 +52,16 @@ int write_all(int fd, std::string_view text) {
         EIO));
 }
 
+// Whether `fd` is a regular file.
+bool is_regular(int fd) {
+    struct stat status {};
+    return ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+}
+
 class StandardOutput final : public BufferedOutput {
 public:
-    StandardOutput() : BufferedOutput(::isatty(STDOUT_FILENO) == 1) {}
+    StandardOutput()
+        : BufferedOutput(::isatty(STDOUT_FILENO) == 1), regular_(is_regular(STDOUT_FILENO)) {}
 
 private:
     std::optional<WriteFailure> emit(std::string_view text) override {
@@ -63,6 +70,23 @@ private:
         }
         return std::nullopt;
     }
+
+    // A record lock on the whole file, however long it grows. Such locks
+    // belong to the process, so programs that share one open file (the
+    // runs of xargs -P behind one redirection) exclude each other; a
+    // system that refuses them leaves the records unlocked.
+    void lock(bool take) override {
+        if (!regular_) {
+            return;
+        }
+        struct flock whole {};
+        whole.l_type = take ? F_WRLCK : F_UNLCK;
+        whole.l_whence = SEEK_SET;
+        while (::fcntl(STDOUT_FILENO, take ? F_SETLKW : F_SETLK, &whole) == -1 && errno == EINTR) {
+        }
+    }
+
+    bool regular_;
 };
 
 class StandardError final : public LineOutput {

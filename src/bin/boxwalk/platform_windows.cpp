@@ -125,7 +125,10 @@ std::optional<WriteFailure> write_failure(DWORD code) {
 class StandardOutput final : public BufferedOutput {
 public:
     explicit StandardOutput(HANDLE handle)
-        : BufferedOutput(is_console(handle)), handle_(handle), console_(is_console(handle)) {}
+        : BufferedOutput(is_console(handle)),
+          handle_(handle),
+          console_(is_console(handle)),
+          disk_(!console_ && ::GetFileType(handle) == FILE_TYPE_DISK) {}
 
 private:
     std::optional<WriteFailure> emit(std::string_view text) override {
@@ -137,8 +140,22 @@ private:
         return write_failure(write_console(handle_, joiner_.join(text)));
     }
 
+    // An exclusive lock on every byte the file may hold, waited for.
+    void lock(bool take) override {
+        if (!disk_) {
+            return;
+        }
+        OVERLAPPED from_start{};
+        if (take) {
+            ::LockFileEx(handle_, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &from_start);
+        } else {
+            ::UnlockFileEx(handle_, 0, MAXDWORD, MAXDWORD, &from_start);
+        }
+    }
+
     HANDLE handle_;
     bool console_;
+    bool disk_;
     Utf8Joiner joiner_;
 };
 

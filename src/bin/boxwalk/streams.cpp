@@ -26,6 +26,19 @@ std::optional<WriteFailure> BufferedOutput::flush() {
     return failure_;
 }
 
+void BufferedOutput::write_whole(std::string_view text) {
+    if (terminal_) {
+        for (std::size_t end; (end = text.find('\n')) != std::string_view::npos;) {
+            line(text.substr(0, end));
+            text.remove_prefix(end + 1);
+        }
+        write(text);
+        return;
+    }
+    drain();
+    send(text);
+}
+
 void BufferedOutput::hand_on(std::string_view text) {
     if (terminal_) {
         escaped_.clear();

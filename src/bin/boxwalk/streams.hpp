@@ -56,9 +56,31 @@ public:
 
     std::optional<WriteFailure> flush() override;
 
+    // Writes `text` after what is buffered, in one write of the stream when
+    // it is not a terminal (where it goes line by line, as every line
+    // does), without copying it into the buffer.
+    void write_whole(std::string_view text);
+
+    // A record that must reach a file whole, whatever else writes to it:
+    // from begin_record() to end_record(), which flushes, other programs
+    // that write the same regular file in records of their own wait, as
+    // the system locks the file for the writer (POSIX record locks, or
+    // LockFileEx). Into a pipe or a terminal, or where the system refuses
+    // the lock, a record is only its writes. end_record() returns the first
+    // failed write, as flush() does.
+    void begin_record() { lock(true); }
+    std::optional<WriteFailure> end_record() {
+        auto failure = flush();
+        lock(false);
+        return failure;
+    }
+
 protected:
     // Writes all of `text` to the stream; why it could not, if it could not.
     virtual std::optional<WriteFailure> emit(std::string_view text) = 0;
+    // Takes or gives up the system's lock on the file behind the stream,
+    // when it is a regular file; waits for it to be free.
+    virtual void lock(bool take) { static_cast<void>(take); }
 
 private:
     void hand_on(std::string_view text) override;
