@@ -294,12 +294,16 @@ private:
 // not known yet. Each range is decided before the stream reaches it.
 class Keeper {
 public:
-    explicit Keeper(const ReadPlan& plan) : walk_(plan) {}
+    explicit Keeper(const ReadPlan& plan) : walk_(plan), head_(plan.head) {}
 
     // Keeps what is wanted of `chunk`, the stream's bytes from `at` on;
     // false when no memory can be had for it.
     bool take(ByteView chunk, std::uint64_t at) {
         const std::uint64_t chunk_end = at + chunk.size();
+        // The file's first bytes, whatever they hold.
+        if (!keep(chunk, at, 0, head_)) {
+            return false;
+        }
         for (;;) {
             // The rest of the atom read whole last, then the header that
             // the walk reads next.
@@ -346,6 +350,7 @@ private:
 
     StreamSource kept_{kBeyondEveryEnd};
     PlanWalk walk_;
+    std::uint64_t head_;
     std::uint64_t whole_from_ = 0;
     std::uint64_t whole_to_ = 0;
 };

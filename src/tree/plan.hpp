@@ -40,6 +40,9 @@ struct ReadPlan {
     // children, the first moov; the console's scan ends with it. Later
     // atoms of that type are read as "*" would be.
     bool past_first_moov = false;
+    // How many of the file's first bytes are read whatever they hold: what
+    // tells the kind of a file that holds no atoms.
+    std::uint64_t head = 0;
 };
 
 // What the console shows: the first top-level moov, a line for each of its
@@ -53,8 +56,9 @@ inline constexpr PlanRow kConsoleRows[] = {
 inline constexpr ReadPlan kConsolePlan{kConsoleRows, false};
 
 // Every tag a file holds: beyond the console's, an XMP uuid atom at the top
-// level wherever it stands, moov's meta, and each track's children with its
-// udta and meta.
+// level wherever it stands, moov's meta, each track's children with its
+// udta and meta, and the first 512 bytes, which say what a file is that
+// holds no MP4 atoms.
 inline constexpr PlanRow kEveryTagRows[] = {
     {"", "moov", Take::children},
     {"", "uuid", Take::whole},
@@ -67,7 +71,7 @@ inline constexpr PlanRow kEveryTagRows[] = {
     {"moov/trak", "meta", Take::whole},
     {"moov/trak", "*", Take::header},
 };
-inline constexpr ReadPlan kEveryTagPlan{kEveryTagRows, true};
+inline constexpr ReadPlan kEveryTagPlan{kEveryTagRows, true, 512};
 
 // The atom at `pos` as the top level takes it. False, ending the top level,
 // when its header is not wholly inside the data or the atom is shorter

@@ -366,7 +366,8 @@ std::vector<std::array<std::uint64_t, 4>> planned_atoms(Source& source, const Re
 
 // A stream keeps what its plan reads, and no more: the plan's walk over the
 // kept bytes is its walk over the file, and of the atoms below, the console
-// keeps only its udta while the tag plan keeps the rest but the media.
+// keeps only its udta while the tag plan keeps the rest but the media, and
+// the file's first bytes.
 TEST(StreamSource, KeepsWhatItsPlanReads) {
     const Bytes udta = atom("udta", atom("\xA9nam", data_atom(1, raw("Song"))));
     const Bytes meta_atom = meta(atom("ilst", atom("\xA9"
@@ -377,7 +378,10 @@ TEST(StreamSource, KeepsWhatItsPlanReads) {
     const Bytes trak = atom("trak", cat({tkhd, udta, meta_atom, media}));
     const Bytes mvhd = atom("mvhd", zeros(100));
     const Bytes moov = atom("moov", cat({mvhd, trak, meta_atom, udta}));
-    const Bytes head = cat({atom("ftyp", zeros(16)), atom("uuid", zeros(40))});
+    // The first 512 bytes are the tag plan's whatever they hold: the atoms
+    // below start past them.
+    const Bytes head =
+        cat({atom("ftyp", zeros(16)), atom("uuid", zeros(40)), atom("free", zeros(600))});
     const Bytes xmp = atom("uuid", raw(std::string(300, 'x')));
     const Bytes file = cat({head, moov, atom("free", zeros(3000)), xmp, atom("mdat", zeros(9000))});
     // Where each atom below starts.
@@ -388,6 +392,7 @@ TEST(StreamSource, KeepsWhatItsPlanReads) {
     // Each row's range, and whether the console and the tag plan keep it.
     using Range = std::pair<std::uint64_t, std::uint64_t>;
     const std::vector<test::Row<Range, std::pair<bool, bool>>> rows = {
+        {"the first bytes", {0, kEveryTagPlan.head}, {false, true}},
         {"moov's udta", {moov_at + moov.size() - udta.size(), udta.size()}, {true, true}},
         {"moov's meta", {trak_at + trak.size(), meta_atom.size()}, {false, true}},
         {"a track's udta", {trak_at + 8 + tkhd.size(), udta.size()}, {false, true}},
