@@ -299,7 +299,10 @@ TEST(LoadFile, BadSectorAtEveryByte) {
             test::read_file(std::string(BOXWALK_SOURCE_DIR) + "/tests/fixtures/" + name);
         files.emplace_back(name, Bytes(text.begin(), text.end()));
     }
-    for (const auto& [name, file] : files) {
+    for (const auto& named : files) {
+        // Named apart: lambdas capture no structured binding before clang 16.
+        const std::string& name = named.first;
+        const Bytes& file = named.second;
         std::vector<bool> may_show(file.size());
         const auto mark = [&may_show](std::uint64_t from, std::uint64_t to) {
             std::fill(may_show.begin() + static_cast<std::ptrdiff_t>(from),
