@@ -123,8 +123,11 @@ void decode_data_value(TagValue& value, Reads reads, std::uint32_t type, ByteVie
         value.kind = reads == Reads::date       ? ValueKind::date
                      : reads == Reads::location ? ValueKind::location
                                                 : ValueKind::text;
-        value.text =
-            row.stored == DataType::utf16 ? utf16_text(bytes, true, cut) : utf8_text(bytes, cut);
+        if (row.stored == DataType::utf16) {
+            utf16_text(bytes, true, cut, value.text);
+        } else {
+            utf8_text(bytes, cut, value.text);
+        }
         value.cut = cut;
         return;
     }
@@ -149,7 +152,7 @@ void decode_data_value(TagValue& value, Reads reads, std::uint32_t type, ByteVie
         return;
     }
     value.kind = ValueKind::bytes;
-    value.text = hex_text(bytes.first(std::min(bytes.size(), kHexLimit)));
+    hex_text(bytes.first(std::min(bytes.size(), kHexLimit)), value.text);
     value.cut = size > kHexLimit;
 }
 

@@ -7,10 +7,12 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "primitives/atom.hpp"
 #include "source/source.hpp"
 #include "tags/known.hpp"
+#include "tags/reader.hpp"
 #include "tags/record.hpp"
 #include "tags/values.hpp"
 
@@ -30,12 +32,14 @@ struct Place {
     Place deeper() const { return {track, depth + 1}; }
 };
 
-// One reading of a file's tags. Records go into `report` in the order the
-// file holds them, and only whole: once a read fails nothing more is added,
-// so that a reading that fails holds the start of what a whole one holds.
+// One reading of a file's tags. Tags go to the sink in the order the file
+// holds them, and only whole: once a read fails nothing more is added, so
+// that a reading that fails holds the start of what a whole one holds. The
+// rest of what is found goes into `report`.
 class TagReading {
 public:
-    TagReading(Source& source, TagReport& report) : source_(source), report_(report) {}
+    TagReading(Source& source, TagReport& report, TagSink& sink)
+        : source_(source), report_(report), sink_(sink) {}
 
     Source& source() { return source_; }
     TagReport& report() { return report_; }
@@ -69,9 +73,52 @@ public:
         }
     }
 
+    // The tag to fill next, empty but for these fields. Its storage, and
+    // that of its values, is the last tag's: a long list of tags is read
+    // without allocating for each.
+    Tag& new_tag(Store store, unsigned track, FileRange bytes) {
+        for (TagValue& value : tag_.values) {
+            spare_values_.push_back(std::move(value));
+        }
+        tag_.values.clear();
+        tag_.store = store;
+        tag_.track = track;
+        tag_.key.clear();
+        tag_.mean.clear();
+        tag_.name.clear();
+        tag_.label.clear();
+        tag_.bytes = bytes;
+        return tag_;
+    }
+    // A new value at the end of `tag`'s, empty.
+    TagValue& new_value(Tag& tag) {
+        if (spare_values_.empty()) {
+            return tag.values.emplace_back();
+        }
+        TagValue& value = tag.values.emplace_back(std::move(spare_values_.back()));
+        spare_values_.pop_back();
+        value.kind = ValueKind::bytes;
+        value.stored_type.reset();
+        value.text.clear();
+        value.cut = false;
+        value.language.clear();
+        value.part.clear();
+        value.bytes = {};
+        return value;
+    }
+    // Hands `tag` on, whole, unless a read has failed.
+    void hand_on(Tag& tag) {
+        if (!failed()) {
+            sink_.take(tag);
+        }
+    }
+
 private:
     Source& source_;
     TagReport& report_;
+    TagSink& sink_;
+    Tag tag_;
+    std::vector<TagValue> spare_values_;
 };
 
 // The part of `atom`'s payload from `from` on that lies inside a file of
@@ -87,6 +134,7 @@ inline FileRange declared(const Atom& atom) { return {atom.pos, atom.header.size
 // The type of `atom` as the records name it: its four type bytes as text,
 // 0xA9 as ©.
 std::string atom_key(TagReading& reading, const Atom& atom);
+void atom_key(TagReading& reading, const Atom& atom, std::string& key);
 
 // The store that damage to `atom`, met in a walk for `otherwise`, costs:
 // inside a store, that store; among the atoms around the stores, that of

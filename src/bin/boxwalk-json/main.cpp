@@ -4,5 +4,5 @@
 int main(int argc, char** argv) {
     boxwalk::Console console;
     return boxwalk::run_json(boxwalk::platform_arguments(argc, argv), boxwalk::load_file,
-                             console.out(), console.err(), boxwalk::load_file_again);
+                             console.out(), console.err());
 }
