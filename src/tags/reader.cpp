@@ -178,7 +178,7 @@ std::string atom_key(TagReading& reading, const Atom& atom) {
 void atom_key(TagReading& reading, const Atom& atom, std::string& key) {
     const std::string_view shown = atom.type();
     // Most types are printable: their text is the bytes.
-    if (shown.find_first_of("@?") == std::string_view::npos) {
+    if (std::none_of(shown.begin(), shown.end(), [](char c) { return c == '@' || c == '?'; })) {
         key.assign(shown);
         return;
     }

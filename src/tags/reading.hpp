@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -65,7 +66,12 @@ public:
 
     // The atom at `pos`; false when its header is not inside the file or a
     // read failed.
-    bool atom(std::uint64_t pos, Atom& atom) { return read_atom(source_, pos, atom); }
+    bool atom(std::uint64_t pos, Atom& atom) {
+        // Most headers lie whole in the bytes at hand.
+        const ByteView held = source_.held(pos);
+        return held.size() >= kLongestHeader ? read_atom_head(held, pos, size(), atom)
+                                             : read_atom(source_, pos, atom);
+    }
 
     void damage(Store store, Place place, FileRange bytes, std::string what) {
         if (!failed()) {
@@ -77,10 +83,13 @@ public:
     // that of its values, is the last tag's: a long list of tags is read
     // without allocating for each.
     Tag& new_tag(Store store, unsigned track, FileRange bytes) {
-        for (TagValue& value : tag_.values) {
-            spare_values_.push_back(std::move(value));
+        // The last tag's values become spare, most often by a swap.
+        if (spare_values_.empty()) {
+            tag_.values.swap(spare_values_);
+        } else {
+            std::move(tag_.values.begin(), tag_.values.end(), std::back_inserter(spare_values_));
+            tag_.values.clear();
         }
-        tag_.values.clear();
         tag_.store = store;
         tag_.track = track;
         tag_.key.clear();

@@ -185,15 +185,13 @@ std::string latin1_text(ByteView bytes) {
 }
 
 void latin1_text(ByteView bytes, std::string& text) {
-    text.clear();
-    text.reserve(2 * bytes.size());
+    // Two bytes at most for each.
+    text.resize(2 * bytes.size());
+    char* at = text.data();
     for (const std::uint8_t byte : bytes) {
-        if (byte < 0x80) {
-            text.push_back(static_cast<char>(byte));
-        } else {
-            append_utf8(text, byte);
-        }
+        at = encode_utf8(byte, at);
     }
+    text.resize(static_cast<std::size_t>(at - text.data()));
 }
 
 std::string hex_text(ByteView bytes) {
