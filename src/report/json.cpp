@@ -56,7 +56,9 @@ public:
     std::string_view text() const { return {start_, static_cast<std::size_t>(next_ - start_)}; }
 
 private:
-    void grow(std::size_t count) {
+    // Out of line: the writes that reserve room stay small enough to be
+    // made in place.
+    [[gnu::noinline]] void grow(std::size_t count) {
         const auto used = static_cast<std::size_t>(next_ - start_);
         const auto size = static_cast<std::size_t>(end_ - start_);
         const std::size_t wanted = std::max(used + count, size + size / 2 + 4096);
