@@ -27,7 +27,8 @@ median is shown; slower ones run once, and any run is stopped after
 (by default the merge base with main, or HEAD~ on main; built with the
 release preset in a temporary work tree) or another boxwalk binary, in the
 same run, and prints both side by side, with instruction counts from
-callgrind where valgrind is installed. boxwalk-json runs beside boxwalk on
+callgrind where valgrind is installed; boxwalk-json likewise, built at that
+revision or found beside that binary. boxwalk-json runs beside boxwalk on
 every file, and on MANY_COUNT copies of the real fixtures in one run beside
 `exiftool -j` on the same files (DIR/many/). Nothing here passes or fails:
 the targets at the end are figures to read.
@@ -103,7 +104,7 @@ def baseline_binary(wanted, directory):
     if commit is None:
         sys.exit(f"--baseline: {wanted} is neither a file nor a git revision")
     binary = directory / "baseline" / commit[:12] / "boxwalk"
-    if not binary.exists():
+    if not binary.exists() or not binary.with_name("boxwalk-json").exists():
         with tempfile.TemporaryDirectory(prefix="boxwalk-baseline-") as temp:
             tree = Path(temp) / "tree"
             sh("git", "-C", ROOT, "worktree", "add", "--detach", tree, commit,
@@ -111,9 +112,10 @@ def baseline_binary(wanted, directory):
             try:
                 sh("cmake", "--preset", "release", stdout=subprocess.DEVNULL, cwd=tree)
                 sh("cmake", "--build", "--preset", "release", "--target", "boxwalk",
-                   "-j", os.cpu_count() or 1, stdout=subprocess.DEVNULL, cwd=tree)
+                   "boxwalk-json", "-j", os.cpu_count() or 1, stdout=subprocess.DEVNULL, cwd=tree)
                 binary.parent.mkdir(parents=True, exist_ok=True)
-                shutil.copy2(tree / "build" / "release" / "boxwalk", binary)
+                for name in ("boxwalk", "boxwalk-json"):
+                    shutil.copy2(tree / "build" / "release" / name, binary.with_name(name))
             finally:
                 sh("git", "-C", ROOT, "worktree", "remove", "--force", tree)
     return binary, f"{commit[:7]} ({wanted})" if not commit.startswith(wanted) else commit[:7]
@@ -398,6 +400,8 @@ def commands(path, baseline):
     if baseline is not None:
         result.append(("boxwalk before", [baseline, path]))
     result.append(("boxwalk-json", [BUILD / "boxwalk-json", path]))
+    if baseline is not None and baseline.with_name("boxwalk-json").exists():
+        result.append(("boxwalk-json before", [baseline.with_name("boxwalk-json"), path]))
     result.append(("cat", ["cat", path]))
     if path.name in HEAVY:
         output = path.with_suffix(".out")
@@ -589,21 +593,24 @@ def print_table(title, rows):
     print()
 
 
-def print_beside(results, directory, baseline):
-    """boxwalk's figures beside the baseline's, file by file; on the
+def print_beside(results, directory, baseline, program="boxwalk"):
+    """`program`'s figures beside the baseline's, file by file; on the
     metadata-heavy files and small.m4a also the instructions each executes."""
-    print("### boxwalk beside boxwalk before")
+    before = baseline.with_name(program)
+    if not before.exists():
+        return
+    print(f"### {program} beside {program} before")
     print()
-    print("| file | boxwalk | before | before / boxwalk | instructions | before | "
-          "before / boxwalk |")
+    print(f"| file | {program} | before | before / {program} | instructions | before | "
+          f"before / {program} |")
     print("|---|---|---|---|---|---|---|")
     for (name, state), rows in results.items():
-        now, then = wall_of(rows, "boxwalk"), wall_of(rows, "boxwalk before")
+        now, then = wall_of(rows, program), wall_of(rows, f"{program} before")
         counts = ["-", "-", "-"]
         if name in HEAVY + ("small.m4a",) and state == "warm":
             path = str(directory / name)
-            mine, theirs = instructions([str(BUILD / "boxwalk"), path]), \
-                instructions([str(baseline), path])
+            mine, theirs = instructions([str(BUILD / program), path]), \
+                instructions([str(before), path])
             if mine and theirs:
                 counts = [f"{mine:,}", f"{theirs:,}", ratio(theirs, mine)]
         print(f"| {name}, {state} | {seconds(now)} | {seconds(then)} | {ratio(then, now)} | "
@@ -691,6 +698,10 @@ def main():
         files = many_files(args.dir)
         many = {"boxwalk-json": measure([str(BUILD / "boxwalk-json")] + [str(f) for f in files],
                                         args.runs, args.timeout)}
+        if baseline is not None and baseline.with_name("boxwalk-json").exists():
+            many["boxwalk-json before"] = measure(
+                [str(baseline.with_name("boxwalk-json"))] + [str(f) for f in files], args.runs,
+                args.timeout)
         if shutil.which("exiftool"):
             many["exiftool -j"] = measure(["exiftool", "-j"] + [str(f) for f in files],
                                           args.runs, args.timeout)
@@ -700,6 +711,7 @@ def main():
 
     if baseline is not None:
         print_beside(results, args.dir, baseline)
+        print_beside(results, args.dir, baseline, "boxwalk-json")
     print("### Targets")
     print()
     for name in VIDEOS:

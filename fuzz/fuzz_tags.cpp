@@ -1,15 +1,15 @@
 // libFuzzer entry point: the tag reader on arbitrary bytes. Every report
 // keeps its invariants (valid UTF-8 everywhere, ranges inside the file), and
-// the reading is the same through a source that reads a file where it is
-// asked; with a bad sector, the records found before the error are the
-// start of those of the whole reading. The first six bytes of the input
-// choose the read-ahead, how short each read comes back and the bad byte;
-// the rest is the file.
+// the reading is the same with its tags handed on one at a time, and
+// through a source that reads a file where it is asked; with a bad sector, the records found before
+// the error are the start of those of the whole reading. The first six bytes of the input choose
+// the read-ahead, how short each read comes back and the bad byte; the rest is the file.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "load/load.hpp"
@@ -47,6 +47,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fail(fault);
     }
     const ReportLines expected = boxwalk::test::report_lines(report);
+
+    // Handed on one at a time and copied, the tags are the same: the reader
+    // fills the same storage again for each, and leaves nothing of one in
+    // the next.
+    struct Copy final : boxwalk::TagSink {
+        void take(boxwalk::Tag& tag) override { tags.push_back(tag); }
+        std::vector<boxwalk::Tag> tags;
+    } copy;
+    boxwalk::MemorySource again(file);
+    boxwalk::TagReport streamed;
+    boxwalk::read_tags(again, streamed, copy);
+    streamed.tags = std::move(copy.tags);
+    const ReportLines one_by_one = boxwalk::test::report_lines(streamed);
+    if (one_by_one.head != expected.head || one_by_one.tags != expected.tags ||
+        one_by_one.xmp != expected.xmp || one_by_one.damage != expected.damage) {
+        fail("handed on one at a time: not the same");
+    }
 
     const auto where_asked =
         boxwalk::file_source(std::make_unique<boxwalk::test::FakeFile>(bytes, file.size(), faults),

@@ -56,7 +56,9 @@ public:
     std::string_view text() const { return {start_, static_cast<std::size_t>(next_ - start_)}; }
 
 private:
-    void grow(std::size_t count) {
+    // Out of line: the writes that reserve room stay small enough to be
+    // made in place.
+    [[gnu::noinline]] void grow(std::size_t count) {
         const auto used = static_cast<std::size_t>(next_ - start_);
         const auto size = static_cast<std::size_t>(end_ - start_);
         const std::size_t wanted = std::max(used + count, size + size / 2 + 4096);
@@ -84,12 +86,12 @@ inline void PutUnsafe(JsonBuffer& stream, char c) { stream.PutUnsafe(c); }
 }  // namespace boxwalk
 
 // The Writer over that buffer, as RapidJSON specializes it over its own
-// StringBuffer: numbers formatted in place, raw text (the quoted names
-// below) copied whole, and the run of a string that needs no escaping found
-// 16 bytes at a time by any load, not only an aligned one (the strings here
-// are short, a line of the console or less): every byte that RapidJSON
-// escapes, below 0x20, '"' and '\', ends the run, and RapidJSON's own
-// loop escapes it.
+// StringBuffer: numbers formatted in place, and the run of a string that
+// needs no escaping found 16 bytes at a time, as RapidJSON's own SSE2 scan
+// does, but with any load, not only an aligned one, and with no byte loop
+// after it: the strings here are short (a line of the console or less), and
+// most would end in that loop. Every byte that RapidJSON escapes, below
+// 0x20, '"' and '\', ends the run, and RapidJSON's own loop escapes it.
 namespace rapidjson {
 
 template <>
@@ -106,38 +108,71 @@ inline bool Writer<boxwalk::JsonBuffer>::WriteUint64(uint64_t u) {
     return true;
 }
 
-template <>
-inline bool Writer<boxwalk::JsonBuffer>::WriteRawValue(const Ch* json, size_t length) {
-    std::memcpy(os_->Push(length), json, length);
-    return true;
+#ifdef __SSE2__
+namespace {
+
+// One bit for each of the 16 bytes that must be escaped.
+inline unsigned escapes(__m128i bytes) {
+    const __m128i stops =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')),
+                                  _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\'))),
+                     _mm_cmpeq_epi8(_mm_max_epu8(bytes, _mm_set1_epi8(0x1F)), _mm_set1_epi8(0x1F)));
+    return static_cast<unsigned>(_mm_movemask_epi8(stops));
 }
 
-// WriteString has reserved 6 bytes of room per byte of the string.
+}  // namespace
+#endif
+
+// WriteString has reserved 6 bytes of room per byte of the string: the
+// copies below may write past the run, into room that what follows writes
+// over.
 template <>
 inline bool Writer<boxwalk::JsonBuffer>::ScanWriteUnescapedString(StringStream& is, size_t length) {
     const char* from = is.src_;
     const char* const end = is.head_ + length;
     char* to = os_->cursor();
+    const auto stop_at = [&](const char* at, char* out) {
+        os_->advance_to(out);
+        is.src_ = at;
+        return at != end;
+    };
 #ifdef __SSE2__
-    const __m128i quote = _mm_set1_epi8('"');
-    const __m128i backslash = _mm_set1_epi8('\\');
-    const __m128i control = _mm_set1_epi8(0x1F);
-    while (end - from >= 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-        const __m128i stops = _mm_or_si128(
-            _mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)),
-            _mm_cmpeq_epi8(_mm_max_epu8(bytes, control), control));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to), bytes);
-        if (const int mask = _mm_movemask_epi8(stops); mask != 0) {
-            const int skip = __builtin_ctz(static_cast<unsigned>(mask));
-            from += skip;
-            to += skip;
-            os_->advance_to(to);
-            is.src_ = from;
-            return true;
+    if (end - from >= 16) {
+        for (;;) {
+            // The last block ends at the string's end, over bytes of this
+            // run already copied and found plain.
+            const char* const block = end - from >= 16 ? from : end - 16;
+            char* const out = to - (from - block);
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+            if (const unsigned mask = escapes(bytes); mask != 0) {
+                const auto skip = static_cast<std::ptrdiff_t>(__builtin_ctz(mask));
+                return stop_at(block + skip, out + skip);
+            }
+            if (block + 16 == end) {
+                return stop_at(end, out + 16);
+            }
+            from += 16;
+            to += 16;
         }
-        from += 16;
-        to += 16;
+    }
+    if (end - from >= 8) {
+        // Two blocks of 8 that overlap: the first 8 bytes and the last 8.
+        const auto count = end - from;
+        const __m128i first = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from));
+        const __m128i last = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(end - 8));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(to), first);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(to + count - 8), last);
+        const unsigned mask = escapes(_mm_unpacklo_epi64(first, last));
+        if ((mask & 0xFF) != 0) {
+            const auto skip = static_cast<std::ptrdiff_t>(__builtin_ctz(mask));
+            return stop_at(from + skip, to + skip);
+        }
+        if (mask != 0) {
+            const auto skip = count - 8 + static_cast<std::ptrdiff_t>(__builtin_ctz(mask >> 8));
+            return stop_at(from + skip, to + skip);
+        }
+        return stop_at(end, to + count);
     }
 #endif
     for (; from != end; ++from, ++to) {
@@ -147,9 +182,7 @@ inline bool Writer<boxwalk::JsonBuffer>::ScanWriteUnescapedString(StringStream& 
         }
         *to = *from;
     }
-    os_->advance_to(to);
-    is.src_ = from;
-    return from != end;
+    return stop_at(from, to);
 }
 
 }  // namespace rapidjson
@@ -157,26 +190,54 @@ inline bool Writer<boxwalk::JsonBuffer>::ScanWriteUnescapedString(StringStream& 
 namespace boxwalk {
 namespace {
 
-using Writer = rapidjson::Writer<JsonBuffer>;
+// The room a name takes, quoted: every name of the contract's tables fits,
+// and goes out as one block of this size (the bytes past its end are
+// written over by what follows).
+constexpr std::size_t kNameBlock = 16;
 
 // Each name of a table as a JSON string, quotes included, made once: the
-// names are plain ASCII, which needs no escaping, and a field's name goes
-// out as it is.
+// names are plain ASCII, which needs no escaping, and a name goes out as it
+// is.
+struct QuotedName {
+    std::array<char, kNameBlock> text{};
+    std::size_t size = 0;
+};
+
 template <typename Kind, std::size_t N>
 class QuotedNames {
 public:
     explicit QuotedNames(const std::array<Named<Kind>, N>& table) {
         for (std::size_t i = 0; i < N; ++i) {
-            quoted_[i] = '"' + std::string(table[i].name) + '"';
+            const std::string_view name = table[i].name;
+            QuotedName& quoted = quoted_[i];
+            quoted.text[0] = '"';
+            name.copy(quoted.text.data() + 1, name.size());
+            quoted.text[name.size() + 1] = '"';
+            quoted.size = name.size() + 2;
         }
     }
-    const std::string& operator[](Kind kind) const {
+    const QuotedName& operator[](Kind kind) const {
         return quoted_[static_cast<std::size_t>(kind)];
     }
 
 private:
-    std::array<std::string, N> quoted_;
+    std::array<QuotedName, N> quoted_;
 };
+
+// True when every name of `table`, quoted, fits a block.
+template <typename Kind, std::size_t N>
+constexpr bool fits_blocks(const std::array<Named<Kind>, N>& table) {
+    for (const Named<Kind>& row : table) {
+        if (row.name.size() + 2 > kNameBlock) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(fits_blocks(kFileFields) && fits_blocks(kTagFields) && fits_blocks(kValueFields) &&
+              fits_blocks(kDamageFields) && fits_blocks(kXmpFields) && fits_blocks(kLineFields) &&
+              fits_blocks(kOtherValueFields) && fits_blocks(kLineKinds) && fits_blocks(kStores) &&
+              fits_blocks(kValueKinds) && fits_blocks(kFileKinds));
 
 const QuotedNames kFileFieldNames(kFileFields);
 const QuotedNames kTagFieldNames(kTagFields);
@@ -190,17 +251,47 @@ const QuotedNames kStoreNames(kStores);
 const QuotedNames kValueKindNames(kValueKinds);
 const QuotedNames kFileKindNames(kFileKinds);
 
-const std::string& quoted(FileField field) { return kFileFieldNames[field]; }
-const std::string& quoted(TagField field) { return kTagFieldNames[field]; }
-const std::string& quoted(ValueField field) { return kValueFieldNames[field]; }
-const std::string& quoted(DamageField field) { return kDamageFieldNames[field]; }
-const std::string& quoted(XmpField field) { return kXmpFieldNames[field]; }
-const std::string& quoted(LineField field) { return kLineFieldNames[field]; }
-const std::string& quoted(OtherValueField field) { return kOtherValueFieldNames[field]; }
-const std::string& quoted(LineKind kind) { return kLineKindNames[kind]; }
-const std::string& quoted(Store store) { return kStoreNames[store]; }
-const std::string& quoted(ValueKind kind) { return kValueKindNames[kind]; }
-const std::string& quoted(FileKind kind) { return kFileKindNames[kind]; }
+const QuotedName& quoted(FileField field) { return kFileFieldNames[field]; }
+const QuotedName& quoted(TagField field) { return kTagFieldNames[field]; }
+const QuotedName& quoted(ValueField field) { return kValueFieldNames[field]; }
+const QuotedName& quoted(DamageField field) { return kDamageFieldNames[field]; }
+const QuotedName& quoted(XmpField field) { return kXmpFieldNames[field]; }
+const QuotedName& quoted(LineField field) { return kLineFieldNames[field]; }
+const QuotedName& quoted(OtherValueField field) { return kOtherValueFieldNames[field]; }
+const QuotedName& quoted(LineKind kind) { return kLineKindNames[kind]; }
+const QuotedName& quoted(Store store) { return kStoreNames[store]; }
+const QuotedName& quoted(ValueKind kind) { return kValueKindNames[kind]; }
+const QuotedName& quoted(FileKind kind) { return kFileKindNames[kind]; }
+
+// RapidJSON's Writer with two more kinds of value that it places as it
+// places its own (its Prefix writes the comma or colon before them), as
+// its PrettyWriter extends it: a name from the tables above, and a range.
+class Writer final : public rapidjson::Writer<JsonBuffer> {
+public:
+    explicit Writer(JsonBuffer& buffer) : rapidjson::Writer<JsonBuffer>(buffer) {}
+
+    // A quoted name, as a field's name or as a string value.
+    void Name(const QuotedName& name) {
+        Prefix(rapidjson::kStringType);
+        char* const at = os_->Push(kNameBlock);
+        std::memcpy(at, name.text.data(), kNameBlock);
+        os_->Pop(kNameBlock - name.size);
+    }
+
+    // A range as the array [pos, size], made in place from RapidJSON's own
+    // digits: most of a line's record is ranges.
+    void Range(std::uint64_t pos, std::uint64_t size) {
+        Prefix(rapidjson::kArrayType);
+        constexpr std::size_t kLongest = 2 * 20 + 3;
+        char* const array = os_->Push(kLongest);
+        array[0] = '[';
+        char* const comma = rapidjson::internal::u64toa(pos, array + 1);
+        *comma = ',';
+        char* const close = rapidjson::internal::u64toa(size, comma + 1);
+        *close = ']';
+        os_->Pop(kLongest - static_cast<std::size_t>(close + 1 - array));
+    }
+};
 
 // RapidJSON counts a string's bytes in 32 bits; no text here comes near
 // that (values and packets are cut long before), and a longer one would
@@ -212,31 +303,18 @@ rapidjson::SizeType length_of(std::string_view text) {
 
 void text(Writer& writer, std::string_view value) { writer.String(value.data(), length_of(value)); }
 
-// A field's name, or a kind's as a value: as it is, already quoted.
+// A field's name, or a kind's as a value.
 template <typename Field>
 void key(Writer& writer, Field field) {
-    const std::string& text = quoted(field);
-    writer.RawValue(text.data(), text.size(), rapidjson::kStringType);
+    writer.Name(quoted(field));
 }
 template <typename Kind>
 void name(Writer& writer, Kind kind) {
-    const std::string& text = quoted(kind);
-    writer.RawValue(text.data(), text.size(), rapidjson::kStringType);
+    writer.Name(quoted(kind));
 }
 
-// A range as the array [pos, size]. Most of a line's record is ranges:
-// made whole from RapidJSON's own digits and handed to the Writer as one raw
-// value, it costs a third of the four calls that would make it.
-void range(Writer& writer, std::uint64_t pos, std::uint64_t size) {
-    char array[44];
-    array[0] = '[';
-    char* const comma = rapidjson::internal::u64toa(pos, array + 1);
-    *comma = ',';
-    char* const close = rapidjson::internal::u64toa(size, comma + 1);
-    *close = ']';
-    writer.RawValue(array, static_cast<std::size_t>(close + 1 - array), rapidjson::kArrayType);
-}
-void range(Writer& writer, const FileRange& bytes) { range(writer, bytes.pos, bytes.size); }
+void range(Writer& writer, std::uint64_t pos, std::uint64_t size) { writer.Range(pos, size); }
+void range(Writer& writer, const FileRange& bytes) { writer.Range(bytes.pos, bytes.size); }
 
 template <typename Field>
 void track(Writer& writer, Field field, unsigned number) {
@@ -305,8 +383,9 @@ void tag(Writer& writer, const Tag& tag) {
     writer.EndObject();
 }
 
-// The fields of a file's object from `kind` to `xmp`.
-void report_fields(Writer& writer, const TagReport& report, const Spill& spill) {
+// The fields of a file's object from `kind` up to the array of tags,
+// opened.
+void start_report(Writer& writer, const TagReport& report) {
     key(writer, FileField::kind);
     name(writer, report.kind);
     key(writer, FileField::description);
@@ -318,10 +397,10 @@ void report_fields(Writer& writer, const TagReport& report, const Spill& spill) 
     }
     key(writer, FileField::tags);
     writer.StartArray();
-    for (const Tag& each : report.tags) {
-        tag(writer, each);
-        spill();
-    }
+}
+
+// The end of the array of tags, and the fields after it up to `xmp`.
+void end_report(Writer& writer, const TagReport& report, const Spill& spill) {
     writer.EndArray();
     key(writer, FileField::damage);
     writer.StartArray();
@@ -353,6 +432,16 @@ void report_fields(Writer& writer, const TagReport& report, const Spill& spill) 
     writer.EndArray();
 }
 
+// The fields of a file's object from `kind` to `xmp`.
+void report_fields(Writer& writer, const TagReport& report, const Spill& spill) {
+    start_report(writer, report);
+    for (const Tag& each : report.tags) {
+        tag(writer, each);
+        spill();
+    }
+    end_report(writer, report, spill);
+}
+
 // A range of the detail columns, unless the line has no such part.
 void detail_range(Writer& writer, LineField field, std::uint64_t pos, std::uint64_t size) {
     if (pos != kNoPosition) {
@@ -375,10 +464,19 @@ void lines(Writer& writer, const LineRecorder& recorder, const Spill& spill) {
         key(writer, LineField::kind);
         name(writer, static_cast<LineKind>(lines.kind[i]));
         if (const std::uint32_t type = lines.type[i]; type != 0) {
-            const char code[4] = {static_cast<char>(type >> 24), static_cast<char>(type >> 16),
-                                  static_cast<char>(type >> 8), static_cast<char>(type)};
+            // The four bytes stand after four others: the compiler cannot
+            // tell that the string scan's loads of 8 bytes, which would end
+            // at the string's end, are never made for 4.
+            const char code[8] = {0,
+                                  0,
+                                  0,
+                                  0,
+                                  static_cast<char>(type >> 24),
+                                  static_cast<char>(type >> 16),
+                                  static_cast<char>(type >> 8),
+                                  static_cast<char>(type)};
             key(writer, LineField::type);
-            writer.String(code, 4);
+            writer.String(code + 4, 4);
         }
         if (lines.pos[i] != kNoPosition) {
             key(writer, LineField::bytes);
@@ -428,9 +526,10 @@ void lines(Writer& writer, const LineRecorder& recorder, const Spill& spill) {
 
 namespace {
 
-// Where the object at hand stands: its array of lines open, past it, or an
-// object that says only why its file was not read.
-enum class Part : std::uint8_t { lines, tags, closed };
+// Where the object at hand stands: its array of lines open, its array of
+// tags open, past them, or an object that says only why its file was not
+// read.
+enum class Part : std::uint8_t { lines, tags_open, tags, closed };
 
 }  // namespace
 
@@ -515,6 +614,27 @@ void JsonWriter::add_lines(const LineRecorder& recorder) {
 void JsonWriter::add_tags(const TagReport& report) {
     if (state_->close_lines()) {
         report_fields(state_->writer, report, state_->spill);
+    }
+}
+
+void JsonWriter::start_tags(const TagReport& report) {
+    if (state_->close_lines()) {
+        start_report(state_->writer, report);
+        state_->part = Part::tags_open;
+    }
+}
+
+void JsonWriter::add_tag(const Tag& one) {
+    if (state_->part == Part::tags_open) {
+        tag(state_->writer, one);
+        state_->spill();
+    }
+}
+
+void JsonWriter::end_tags(const TagReport& report) {
+    if (state_->part == Part::tags_open) {
+        end_report(state_->writer, report, state_->spill);
+        state_->part = Part::tags;
     }
 }
 

@@ -51,6 +51,13 @@ public:
     void add_tags(const TagReport& report);
     std::string_view finish_file(std::optional<std::string_view> error = std::nullopt);
 
+    // add_tags in steps, for tags that come one at a time as they are read
+    // (see TagSink): what the file is (the report's kind, brand and moov),
+    // each tag, and the rest of the report (its damage and XMP packets).
+    void start_tags(const TagReport& report);
+    void add_tag(const Tag& tag);
+    void end_tags(const TagReport& report);
+
     // Hands what is written of an object to `spill` whenever it reaches
     // `size` bytes, after a whole tag or line: an object of any length then
     // takes memory for `size` bytes and its longest record.

@@ -262,9 +262,7 @@ bool read_asset(TagReading& reading, const Atom& atom, Place place) {
                 return true;
         }
     }();
-    if (!reading.failed()) {
-        reading.report().tags.push_back(std::move(tag));
-    }
+    reading.hand_on(tag);
     return true;
 }
 

@@ -103,9 +103,14 @@ DataTypeRow data_type(std::uint32_t type) {
     return {type, DataType::other, 0};
 }
 
-void decode_data_value(TagValue& value, Reads reads, std::uint32_t type, ByteView bytes,
+namespace {
+
+// The text of a value of the type in `row` that was read as `bytes`, the
+// first of `size` bytes, read as `reads` says; sets `value.kind`, `text` and
+// `cut`.
+void decode_data_value(TagValue& value, Reads reads, const DataTypeRow& row, ByteView bytes,
                        std::uint64_t size) {
-    const DataTypeRow row = data_type(type);
+    const std::uint32_t type = row.type;
     const bool cut = size > bytes.size();
     if (is_picture(row, reads)) {
         value.kind = ValueKind::picture;
@@ -123,8 +128,11 @@ void decode_data_value(TagValue& value, Reads reads, std::uint32_t type, ByteVie
         value.kind = reads == Reads::date       ? ValueKind::date
                      : reads == Reads::location ? ValueKind::location
                                                 : ValueKind::text;
-        value.text =
-            row.stored == DataType::utf16 ? utf16_text(bytes, true, cut) : utf8_text(bytes, cut);
+        if (row.stored == DataType::utf16) {
+            utf16_text(bytes, true, cut, value.text);
+        } else {
+            utf8_text(bytes, cut, value.text);
+        }
         value.cut = cut;
         return;
     }
@@ -149,9 +157,11 @@ void decode_data_value(TagValue& value, Reads reads, std::uint32_t type, ByteVie
         return;
     }
     value.kind = ValueKind::bytes;
-    value.text = hex_text(bytes.first(std::min(bytes.size(), kHexLimit)));
+    hex_text(bytes.first(std::min(bytes.size(), kHexLimit)), value.text);
     value.cut = size > kHexLimit;
 }
+
+}  // namespace
 
 bool read_data_value(TagReading& reading, TagValue& value, Reads reads, std::uint32_t type,
                      FileRange range) {
@@ -167,7 +177,7 @@ bool read_data_value(TagReading& reading, TagValue& value, Reads reads, std::uin
     if (!bytes) {
         return false;
     }
-    decode_data_value(value, reads, type, *bytes, range.size);
+    decode_data_value(value, reads, row, *bytes, range.size);
     return true;
 }
 

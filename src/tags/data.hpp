@@ -66,9 +66,4 @@ DataTypeRow data_type(std::uint32_t type);
 bool read_data_value(TagReading& reading, TagValue& value, Reads reads, std::uint32_t type,
                      FileRange range);
 
-// The text of a value that was read as `bytes`, the first of `size` bytes,
-// with `type` and `reads` as above; sets `value.kind`, `text` and `cut`.
-void decode_data_value(TagValue& value, Reads reads, std::uint32_t type, ByteView bytes,
-                       std::uint64_t size);
-
 }  // namespace boxwalk

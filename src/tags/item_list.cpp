@@ -18,28 +18,27 @@ std::string counted(std::uint64_t count, std::string_view one, std::string_view 
     return grouped(count) + " " + std::string(count == 1 ? one : many);
 }
 
-// The text of a mean or name child, after its version and flags; empty
-// when a read failed.
-std::string child_text(TagReading& reading, const Atom& child) {
-    const FileRange text = inside(child, sat_add(child.payload_start, 4), reading.size());
-    const auto bytes = reading.head(text, kTextLimit);
-    return bytes ? utf8_text(*bytes, text.size > bytes->size()) : std::string();
+// The text of a mean or name child, after its version and flags, into
+// `text`; empty when a read failed.
+void child_text(TagReading& reading, const Atom& child, std::string& text) {
+    const FileRange range = inside(child, sat_add(child.payload_start, 4), reading.size());
+    const auto bytes = reading.head(range, kTextLimit);
+    if (bytes) {
+        utf8_text(*bytes, range.size > bytes->size(), text);
+    } else {
+        text.clear();
+    }
 }
 
 // One item of a list. The tag is made in place, and dropped when a read
 // fails.
 void read_item(TagReading& reading, const Atom& item, Place place, const KeyTable* keys) {
     const Store store = keys ? Store::keys : Store::item_list;
-    auto& tags = reading.report().tags;
-    Tag& tag = tags.emplace_back();
-    tag.store = store;
-    tag.track = place.track;
-    tag.bytes = inside(item, item.pos, reading.size());
+    Tag& tag = reading.new_tag(store, place.track, inside(item, item.pos, reading.size()));
     if (keys) {
         // The item's type is its key's number, from 1.
         const auto type = reading.bytes(item.pos + 4, 4);
         if (!type) {
-            tags.pop_back();
             return;
         }
         const std::uint32_t number = *read_u32_be(*type, 0);
@@ -53,7 +52,7 @@ void read_item(TagReading& reading, const Atom& item, Place place, const KeyTabl
                                counted(keys->size(), "entry", "entries"));
         }
     } else {
-        tag.key = atom_key(reading, item);
+        atom_key(reading, item, tag.key);
     }
     Reads reads = Reads::by_type;
     if (tag.key != "----") {
@@ -62,8 +61,8 @@ void read_item(TagReading& reading, const Atom& item, Place place, const KeyTabl
             reads = known->reads;
         }
     }
-    if (!read_data_children(reading, item, item.payload_start, tag, reads)) {
-        tags.pop_back();
+    if (read_data_children(reading, item, item.payload_start, tag, reads)) {
+        reading.hand_on(tag);
     }
 }
 
@@ -81,7 +80,7 @@ bool read_data_children(TagReading& reading, const Atom& item, std::uint64_t sta
                 return false;
             }
             if (freeform && (child.is("mean") || child.is("name"))) {
-                (child.is("mean") ? tag.mean : tag.name) = child_text(reading, child);
+                child_text(reading, child, child.is("mean") ? tag.mean : tag.name);
                 return false;
             }
             if (!child.is("data")) {
@@ -104,7 +103,7 @@ bool read_data_children(TagReading& reading, const Atom& item, std::uint64_t sta
             }
             const std::uint32_t type = *read_u32_be(*words, 0);
             const auto locale = static_cast<std::uint16_t>(*read_u32_be(*words, 4));
-            TagValue& value = tag.values.emplace_back();
+            TagValue& value = reading.new_value(tag);
             if (locale != 0) {
                 value.language = language_text(locale);
             }

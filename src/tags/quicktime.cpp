@@ -15,14 +15,12 @@ constexpr std::uint64_t kTextHeader = 4;
 // texts are UTF-8.
 constexpr std::uint16_t kFirstIsoLanguage = 0x400;
 
-// A QuickTime tag for `atom`, made in place in the report: its key, and its
+// A QuickTime tag for `atom`: its key, and its
 // label and reading as `labels` has them.
 Tag& start_tag(TagReading& reading, const Atom& atom, Place place, Store labels, Reads& reads) {
-    Tag& tag = reading.report().tags.emplace_back();
-    tag.store = Store::quicktime;
-    tag.track = place.track;
-    tag.key = atom_key(reading, atom);
-    tag.bytes = inside(atom, atom.pos, reading.size());
+    Tag& tag =
+        reading.new_tag(Store::quicktime, place.track, inside(atom, atom.pos, reading.size()));
+    atom_key(reading, atom, tag.key);
     reads = Reads::text;
     if (const KnownKey* known = find_known_key(labels, tag.key)) {
         tag.label = known->label;
@@ -46,13 +44,17 @@ bool read_one_text(TagReading& reading, const Atom& atom, Tag& tag, Reads reads)
     if (!bytes) {
         return false;
     }
-    TagValue& value = tag.values.emplace_back();
+    TagValue& value = reading.new_value(tag);
     value.kind = text_kind(reads);
     value.cut = payload.size > bytes->size();
     value.bytes = payload;
     const ByteView whole =
         value.cut ? bytes->first(bytes->size() - unfinished_utf8_tail(as_chars(*bytes))) : *bytes;
-    value.text = is_valid_utf8(whole) ? utf8_text(whole, false) : mac_roman_text(*bytes);
+    if (is_valid_utf8(whole)) {
+        utf8_text(whole, false, value.text);
+    } else {
+        mac_roman_text(*bytes, value.text);
+    }
     return true;
 }
 
@@ -92,12 +94,15 @@ bool read_texts(TagReading& reading, const Atom& atom, Place place, Tag& tag, Re
         if (!text) {
             return false;
         }
-        TagValue& value = tag.values.emplace_back();
+        TagValue& value = reading.new_value(tag);
         value.kind = text_kind(reads);
         // Under a Macintosh language code some writers store UTF-8 all the
         // same: bytes that are valid UTF-8 are hardly ever Mac Roman text.
-        value.text = language >= kFirstIsoLanguage || is_valid_utf8(*text) ? utf8_text(*text, false)
-                                                                           : mac_roman_text(*text);
+        if (language >= kFirstIsoLanguage || is_valid_utf8(*text)) {
+            utf8_text(*text, false, value.text);
+        } else {
+            mac_roman_text(*text, value.text);
+        }
         value.language = language_text(language);
         value.bytes = {pos + kTextHeader, length};
         pos += kTextHeader + length;
@@ -123,16 +128,16 @@ void read_quicktime_text(TagReading& reading, const Atom& atom, Place place) {
     const bool read = holds_data_atoms(reading, atom)
                           ? read_data_children(reading, atom, atom.payload_start, tag, reads)
                           : read_texts(reading, atom, place, tag, reads);
-    if (!read || reading.failed()) {
-        reading.report().tags.pop_back();
+    if (read) {
+        reading.hand_on(tag);
     }
 }
 
 void read_bare_text(TagReading& reading, const Atom& atom, Place place, Store labels) {
     Reads reads = Reads::text;
     Tag& tag = start_tag(reading, atom, place, labels, reads);
-    if (!read_one_text(reading, atom, tag, reads)) {
-        reading.report().tags.pop_back();
+    if (read_one_text(reading, atom, tag, reads)) {
+        reading.hand_on(tag);
     }
 }
 

@@ -170,21 +170,29 @@ void read_top_level(TagReading& reading) {
 }  // namespace
 
 std::string atom_key(TagReading& reading, const Atom& atom) {
+    std::string key;
+    atom_key(reading, atom, key);
+    return key;
+}
+
+void atom_key(TagReading& reading, const Atom& atom, std::string& key) {
     const std::string_view shown = atom.type();
     // Most types are printable: their text is the bytes.
-    if (shown.find_first_of("@?") == std::string_view::npos) {
-        return std::string(shown);
+    if (std::none_of(shown.begin(), shown.end(), [](char c) { return c == '@' || c == '?'; })) {
+        key.assign(shown);
+        return;
     }
     // The header was read last: its type bytes are at hand.
     ByteView type = reading.source().held(atom.pos + 4);
     if (type.size() < 4) {
         const auto read = reading.bytes(atom.pos + 4, 4);
         if (!read) {
-            return std::string(shown);
+            key.assign(shown);
+            return;
         }
         type = *read;
     }
-    return latin1_text(type.first(4));
+    latin1_text(type.first(4), key);
 }
 
 Store damaged_store(TagReading& reading, const Atom& atom, Store otherwise) {
@@ -294,10 +302,24 @@ void read_meta(TagReading& reading, const Atom& meta, Place place) {
 }
 
 TagReport read_tags(Source& source) {
+    // Each tag moved into the report as it comes.
+    class Collect final : public TagSink {
+    public:
+        explicit Collect(std::vector<Tag>& tags) : tags_(tags) {}
+        void take(Tag& tag) override { tags_.push_back(std::move(tag)); }
+
+    private:
+        std::vector<Tag>& tags_;
+    };
     TagReport report;
-    TagReading reading(source, report);
-    read_top_level(reading);
+    Collect collect(report.tags);
+    read_tags(source, report, collect);
     return report;
+}
+
+void read_tags(Source& source, TagReport& report, TagSink& sink) {
+    TagReading reading(source, report, sink);
+    read_top_level(reading);
 }
 
 }  // namespace boxwalk

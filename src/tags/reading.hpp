@@ -3,14 +3,17 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "primitives/atom.hpp"
 #include "source/source.hpp"
 #include "tags/known.hpp"
+#include "tags/reader.hpp"
 #include "tags/record.hpp"
 #include "tags/values.hpp"
 
@@ -30,12 +33,14 @@ struct Place {
     Place deeper() const { return {track, depth + 1}; }
 };
 
-// One reading of a file's tags. Records go into `report` in the order the
-// file holds them, and only whole: once a read fails nothing more is added,
-// so that a reading that fails holds the start of what a whole one holds.
+// One reading of a file's tags. Tags go to the sink in the order the file
+// holds them, and only whole: once a read fails nothing more is added, so
+// that a reading that fails holds the start of what a whole one holds. The
+// rest of what is found goes into `report`.
 class TagReading {
 public:
-    TagReading(Source& source, TagReport& report) : source_(source), report_(report) {}
+    TagReading(Source& source, TagReport& report, TagSink& sink)
+        : source_(source), report_(report), sink_(sink) {}
 
     Source& source() { return source_; }
     TagReport& report() { return report_; }
@@ -61,7 +66,12 @@ public:
 
     // The atom at `pos`; false when its header is not inside the file or a
     // read failed.
-    bool atom(std::uint64_t pos, Atom& atom) { return read_atom(source_, pos, atom); }
+    bool atom(std::uint64_t pos, Atom& atom) {
+        // Most headers lie whole in the bytes at hand.
+        const ByteView held = source_.held(pos);
+        return held.size() >= kLongestHeader ? read_atom_head(held, pos, size(), atom)
+                                             : read_atom(source_, pos, atom);
+    }
 
     void damage(Store store, Place place, FileRange bytes, std::string what) {
         if (!failed()) {
@@ -69,9 +79,55 @@ public:
         }
     }
 
+    // The tag to fill next, empty but for these fields. Its storage, and
+    // that of its values, is the last tag's: a long list of tags is read
+    // without allocating for each.
+    Tag& new_tag(Store store, unsigned track, FileRange bytes) {
+        // The last tag's values become spare, most often by a swap.
+        if (spare_values_.empty()) {
+            tag_.values.swap(spare_values_);
+        } else {
+            std::move(tag_.values.begin(), tag_.values.end(), std::back_inserter(spare_values_));
+            tag_.values.clear();
+        }
+        tag_.store = store;
+        tag_.track = track;
+        tag_.key.clear();
+        tag_.mean.clear();
+        tag_.name.clear();
+        tag_.label.clear();
+        tag_.bytes = bytes;
+        return tag_;
+    }
+    // A new value at the end of `tag`'s, empty.
+    TagValue& new_value(Tag& tag) {
+        if (spare_values_.empty()) {
+            return tag.values.emplace_back();
+        }
+        TagValue& value = tag.values.emplace_back(std::move(spare_values_.back()));
+        spare_values_.pop_back();
+        value.kind = ValueKind::bytes;
+        value.stored_type.reset();
+        value.text.clear();
+        value.cut = false;
+        value.language.clear();
+        value.part.clear();
+        value.bytes = {};
+        return value;
+    }
+    // Hands `tag` on, whole, unless a read has failed.
+    void hand_on(Tag& tag) {
+        if (!failed()) {
+            sink_.take(tag);
+        }
+    }
+
 private:
     Source& source_;
     TagReport& report_;
+    TagSink& sink_;
+    Tag tag_;
+    std::vector<TagValue> spare_values_;
 };
 
 // The part of `atom`'s payload from `from` on that lies inside a file of
@@ -87,6 +143,7 @@ inline FileRange declared(const Atom& atom) { return {atom.pos, atom.header.size
 // The type of `atom` as the records name it: its four type bytes as text,
 // 0xA9 as ©.
 std::string atom_key(TagReading& reading, const Atom& atom);
+void atom_key(TagReading& reading, const Atom& atom, std::string& key);
 
 // The store that damage to `atom`, met in a walk for `otherwise`, costs:
 // inside a store, that store; among the atoms around the stores, that of

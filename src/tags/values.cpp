@@ -122,15 +122,31 @@ std::string civil_date(std::int64_t days) {
 }  // namespace
 
 std::string utf8_text(ByteView bytes, bool cut) {
+    std::string text;
+    utf8_text(bytes, cut, text);
+    return text;
+}
+
+void utf8_text(ByteView bytes, bool cut, std::string& text) {
     if (cut) {
         bytes = bytes.first(bytes.size() - unfinished_utf8_tail(as_chars(bytes)));
     }
     bytes = without_nuls(bytes);
     // Most texts are valid: they are copied as they are.
-    return is_valid_utf8(bytes) ? std::string(as_chars(bytes)) : lenient_utf8(bytes);
+    if (is_valid_utf8(bytes)) {
+        text.assign(as_chars(bytes));
+    } else {
+        text = lenient_utf8(bytes);
+    }
 }
 
 std::string utf16_text(ByteView bytes, bool big_endian, bool cut) {
+    std::string text;
+    utf16_text(bytes, big_endian, cut, text);
+    return text;
+}
+
+void utf16_text(ByteView bytes, bool big_endian, bool cut, std::string& text) {
     std::size_t count = bytes.size() / 2;
     const auto unit_at = [&](std::size_t i) {
         const auto first = static_cast<char32_t>(bytes[2 * i]);
@@ -143,37 +159,50 @@ std::string utf16_text(ByteView bytes, bool big_endian, bool cut) {
     if (cut && count > 0 && unit_at(count - 1) >= 0xD800 && unit_at(count - 1) <= 0xDBFF) {
         --count;
     }
-    std::string text;
+    text.clear();
     text.reserve(count);
     decode_utf16(count, unit_at, [&](char32_t code_point) { append_utf8(text, code_point); });
-    return text;
 }
 
 std::string mac_roman_text(ByteView bytes) {
     std::string text;
+    mac_roman_text(bytes, text);
+    return text;
+}
+
+void mac_roman_text(ByteView bytes, std::string& text) {
+    text.clear();
     text.reserve(bytes.size());
     for (const std::uint8_t byte : without_nuls(bytes)) {
         append_utf8(text, byte < 0x80 ? char32_t{byte} : char32_t{kMacRoman[byte - 0x80]});
     }
-    return text;
 }
 
 std::string latin1_text(ByteView bytes) {
     std::string text;
-    text.reserve(2 * bytes.size());
-    for (const std::uint8_t byte : bytes) {
-        if (byte < 0x80) {
-            text.push_back(static_cast<char>(byte));
-        } else {
-            append_utf8(text, byte);
-        }
-    }
+    latin1_text(bytes, text);
     return text;
 }
 
+void latin1_text(ByteView bytes, std::string& text) {
+    // Two bytes at most for each.
+    text.resize(2 * bytes.size());
+    char* at = text.data();
+    for (const std::uint8_t byte : bytes) {
+        at = encode_utf8(byte, at);
+    }
+    text.resize(static_cast<std::size_t>(at - text.data()));
+}
+
 std::string hex_text(ByteView bytes) {
-    constexpr std::string_view kDigits = "0123456789abcdef";
     std::string text;
+    hex_text(bytes, text);
+    return text;
+}
+
+void hex_text(ByteView bytes, std::string& text) {
+    constexpr std::string_view kDigits = "0123456789abcdef";
+    text.clear();
     text.reserve(3 * bytes.size());
     for (const std::uint8_t byte : bytes) {
         if (!text.empty()) {
@@ -182,7 +211,6 @@ std::string hex_text(ByteView bytes) {
         text.push_back(kDigits[byte >> 4]);
         text.push_back(kDigits[byte & 0x0F]);
     }
-    return text;
 }
 
 std::string decimal_text(std::uint64_t value) {

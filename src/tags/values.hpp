@@ -17,26 +17,35 @@ inline constexpr std::size_t kTextLimit = std::size_t{1} << 20;
 // The most bytes of a value that a record shows as hex.
 inline constexpr std::size_t kHexLimit = 64;
 
+// Each text below comes in two forms: returned, or put into `text`, whose
+// storage is then used again (a reader of many tags fills the same strings
+// for each).
+
 // `bytes` as UTF-8, each maximal ill-formed subpart as one U+FFFD, without
 // trailing NULs. When `cut`, the bytes are the start of a longer text, and a
 // character that they end inside of is left out whole.
 std::string utf8_text(ByteView bytes, bool cut);
+void utf8_text(ByteView bytes, bool cut, std::string& text);
 
 // `bytes` as UTF-16 code units, big- or little-endian, without trailing
 // NULs: an odd last byte is ignored and an unpaired surrogate is U+FFFD.
 // When `cut`, a high surrogate at the end, whose pair was cut off, is left
 // out.
 std::string utf16_text(ByteView bytes, bool big_endian, bool cut);
+void utf16_text(ByteView bytes, bool big_endian, bool cut, std::string& text);
 
 // `bytes` in the Mac OS Roman encoding, without trailing NULs.
 std::string mac_roman_text(ByteView bytes);
+void mac_roman_text(ByteView bytes, std::string& text);
 
 // Each byte as the character of its number (ISO 8859-1): four type bytes
 // as text, 0xA9 as ©.
 std::string latin1_text(ByteView bytes);
+void latin1_text(ByteView bytes, std::string& text);
 
 // Each byte as two lower-case hex digits, a space between neighbours.
 std::string hex_text(ByteView bytes);
+void hex_text(ByteView bytes, std::string& text);
 
 // A 16-bit language code as three ISO 639-2/T letters: below 0x400 a
 // Macintosh language code, otherwise three letters packed in five bits each

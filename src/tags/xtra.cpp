@@ -37,14 +37,14 @@ bool read_xtra_value(TagReading& reading, TagValue& value, std::uint16_t type, F
     if (text) {
         value.kind = ValueKind::text;
         value.cut = data.size > bytes->size();
-        value.text = utf16_text(*bytes, false, value.cut);
+        utf16_text(*bytes, false, value.cut, value.text);
     } else if ((type == kUnsigned64 || type == kFileTime) && data.size == 8) {
         const std::uint64_t number = *read_u64_le(*bytes, 0);
         value.kind = type == kUnsigned64 ? ValueKind::integer : ValueKind::date;
         value.text = type == kUnsigned64 ? decimal_text(number) : filetime_text(number);
     } else {
         value.kind = ValueKind::bytes;
-        value.text = hex_text(*bytes);
+        hex_text(*bytes, value.text);
         value.cut = data.size > bytes->size();
     }
     return true;
@@ -87,25 +87,21 @@ void read_xtra(TagReading& reading, const Atom& xtra, Place place) {
                                   " runs past the entry's end");
             return;
         }
-        // The tag is made in place, and dropped when a read fails.
-        auto& tags = reading.report().tags;
-        Tag& tag = tags.emplace_back();
-        const auto drop = [&] { tags.pop_back(); };
-        tag.store = Store::xtra;
-        tag.track = place.track;
-        tag.bytes = {pos, size};
+        // The tag is handed on once whole; a read that fails ends the
+        // reading without it.
+        Tag& tag = reading.new_tag(Store::xtra, place.track, {pos, size});
         const FileRange name{pos + kEntryHeader, name_length};
         const auto name_bytes = reading.head(name, kTextLimit);
         if (!name_bytes) {
-            return drop();
+            return;
         }
-        tag.key = utf8_text(*name_bytes, name.size > name_bytes->size());
+        utf8_text(*name_bytes, name.size > name_bytes->size(), tag.key);
         if (const KnownKey* known = find_known_key(Store::xtra, tag.key)) {
             tag.label = known->label;
         }
         const auto count_bytes = reading.bytes(name.pos + name.size, 4);
         if (!count_bytes) {
-            return drop();
+            return;
         }
         const std::uint32_t count = *read_u32_be(*count_bytes, 0);
         // The count drives no allocation: each value read holds at least its
@@ -123,7 +119,7 @@ void read_xtra(TagReading& reading, const Atom& xtra, Place place) {
             }
             const auto value_header = reading.bytes(at, kValueHeader);
             if (!value_header) {
-                return drop();
+                return;
             }
             const std::uint32_t value_size = *read_u32_be(*value_header, 0);
             const std::uint16_t type = *read_u16_be(*value_header, 4);
@@ -137,15 +133,16 @@ void read_xtra(TagReading& reading, const Atom& xtra, Place place) {
                                    ": " + values_read());
                 break;
             }
-            if (!read_xtra_value(reading, tag.values.emplace_back(), type,
+            if (!read_xtra_value(reading, reading.new_value(tag), type,
                                  {at + kValueHeader, value_size - kValueHeader})) {
-                return drop();
+                return;
             }
             at += value_size;
         }
         if (reading.failed()) {
-            return drop();
+            return;
         }
+        reading.hand_on(tag);
         pos = entry_end;
     }
 }

@@ -1,10 +1,12 @@
 // boxwalk-json run as a program: every golden input in one run, each
-// object read back as the console's own output; files that cannot be read
+// object read back as the console's own output and as the records
+// collected whole make it; files that cannot be read
 // among others; the usage and write errors; a pipe; and runs side by side
 // appending to one file, whose lines must never interleave.
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -12,8 +14,12 @@
 #include <vector>
 
 #include "bench/heavy_files.hpp"
+#include "report/json.hpp"
 #include "support/atoms.hpp"
 #include "support/process.hpp"
+#include "tags/reader.hpp"
+#include "tree/scan.hpp"
+#include "xmp/xmp.hpp"
 
 namespace boxwalk {
 namespace {
@@ -158,6 +164,51 @@ TEST(JsonCli, OutputThatCannotBeWritten) {
     const ProcessResult ignored = boxwalk_json({sample}, closed);
     EXPECT_EQ(ignored.exit_status, 1);
     EXPECT_EQ(ignored.err, "");
+}
+
+// Each file's object as the records of its lines and tags collected whole
+// make it, byte for byte: the program hands them on as they are made, the
+// lines in batches and the tags one at a time, the object in pieces. Over
+// every real file and sample, and one file of each heavy kind.
+TEST(JsonCli, TheObjectOfTheRecordsCollectedWhole) {
+    TempDir dir;
+    std::vector<std::string> paths;
+    for (const char* folder :
+         {"samples", "fuzz/corpus", "tests/fixtures", "tests/fixtures/not_mp4"}) {
+        for (const auto& entry : fs::directory_iterator(kSource / folder)) {
+            const std::string extension = entry.path().extension().string();
+            if (entry.is_regular_file() && extension != ".md" && extension != ".py" &&
+                extension != ".sh" && extension != ".json") {
+                paths.push_back(entry.path().string());
+            }
+        }
+    }
+    std::sort(paths.begin(), paths.end());
+    const std::pair<const char*, Bytes> heavy[] = {{"items.mp4", bench::item_list_file(20000)},
+                                                   {"xtra.mp4", bench::xtra_file(30000)},
+                                                   {"leaves.mp4", bench::many_leaves_file(70000)}};
+    for (const auto& [name, bytes] : heavy) {
+        write_file(dir.path() / name, bytes);
+        paths.push_back((dir.path() / name).string());
+    }
+    const ProcessResult result = boxwalk_json(paths);
+    ASSERT_EQ(result.exit_status, 0) << result.err;
+    std::istringstream got(result.out);
+    JsonWriter json;
+    for (const std::string& path : paths) {
+        SCOPED_TRACE(path);
+        const std::string bytes = read_file(path);
+        const ByteView file(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        LineRecorder lines;
+        scan_top_level(file, lines);
+        MemorySource source(file);
+        TagReport tags = read_tags(source);
+        add_xmp_properties(tags);
+        std::string object;
+        std::getline(got, object);
+        EXPECT_EQ(object + '\n',
+                  json.file_object({path, bytes.size(), std::nullopt, &tags, &lines}));
+    }
 }
 
 // Four runs of a file whose object is megabytes long, side by side as the

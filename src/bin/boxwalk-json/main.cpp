@@ -8,5 +8,5 @@ int main(int argc, char** argv) {
         return boxwalk::load_file_for(path, boxwalk::kEveryTagPlan);
     };
     return boxwalk::run_json(boxwalk::platform_arguments(argc, argv), load, console.out(),
-                             console.err(), boxwalk::load_file_again);
+                             console.err());
 }

@@ -18,15 +18,6 @@ LoadResult load_file_for(const Argument& path, const ReadPlan& plan) {
     return open_source(std::move(opened->file), opened->length, limits, plan);
 }
 
-std::unique_ptr<Source> load_file_again(const Argument& path, std::uint64_t size) {
-    std::string error;
-    auto opened = sys::open_file(path, error);
-    if (!opened || opened->length != size || size == 0) {
-        return nullptr;
-    }
-    return file_source(std::move(opened->file), size);
-}
-
 std::vector<Argument> platform_arguments(int argc, char** argv) {
     std::vector<Argument> args = sys::given_arguments(argc, argv);
     // Started with no arguments at all (Linux then hands over one empty

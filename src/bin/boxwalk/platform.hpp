@@ -35,11 +35,6 @@ LoadResult load_file_for(const Argument& path, const ReadPlan& plan);
 // load_file_for what the console reads.
 inline LoadResult load_file(const Argument& path) { return load_file_for(path, kConsolePlan); }
 
-// The file named by `path` opened once more, read where a reader asks, for
-// a second reader beside the first; none unless it is a file whose length
-// the system reports as `size` (a pipe or a device cannot be read twice).
-std::unique_ptr<Source> load_file_again(const Argument& path, std::uint64_t size);
-
 // How a run loads a file: load_file, or a stand-in in tests.
 using FileLoader = std::function<LoadResult(const Argument&)>;
 
