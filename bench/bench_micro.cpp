@@ -116,7 +116,7 @@ Bytes binary_payload() {
 void BM_WritePreview(benchmark::State& state, const Bytes& payload) {
     CountingOutput out;
     for (auto _ : state) {
-        boxwalk::write_preview(out, view(payload));
+        boxwalk::write_preview(out, view(payload), payload.size());
     }
     benchmark::DoNotOptimize(out.bytes);
     report(state, payload.size(), 1);

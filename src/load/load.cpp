@@ -9,7 +9,7 @@
 
 #include "primitives/atom.hpp"
 #include "primitives/render.hpp"
-#include "tree/scan.hpp"
+#include "tree/plan.hpp"
 
 namespace boxwalk {
 namespace {
@@ -67,12 +67,36 @@ private:
         std::optional<std::string> error;
     };
 
+    // What one fetch reads into the buffer: from `from` on, the bytes at
+    // hand up to `kept_end` kept where they are, then read on to
+    // `ahead_end`. The read asked for bytes from `pos` to `needed_end`.
+    struct Fetch {
+        std::uint64_t pos = 0;
+        std::uint64_t needed_end = 0;
+        std::uint64_t from = 0;
+        std::uint64_t kept_end = 0;
+        std::uint64_t ahead_end = 0;
+    };
+
     std::optional<std::string> fetch(std::uint64_t pos, std::size_t count) override {
         if (pos >= size()) {
             return std::nullopt;  // nothing lies there
         }
+        const Fetch plan = plan_fetch(pos, count);
+        if (!make_room(static_cast<std::size_t>(plan.ahead_end - plan.from), plan.from,
+                       plan.kept_end)) {
+            return "out of memory";
+        }
+        return fill_or_retry(plan);
+    }
+
+    // The fetch of `count` bytes at `pos`, inside the file: how far it reads
+    // ahead, and what it keeps of the bytes at hand.
+    Fetch plan_fetch(std::uint64_t pos, std::size_t count) {
+        Fetch plan;
+        plan.pos = pos;
         const std::uint64_t left = size() - pos;
-        const std::uint64_t needed_end = pos + std::min<std::uint64_t>(count, left);
+        plan.needed_end = pos + std::min<std::uint64_t>(count, left);
         // Reads that go on near where the last ended take more each time,
         // as a walk of many small atoms does; a jump starts small again.
         const std::uint64_t last_end = window_pos_ + window_.size();
@@ -80,44 +104,47 @@ private:
         const bool onward = near && (pos <= last_end || pos - last_end <= next_);
         next_ = onward ? std::min(next_ * 2, std::max(read_ahead_.most, read_ahead_.first))
                        : std::max<std::size_t>(read_ahead_.first, 1);
-        std::uint64_t ahead_end = pos + std::min<std::uint64_t>(std::max(count, next_), left);
+        plan.ahead_end = pos + std::min<std::uint64_t>(std::max(count, next_), left);
         // Bytes whose read failed are asked for again only where a line
         // needs them.
-        if (ahead_end > avoid_.first && pos < avoid_.second) {
-            ahead_end = std::max(needed_end, std::min(ahead_end, avoid_.first));
+        if (plan.ahead_end > avoid_.first && pos < avoid_.second) {
+            plan.ahead_end = std::max(plan.needed_end, std::min(plan.ahead_end, avoid_.first));
         }
         // A read that goes on from the bytes at hand, or a little past them,
         // keeps those from `pos` on, with some before, and reads on from
         // their end.
-        std::uint64_t from = pos;
-        std::uint64_t kept_end = pos;
+        plan.from = pos;
+        plan.kept_end = pos;
         if (near && (pos <= last_end || pos - last_end <= kReadThrough)) {
-            from = std::max(window_pos_, pos - std::min(pos, kKeptBehind));
-            kept_end = last_end;
+            plan.from = std::max(window_pos_, pos - std::min(pos, kKeptBehind));
+            plan.kept_end = last_end;
         }
-        if (!make_room(static_cast<std::size_t>(ahead_end - from), from, kept_end)) {
-            return "out of memory";
+        return plan;
+    }
+
+    // Reads into the buffer as `plan` says, and returns the error that ends
+    // the reads, if one does. An error among bytes read ahead of need, in
+    // the media data say, is not the scan's: the bytes needed are read
+    // again alone, and later reads ahead stay out of those that failed.
+    std::optional<std::string> fill_or_retry(Fetch plan) {
+        window_pos_ = plan.from;
+        Filled filled = fill(plan.kept_end - plan.from, plan.ahead_end - plan.from);
+        if (filled.error) {
+            avoid_ = {plan.from + filled.reached, plan.ahead_end};
         }
-        window_pos_ = from;
-        Filled filled = fill(kept_end - from, ahead_end - from);
-        if (filled.error && from + filled.reached < needed_end) {
-            // An error among bytes read ahead, in the media data say, is not
-            // the scan's: the bytes needed are read alone.
-            avoid_ = {from + filled.reached, ahead_end};
-            if (from + filled.reached < pos) {
-                window_pos_ = from = pos;
+        if (filled.error && plan.from + filled.reached < plan.needed_end) {
+            if (plan.from + filled.reached < plan.pos) {
+                window_pos_ = plan.from = plan.pos;
                 filled.reached = 0;
             }
-            filled = fill(filled.reached, needed_end - from);
+            filled = fill(filled.reached, plan.needed_end - plan.from);
             if (filled.error) {
                 return filled.error;
             }
-        } else if (filled.error) {
-            avoid_ = {from + filled.reached, ahead_end};
         }
         window_ = ByteView(buffer_.get(), static_cast<std::size_t>(filled.reached));
-        if (from + filled.reached < needed_end) {
-            return shrank(from + filled.reached);
+        if (plan.from + filled.reached < plan.needed_end) {
+            return shrank(plan.from + filled.reached);
         }
         return std::nullopt;
     }
@@ -263,71 +290,69 @@ private:
 };
 
 // Decides, as a stream goes by, which of its bytes the scan will ask for:
-// the listing's own rules, run on the bytes kept so far as on data whose end
-// is not known yet. Each range is decided before the stream reaches it.
+// the plan's own walk, run on the bytes kept so far as on data whose end is
+// not known yet. Each range is decided before the stream reaches it.
 class Keeper {
 public:
+    explicit Keeper(const ReadPlan& plan) : walk_(plan), head_(plan.head) {}
+
     // Keeps what is wanted of `chunk`, the stream's bytes from `at` on;
     // false when no memory can be had for it.
     bool take(ByteView chunk, std::uint64_t at) {
         const std::uint64_t chunk_end = at + chunk.size();
-        while (looking_ != Looking::done) {
-            const std::uint64_t from = std::max(from_, at);
-            const std::uint64_t to = std::min(to_, chunk_end);
-            if (from < to &&
-                !kept_.keep(from, chunk.subspan(static_cast<std::size_t>(from - at),
-                                                static_cast<std::size_t>(to - from)))) {
+        // The file's first bytes, whatever they hold.
+        if (!keep(chunk, at, 0, head_)) {
+            return false;
+        }
+        for (;;) {
+            // The rest of the atom read whole last, then the header that
+            // the walk reads next.
+            if (!keep(chunk, at, whole_from_, whole_to_)) {
                 return false;
             }
-            if (to_ > chunk_end) {
-                return true;  // the range goes on in the stream
+            const std::optional<std::uint64_t> pos = walk_.next(kept_);
+            if (!pos) {
+                return true;  // nothing further is read
             }
-            decide_next();
+            const std::uint64_t header_end = sat_add(*pos, kLongestHeader);
+            if (!keep(chunk, at, *pos, header_end)) {
+                return false;
+            }
+            if (header_end > chunk_end) {
+                return true;  // the header goes on in the stream
+            }
+            const std::optional<Planned> planned = walk_.step(kept_);
             if (kept_.failed()) {
                 return false;
             }
+            // An atom read whole may reach past its parent, over the atoms
+            // read after it: both are kept.
+            if (planned && planned->take == Take::whole) {
+                if (planned->atom.pos >= whole_to_) {
+                    whole_from_ = planned->atom.pos;
+                }
+                whole_to_ = std::max(whole_to_, walk_reach(planned->atom));
+            }
         }
-        return true;
     }
 
     std::vector<Block> blocks() && { return std::move(kept_).blocks(); }
 
 private:
-    enum class Looking { top_level, moov, done };
-
-    // The range after the one just completed. A size of 0 runs to the end
-    // of the data: here to kBeyondEveryEnd, as the stream's end is not
-    // known, so that what follows it is kept to the end.
-    void decide_next() {
-        if (looking_ == Looking::top_level) {
-            Atom atom;
-            if (!read_top_level_atom(kept_, from_, atom)) {
-                looking_ = Looking::done;
-            } else if (atom.is("moov")) {
-                moov_ = atom;
-                looking_ = Looking::moov;
-                to_ = walk_reach(atom);
-            } else {
-                from_ = atom.end;
-                to_ = sat_add(from_, kLongestHeader);
-            }
-        } else if (looking_ == Looking::moov) {
-            // The walk of a udta child follows it past moov.
-            looking_ = Looking::done;
-            for_each_listed_child(kept_, moov_, [this](const Atom& child) {
-                if (child.is("udta") && walk_reach(child) > to_) {
-                    to_ = walk_reach(child);
-                    looking_ = Looking::moov;  // and then again, which finds none further
-                }
-            });
-        }
+    // Keeps the bytes of `chunk` (the stream's from `at` on) that lie in
+    // [from, to); false when no memory can be had for them.
+    bool keep(ByteView chunk, std::uint64_t at, std::uint64_t from, std::uint64_t to) {
+        from = std::max(from, at);
+        to = std::min(to, at + chunk.size());
+        return from >= to || kept_.keep(from, chunk.subspan(static_cast<std::size_t>(from - at),
+                                                            static_cast<std::size_t>(to - from)));
     }
 
     StreamSource kept_{kBeyondEveryEnd};
-    Looking looking_ = Looking::top_level;
-    std::uint64_t from_ = 0;
-    std::uint64_t to_ = kLongestHeader;
-    Atom moov_;
+    PlanWalk walk_;
+    std::uint64_t head_;
+    std::uint64_t whole_from_ = 0;
+    std::uint64_t whole_to_ = 0;
 };
 
 }  // namespace
@@ -337,13 +362,14 @@ std::unique_ptr<Source> file_source(std::unique_ptr<InputFile> file, std::uint64
     return std::make_unique<FileSource>(std::move(file), length, read_ahead);
 }
 
-LoadResult stream_source(InputFile& file, bool positioned, std::uint64_t memory) {
+LoadResult stream_source(InputFile& file, bool positioned, std::uint64_t memory,
+                         const ReadPlan& plan) {
     constexpr std::size_t kChunk = std::size_t{256} << 10;
     const std::unique_ptr<std::uint8_t[]> chunk(new (std::nothrow) std::uint8_t[kChunk]);
     if (!chunk) {
         return LoadResult::failure("out of memory");
     }
-    Keeper keeper;
+    Keeper keeper(plan);
     std::uint64_t total = 0;
     for (;;) {
         const ReadResult got =
@@ -365,14 +391,14 @@ LoadResult stream_source(InputFile& file, bool positioned, std::uint64_t memory)
 }
 
 LoadResult open_source(std::unique_ptr<InputFile> file, std::optional<std::uint64_t> length,
-                       const LoadLimits& limits) {
+                       const LoadLimits& limits, const ReadPlan& plan) {
     if (!length || *length == 0) {
-        return stream_source(*file, false, limits.memory);
+        return stream_source(*file, false, limits.memory, plan);
     }
     auto source = std::make_unique<FileSource>(std::move(file), *length, limits.read_ahead);
     if (!source->holds_its_start()) {
         const std::unique_ptr<InputFile> again = source->release_file();
-        return stream_source(*again, true, limits.memory);
+        return stream_source(*again, true, limits.memory, plan);
     }
     // The first header is read before the size line: a file that cannot be
     // read fails as a load.

@@ -10,6 +10,7 @@
 
 #include "source/file.hpp"
 #include "source/source.hpp"
+#include "tree/plan.hpp"
 
 // The sources over a file: positioned reads where the scan asks for a file
 // of known length, a stream read to its end for everything else.
@@ -46,17 +47,21 @@ std::unique_ptr<Source> file_source(std::unique_ptr<InputFile> file, std::uint64
                                     ReadAhead read_ahead = {});
 
 // Reads `file` to its end, from offset 0 when `positioned` or else from
-// where it stands, keeping only what the scan will ask for: the header of
-// each top-level atom up to the first moov, and the moov with the udta
-// atoms it holds, with the header room after their ends.
-LoadResult stream_source(InputFile& file, bool positioned, std::uint64_t memory);
+// where it stands, keeping only what a program that reads by `plan` will
+// ask for: the headers the plan reads, and the atoms it reads whole with
+// the header room after their ends. Beyond `memory` bytes of stream, fails
+// with "out of memory".
+LoadResult stream_source(InputFile& file, bool positioned, std::uint64_t memory,
+                         const ReadPlan& plan);
 
 // The source for a file whose length the system reports (none for pipes
 // and devices): read where the scan asks when the length is known and not
 // 0, read as a stream otherwise, or when the file turns out shorter than
 // its length at its first read, of 16 KiB whatever the read-ahead (files of
-// /proc and /sys report a length that is not their content).
+// /proc and /sys report a length that is not their content). A stream keeps
+// what a program that reads by `plan` will ask for: the console's unless
+// told.
 LoadResult open_source(std::unique_ptr<InputFile> file, std::optional<std::uint64_t> length,
-                       const LoadLimits& limits = {});
+                       const LoadLimits& limits = {}, const ReadPlan& plan = kConsolePlan);
 
 }  // namespace boxwalk

@@ -69,30 +69,13 @@ inline constexpr std::array<std::uint8_t, 256> kShown = [] {
 // gathered in a register and stored at once: Atom::is reads them back as
 // one word, which four separate byte stores would stall.
 inline std::array<char, 4> type_chars(const std::uint8_t* type) {
-    std::array<char, 4> text;
     std::uint32_t word = 0;
-    std::memcpy(&word, type, sizeof word);
-    // Most types are four printable characters, shown as they are, or
-    // some 0xA9 among them, shown as '@': each found exactly (no carry
-    // leaves a byte) and turned into '@'.
-    constexpr std::uint32_t kOnes = 0x01010101;
-    const std::uint32_t other = word ^ kOnes * 0xA9;
-    const std::uint32_t copyright =
-        ~(((other & kOnes * 0x7F) + kOnes * 0x7F) | other) & kOnes * 0x80;
-    word ^= (copyright >> 7) * std::uint32_t{0xA9 ^ '@'};
-    // Then a high bit marks a byte below 0x20, at 0x7F or from 0x80 on; a
-    // borrow or carry crosses into the next byte only from one that is
-    // marked itself.
-    if (((((word - kOnes * 0x20) & ~word) | ((word + kOnes) | word)) & kOnes * 0x80) == 0) {
-        std::memcpy(text.data(), &word, text.size());
-        return text;
-    }
-    word = 0;
     for (std::size_t i = 0; i < 4; ++i) {
-        // Character i goes where memcpy will put it at index i.
+        // Character i goes where memcpy puts it, at index i.
         const std::size_t shift = std::endian::native == std::endian::little ? i : 3 - i;
         word |= std::uint32_t{kShown[type[i]]} << (8 * shift);
     }
+    std::array<char, 4> text;
     std::memcpy(text.data(), &word, text.size());
     return text;
 }

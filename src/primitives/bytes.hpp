@@ -1,5 +1,6 @@
 #pragma once
 
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -48,6 +49,17 @@ constexpr std::optional<T> read_uint(ByteView bytes, std::uint64_t pos) {
         value = static_cast<T>((value << 8) | at[BigEndian ? i : Width - 1 - i]);
     }
     return value;
+}
+
+// True when every byte of `word` is printable ASCII (0x20..0x7E), all of
+// them tested at once. A high bit marks a byte below 0x20, at 0x7F or from
+// 0x80 on; a borrow or carry crosses into the next byte only from one that
+// is marked itself, so the test is exact for the word as a whole.
+template <std::unsigned_integral Word>
+requires(sizeof(Word) >= sizeof(unsigned))  // no promotion to int
+    constexpr bool all_printable_ascii(Word word) {
+    constexpr Word kOnes = static_cast<Word>(~Word{0}) / 0xFF;
+    return ((((word - kOnes * 0x20) & ~word) | ((word + kOnes) | word)) & (kOnes * 0x80)) == 0;
 }
 
 constexpr std::optional<std::uint16_t> read_u16_be(ByteView bytes, std::uint64_t pos) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -62,8 +63,9 @@ struct Located {
 // and escaping, and keeps the first write failure for the driver to report.
 class Output {
 public:
-    // Bytes that a writer may format in place at once, after room().
-    static constexpr std::size_t kRoom = 128;
+    // Bytes that a writer may format in place at once, after room(): a
+    // leaf's whole line fits (the walker checks it against its text).
+    static constexpr std::size_t kRoom = 512;
 
     virtual ~Output() = default;
     Output(const Output&) = delete;
@@ -71,9 +73,7 @@ public:
 
     // Appends `text` to the current line.
     void write(std::string_view text) {
-        // Short text, most of what is written, is copied here; a copy of a
-        // size known only when it runs is best left to the library.
-        if (text.size() > 32) {
+        if (text.size() > kShortWrite) {
             write_long(text);
             return;
         }
@@ -86,16 +86,11 @@ public:
             spill();
         }
     }
-    // Appends `count` copies of `c`, eight at a time.
+    // Appends `count` copies of `c`, in steps of the room.
     void fill(char c, std::size_t count) {
-        char eight[8];
-        std::memset(eight, c, sizeof eight);
-        while (count > 0) {
-            const std::size_t step = count < kRoom ? count : kRoom;
-            for (std::size_t done = 0; done < step; done += sizeof eight) {
-                std::memcpy(next_ + done, eight, sizeof eight);
-            }
-            count -= step;
+        for (std::size_t step = 0; count > 0; count -= step) {
+            step = count < kRoom ? count : kRoom;
+            std::memset(next_, c, step);
             commit(next_ + step);
         }
     }
@@ -184,29 +179,26 @@ protected:
     void drain();
 
 private:
-    // Copies `size` bytes, at most 32, in a few moves that may overlap. The
-    // room past the limit takes them wherever the buffer stands.
+    // Most pieces of a line are short, and a copy of a size known only when
+    // it runs is a library call that costs more than the copy (see
+    // bench/README.md): up to kShortWrite bytes are copied here, in two
+    // copies of a fixed size that may overlap.
+    static constexpr std::size_t kShortWrite = 32;
     static void copy_short(char* to, const char* from, std::size_t size) {
         if (size >= 16) {
-            move_bytes<16>(to, from);
-            move_bytes<16>(to + size - 16, from + size - 16);
+            std::memcpy(to, from, 16);
+            std::memcpy(to + size - 16, from + size - 16, 16);
         } else if (size >= 8) {
-            move_bytes<8>(to, from);
-            move_bytes<8>(to + size - 8, from + size - 8);
+            std::memcpy(to, from, 8);
+            std::memcpy(to + size - 8, from + size - 8, 8);
         } else if (size >= 4) {
-            move_bytes<4>(to, from);
-            move_bytes<4>(to + size - 4, from + size - 4);
+            std::memcpy(to, from, 4);
+            std::memcpy(to + size - 4, from + size - 4, 4);
         } else if (size > 0) {
             to[0] = from[0];
             to[size / 2] = from[size / 2];
             to[size - 1] = from[size - 1];
         }
-    }
-    template <std::size_t kSize>
-    static void move_bytes(char* to, const char* from) {
-        char bytes[kSize];
-        std::memcpy(bytes, from, kSize);
-        std::memcpy(to, bytes, kSize);
     }
     void write_long(std::string_view text);
     void spill();
@@ -218,6 +210,20 @@ private:
     bool by_line_;
     bool locates_;
 };
+
+// Formatting in place (see Output::room): each places its text at `at` and
+// returns where it ends.
+inline char* place(char* at, std::string_view text) {
+    std::memcpy(at, text.data(), text.size());
+    return at + text.size();
+}
+
+// The most digits of a 64-bit number in decimal.
+inline constexpr std::size_t kLongestDecimal = 20;
+
+inline char* place_decimal(char* at, std::uint64_t value) {
+    return std::to_chars(at, at + kLongestDecimal, value).ptr;
+}
 
 // Collects everything written, for tests.
 class StringOutput final : public Output {

@@ -1,7 +1,7 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
-#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -14,46 +14,78 @@
 
 namespace boxwalk {
 
-// Each rendering comes twice: as a string, and as write_* that sends the
-// same text to an Output in pieces without building it, for the printers.
+// Each rendering comes twice: as a string, for tests, and as the form that
+// the printers use, which formats the same text straight into an Output.
 
 // Longest run of payload bytes that a preview shows.
 inline constexpr std::size_t kPreviewLimit = 80;
+// What a preview of binary bytes starts with, and what follows a preview
+// of a payload longer than it shows.
+inline constexpr std::string_view kHexLabel = "hex: ";
+inline constexpr std::string_view kCutMark = "...";
+// The most characters a preview takes: hex, two digits a byte and a space
+// between them, or quoted text whose every byte is a line feed shown as
+// \n; then the cut mark.
+inline constexpr std::size_t kLongestPreview =
+    std::max(kHexLabel.size() + 3 * kPreviewLimit - 1, 1 + 2 * kPreviewLimit + 1) + kCutMark.size();
+static_assert(kLongestPreview <= Output::kRoom);
 
 // `value` in plain decimal: no sign, grouping or leading zeros.
 std::string decimal(std::uint64_t value);
 inline void write_decimal(Output& out, std::uint64_t value) {
-    char* const at = out.room();
-    out.commit(std::to_chars(at, at + 20, value).ptr);
+    out.commit(place_decimal(out.room(), value));
 }
 
 // Each byte as two lower-case hex digits, `separator` between neighbours.
 std::string hex_join(ByteView bytes, std::string_view separator);
-void write_hex(Output& out, ByteView bytes, std::string_view separator);
+// The same with nothing between them, for the printers.
+void write_hex(Output& out, ByteView bytes);
 
 // A payload as "\"text\"" when its first 80 bytes are text (tab, line feed,
 // carriage return, NUL, 0x20..0x7E or 0x80..0xFF, forming valid UTF-8), with
 // trailing NULs removed and line feeds shown as \n; otherwise as
 // "hex: " and the bytes. "..." follows when the payload is longer than 80.
 std::string preview_payload(ByteView payload);
-void write_preview(Output& out, ByteView payload);
-// The same from the first bytes of a payload of `payload_size` bytes: all
-// of them, or at least kPreviewLimit.
-inline void write_preview(Output& out, ByteView head, std::uint64_t payload_size);
+// The same for a payload of `payload_size` bytes from `head`, its first
+// bytes (all of them, or at least kPreviewLimit), placed at `at` (see
+// Output::room), at most kLongestPreview bytes stored. Where it ends.
+inline char* place_preview(char* at, ByteView head, std::uint64_t payload_size);
+inline void write_preview(Output& out, ByteView head, std::uint64_t payload_size) {
+    out.commit(place_preview(out.room(), head, payload_size));
+}
 
 namespace detail {
 
-// Each byte's two hex digits and a space, as the four bytes of a word in
-// memory order (the fourth is a space too and gets overwritten): a byte of
-// a spaced dump costs one load and one store.
-inline constexpr auto kSpacedHex = [] {
-    constexpr std::string_view kDigits = "0123456789abcdef";
-    std::array<std::array<char, 4>, 256> spaced{};
-    for (std::size_t byte = 0; byte < spaced.size(); ++byte) {
-        spaced[byte] = {kDigits[byte >> 4], kDigits[byte & 0x0F], ' ', ' '};
+// Places `bytes` at `at` when every one of them is printable ASCII
+// (0x20..0x7E); where they end, or null when one is not (what was placed is
+// then left to be overwritten). Eight at a time, each word tested and
+// stored as it is, the last eight overlapping those before when the length
+// is no multiple of eight.
+inline char* place_printable_ascii(char* at, ByteView bytes) {
+    const std::uint8_t* const from = bytes.data();
+    const std::size_t size = bytes.size();
+    if (size < 8) {
+        for (std::size_t i = 0; i < size; ++i) {
+            if (from[i] < 0x20 || from[i] > 0x7E) {
+                return nullptr;
+            }
+            at[i] = static_cast<char>(from[i]);
+        }
+        return at + size;
     }
-    return spaced;
-}();
+    const auto copy_word = [at, from](std::size_t pos) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, from + pos, sizeof word);
+        std::memcpy(at + pos, &word, sizeof word);
+        return all_printable_ascii(word);
+    };
+    for (std::size_t pos = 0; pos + 8 < size; pos += 8) {
+        if (!copy_word(pos)) {
+            return nullptr;
+        }
+    }
+    return copy_word(size - 8) ? at + size : nullptr;
+}
 
 // How a preview sorts a byte, as bits that a payload's bytes or together.
 enum ByteClass : std::uint8_t {
@@ -76,98 +108,58 @@ inline constexpr auto kByteClass = [] {
     return classes;
 }();
 
-// True when each of the eight bytes of `word` is in 0x20..0x7E. A high bit
-// marks a byte below 0x20, at 0x7F or from 0x80 on; a borrow or carry
-// crosses into the next byte only from one that is marked itself, so the
-// test is exact for the word as a whole.
-constexpr bool printable_word(std::uint64_t word) {
-    constexpr std::uint64_t kOnes = 0x0101010101010101;
-    return ((((word - kOnes * 0x20) & ~word) | ((word + kOnes) | word)) & kOnes * 0x80) == 0;
-}
-
-// The longest preview formatted in place at once, and the most bytes it
-// stores.
-inline constexpr std::size_t kShortPreview = 16;
-inline constexpr std::size_t kShortPreviewRoom = 56;
-static_assert(kShortPreviewRoom <= Output::kRoom);
-
-// write_preview of 1 to kShortPreview bytes that are printable ASCII or
-// binary, formatted in place at `text` (see Output::room), up to
-// kShortPreviewRoom bytes stored; where it ends, or null for any other preview, left to
-// write_general_preview.
-inline char* format_short_preview(char* text, ByteView shown, bool cut) {
-    const std::size_t size = shown.size();
-    if (size == 0 || size > kShortPreview) {
-        return nullptr;
-    }
-    // The bytes in two words that may overlap, each byte in one of them at
-    // least (fewer than 8 fill one, the rest spaces). The loads' bounds
-    // keep them inside `shown`.
-    const std::uint8_t* const at = shown.data();
-    std::uint64_t first = 0;
-    std::uint64_t last = 0;
-    if (size >= 8) {
-        std::memcpy(&first, at, 8);
-        std::memcpy(&last, at + size - 8, 8);
-    } else if (size >= 4) {
-        std::uint32_t low = 0;
-        std::uint32_t high = 0;
-        std::memcpy(&low, at, 4);
-        std::memcpy(&high, at + size - 4, 4);
-        first = last = low | std::uint64_t{high} << 32;
-    } else {
-        first = last = 0x2020202020000000 | at[0] | std::uint64_t{at[size / 2]} << 8 |
-                       std::uint64_t{at[size - 1]} << 16;
-    }
-    if (printable_word(first) && printable_word(last)) {
-        text[0] = '"';
-        if (size >= 8) {
-            std::memcpy(text + 1, &first, 8);
-            std::memcpy(text + 1 + size - 8, &last, 8);
-        } else {
-            for (std::size_t i = 0; i < size; ++i) {
-                text[1 + i] = static_cast<char>(at[i]);
-            }
-        }
-        std::memcpy(text + 1 + size, "\"...", 4);
-        return text + 2 + size + (cut ? 3 : 0);
-    }
-    // Binary from its first byte of that class, most often one of the
-    // first few; else binary when it holds bytes from 0x80 on that are no
-    // valid UTF-8.
+// True when a preview shows `bytes`, which are not all printable ASCII, as
+// text, which then needs a closer look (place_text); false for hex.
+inline bool shown_as_text(ByteView bytes) {
     unsigned classes = kPrintable;
-    std::size_t i = 0;
-    for (; i < size && (classes & kBinaryByte) == 0; ++i) {
-        classes |= kByteClass[at[i]];
+    for (const std::uint8_t byte : bytes) {
+        classes |= kByteClass[byte];
+        if ((classes & kBinaryByte) != 0) {
+            return false;
+        }
     }
-    if ((classes & kBinaryByte) == 0 && ((classes & kHighByte) == 0 || is_valid_utf8(shown))) {
-        return nullptr;  // text that needs a closer look
-    }
-    // "hex: ", each byte three characters and one more stored past them,
-    // "...": 5 + 3 * 16 + 3 bytes at most, within the room.
-    static_assert(5 + 3 * kShortPreview + 3 <= kShortPreviewRoom);
-    std::memcpy(text, "hex: ", 5);
-    text += 5;
-    for (i = 0; i < size; ++i) {
-        std::memcpy(text + 3 * i, kSpacedHex[at[i]].data(), 4);
-    }
-    text += 3 * size - 1;  // no space after the last byte
-    std::memcpy(text, "...", 3);
-    return text + (cut ? 3 : 0);
+    return (classes & kHighByte) == 0 || is_valid_utf8(bytes);
 }
 
-// write_preview of any bytes.
-void write_general_preview(Output& out, ByteView head, std::uint64_t payload_size);
+// Text that is not plain ASCII: without its trailing NUL bytes, each line
+// feed as \n.
+char* place_text(char* at, ByteView bytes);
+
+// Each byte as two hex digits with a space between neighbours, each byte
+// one copy of its table entry (see kHexDigits), eight at a time where they
+// can be: two bytes stored past the end.
+inline char* place_spaced_hex(char* at, ByteView bytes) {
+    const std::uint8_t* from = bytes.data();
+    const std::uint8_t* const end = from + bytes.size();
+    for (; end - from >= 8; from += 8, at += 24) {
+        for (std::size_t i = 0; i < 8; ++i) {
+            std::memcpy(at + 3 * i, kHexDigits[from[i]].data(), 4);
+        }
+    }
+    for (; from != end; ++from, at += 3) {
+        std::memcpy(at, kHexDigits[*from].data(), 4);
+    }
+    return bytes.empty() ? at : at - 1;
+}
 
 }  // namespace detail
 
-inline void write_preview(Output& out, ByteView head, std::uint64_t payload_size) {
-    char* const end = detail::format_short_preview(out.room(), head, payload_size > kPreviewLimit);
+inline char* place_preview(char* at, ByteView head, std::uint64_t payload_size) {
+    // The caller's bounds hold: `head` is all of `shown`.
+    const ByteView shown(head.data(), std::min(head.size(), kPreviewLimit));
+    // Most previews are plain ASCII, quoted as they are.
+    char* end = detail::place_printable_ascii(at + 1, shown);
     if (end != nullptr) {
-        out.commit(end);
+        *at = '"';
+        *end++ = '"';
+    } else if (detail::shown_as_text(shown)) {
+        *at = '"';
+        end = detail::place_text(at + 1, shown);
+        *end++ = '"';
     } else {
-        detail::write_general_preview(out, head, payload_size);
+        end = detail::place_spaced_hex(place(at, kHexLabel), shown);
     }
+    return payload_size > kPreviewLimit ? place(end, kCutMark) : end;
 }
 
 }  // namespace boxwalk

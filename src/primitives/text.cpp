@@ -6,7 +6,6 @@ namespace boxwalk {
 namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-constexpr std::string_view kHexDigits = "0123456789abcdef";
 
 // Length of the well-formed sequence at `pos`, or 0 when it is ill-formed;
 // `consumed` then holds the length of its maximal subpart (at least 1).
@@ -200,7 +199,7 @@ void TerminalEscaper::append(std::string& target, std::string_view text) {
             ++pos;
         }
         const auto code = static_cast<unsigned char>(text[pos]);
-        const char escape[] = {'\\', 'x', kHexDigits[code >> 4], kHexDigits[code & 0xF]};
+        const char escape[] = {'\\', 'x', kHexDigits[code][0], kHexDigits[code][1]};
         target.append(escape, sizeof escape);
         run = pos + 1;
     }

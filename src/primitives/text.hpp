@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -9,6 +10,18 @@
 #include "primitives/output.hpp"
 
 namespace boxwalk {
+
+// Each byte's two lower-case hex digits, then a space and a filler: four
+// bytes a byte, so that a dump with spaces between the bytes places each
+// with one four-byte copy, whose last byte the next byte overwrites.
+inline constexpr auto kHexDigits = [] {
+    constexpr std::string_view kDigits = "0123456789abcdef";
+    std::array<std::array<char, 4>, 256> digits{};
+    for (std::size_t byte = 0; byte < digits.size(); ++byte) {
+        digits[byte] = {kDigits[byte >> 4], kDigits[byte & 0x0F], ' ', ' '};
+    }
+    return digits;
+}();
 
 // Bytes as the characters they hold, for writing.
 inline std::string_view as_chars(ByteView bytes) {

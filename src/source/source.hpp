@@ -36,8 +36,9 @@ public:
                 return {};  // nothing there
             }
         }
+        // Inside the window, as at_hand() or the test above found.
         const auto skip = static_cast<std::size_t>(pos - window_pos_);
-        return window_.subspan(skip, std::min(count, window_.size() - skip));
+        return ByteView(window_.data() + skip, std::min(count, window_.size() - skip));
     }
 
     // The bytes at hand from `pos` on, as many as there are, without reading:

@@ -5,6 +5,7 @@
 
 #include "contract/contract.hpp"
 #include "primitives/bytes.hpp"
+#include "tree/plan.hpp"
 
 // What a file is, from its first bytes.
 namespace boxwalk {
@@ -20,8 +21,9 @@ inline constexpr std::array<std::string_view, 24> kTopLevelTypes = {
 // True when `type`, four type bytes, is one of kTopLevelTypes.
 bool is_top_level_type(ByteView type);
 
-// How many of a file's first bytes file_kind looks at.
-inline constexpr std::size_t kSniffLength = 512;
+// How many of a file's first bytes file_kind looks at: those the tag
+// reader's plan reads whatever they hold.
+inline constexpr auto kSniffLength = static_cast<std::size_t>(kEveryTagPlan.head);
 
 // What the first bytes of a file that holds no MP4 atoms say it is, or
 // FileKind::unknown.

@@ -16,6 +16,16 @@ namespace {
 // A data child's type indicator and locale, before its value.
 constexpr std::size_t kDataWords = 8;
 
+// A plain item's line after its indent: its type, its size, and its value's
+// type and preview or kNoData.
+constexpr std::string_view kSizeOpen = " (size=";
+constexpr std::string_view kTypeOpen = ") type=";
+constexpr std::string_view kNoData = ") (no data)";
+constexpr std::size_t kLongestPlainItem =
+    kSpaces.size() + sizeof(Atom::type_chars) + kSizeOpen.size() + kLongestDecimal +
+    std::max(kTypeOpen.size() + kLongestDecimal + 1 + kLongestPreview, kNoData.size()) + 1;
+static_assert(kLongestPlainItem <= Output::kRoom);
+
 // Fills `atom` with the atom at `pos` when its header is readable, not
 // below its own length, and it ends by `end`; false otherwise, which ends
 // the loop that asked.
@@ -42,92 +52,67 @@ FileRange value_range(const Atom& data) {
     return {data.payload_start + kDataWords, payload_size(data) - kDataWords};
 }
 
-// Reads a mean or name text of up to a piece into `held`. True without a
-// read when there is none, and for a longer one, read as it is written.
-bool hold_text(Source& source, const std::optional<Atom>& child, HeldBytes& held) {
-    if (!child || child->end - text_start(*child) > kPiece) {
-        return true;
-    }
-    return held.read(source, text_start(*child),
-                     static_cast<std::size_t>(child->end - text_start(*child)));
+// Reads what a ---- item's line shows of a mean or name text: less its
+// trailing NUL bytes (a NUL byte is never part of a longer sequence, so
+// trimming the bytes trims the decoded text alike). True without a read
+// when there is none.
+bool read_text(Source& source, const std::optional<FileRange>& range, Shown& text) {
+    return !range || text.read(source, range->pos, range->size, Trim::nuls);
 }
 
-// A mean or name text, held or read as it is written: lenient UTF-8 without
-// its trailing NULs. A NUL byte is never part of a longer sequence, so
-// trimming the bytes trims the decoded text alike. False when a read came
-// back short.
-bool write_child_text(Output& out, Source& source, const std::optional<Atom>& child,
-                      const HeldBytes& held) {
-    if (!child) {
-        return true;
-    }
-    const std::uint64_t length = child->end - text_start(*child);
-    if (length > kPiece) {
-        return write_text_at(out, source, text_start(*child), length, true);
-    }
-    write_lenient_utf8(out, without_trailing_nuls(held.bytes()));
-    return true;
-}
-
-// A ---- item's line; the last usable child of each kind wins.
+// A ---- item's line; the last usable child of each kind wins. Of each,
+// only where its text or value lies is kept: a copy of the whole child,
+// just read, would wait for the stores that read made.
 void write_freeform_item(Output& out, Source& source, const Atom& item, unsigned depth) {
-    std::optional<Atom> mean;
-    std::optional<Atom> name;
-    std::optional<Atom> data;
+    std::optional<FileRange> mean;
+    std::optional<FileRange> name;
+    std::optional<FileRange> data;
     for (std::uint64_t pos = item.payload_start; room_for(pos, item.end, 8);) {
         Atom child;
         if (!read_list_atom(source, pos, item.end, child)) {
             break;
         }
         if (child.is("mean") && payload_size(child) > 4) {
-            mean = child;
+            mean = text_range(child);
         } else if (child.is("name") && payload_size(child) > 4) {
-            name = child;
+            name = text_range(child);
         } else if (child.is("data") && payload_size(child) > kDataWords) {
-            data = child;
+            data = value_range(child);
         }
         pos = child.end;
     }
-    // The line's reads come before it: its texts and the value's preview
-    // (after the type indicator and locale, read with it) are held, and only
-    // a text longer than a piece is read as it is written.
-    HeldBytes mean_text;
-    HeldBytes name_text;
-    HeldBytes value;
-    if (source.failed() || !hold_text(source, mean, mean_text) ||
-        !hold_text(source, name, name_text) ||
-        (data && !value.read(source, data->payload_start, kDataWords + shown_length(*data)))) {
+    // Every byte the line shows is read before it starts: the texts, and
+    // the value's type indicator, locale and preview.
+    Shown mean_text;
+    Shown name_text;
+    Shown value;
+    if (source.failed() || !read_text(source, mean, mean_text) ||
+        !read_text(source, name, name_text) ||
+        (data && !value.read(source, data->pos - kDataWords,
+                             kDataWords + std::min<std::uint64_t>(data->size, kPreviewLimit),
+                             Trim::none))) {
         return;
     }
     Located located(LineKind::freeform, {item.pos, item.header.size});
-    if (mean) {
-        located.key = text_range(*mean);
-    }
-    if (name) {
-        located.name = text_range(*name);
-    }
+    located.key = mean;
+    located.name = name;
     if (data) {
-        located.value = value_range(*data);
+        located.value = data;
         located.value_type = read_u32_be(value.bytes(), 0).value_or(0);
     }
     out.locate(located);
-    indent(out, depth);
-    out.write("---- (size=");
-    write_decimal(out, item.header.size);
-    out.write(") mean=\"");
-    // A long text whose read fails ends the line where it stopped.
-    if (!write_child_text(out, source, mean, mean_text)) {
-        out.end_line();
-        return;
-    }
-    out.write("\" name=\"");
-    if (!write_child_text(out, source, name, name_text)) {
-        out.end_line();
-        return;
-    }
-    out.write("\" data=");
-    if (data) {
-        write_preview(out, value.bytes().subspan(kDataWords), payload_size(*data) - kDataWords);
+    out.commit(place(place_decimal(place(start_line(out, depth), "---- (size="), item.header.size),
+                     ") mean=\""));
+    // Texts longer than a piece are read again as they are written: a read
+    // that fails then, the file changed, ends the line where it stopped.
+    if (mean_text.write<Encoding::utf8>(out, source)) {
+        out.write("\" name=\"");
+        if (name_text.write<Encoding::utf8>(out, source)) {
+            out.write("\" data=");
+            if (data) {
+                write_preview(out, value.bytes().subspan(kDataWords), data->size);
+            }
+        }
     }
     out.end_line();
 }
@@ -211,19 +196,16 @@ void write_plain_item(Output& out, Source& source, const Atom& item, unsigned de
     if (more) {
         out.another_value(std::nullopt, 0);
     }
-    indent(out, depth);
-    out.write(item.type());
-    out.write(" (size=");
-    write_decimal(out, item.header.size);
-    if (!found) {
-        out.line(") (no data)");
-        return;
+    // The line is placed whole: kLongestPlainItem bytes at most.
+    char* at = place_decimal(place(place(start_line(out, depth), item.type()), kSizeOpen),
+                             item.header.size);
+    if (found) {
+        at = place(place_decimal(place(at, kTypeOpen), type), " ");
+        at = place_preview(at, preview, payload_size(data) - kDataWords);
+    } else {
+        at = place(at, kNoData);
     }
-    out.write(") type=");
-    write_decimal(out, type);
-    out.write(" ");
-    write_preview(out, preview, payload_size(data) - kDataWords);
-    out.end_line();
+    out.commit_line(at);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "tree/scan.hpp"
 
-#include <optional>
 #include <string_view>
 
 #include "primitives/render.hpp"
@@ -8,23 +7,6 @@
 
 namespace boxwalk {
 namespace {
-
-// The first top-level atom whose type is moov; empty when there is none or
-// the scan ends first.
-std::optional<Atom> find_moov(Source& source) {
-    for (std::uint64_t pos = 0; room_for(pos, source.size(), 8);) {
-        Atom atom;
-        if (!read_top_level_atom(source, pos, atom)) {
-            return std::nullopt;
-        }
-        if (atom.is("moov")) {
-            return atom;
-        }
-        // An atom that reaches past the data ends the loop through its test.
-        pos = atom.end;
-    }
-    return std::nullopt;
-}
 
 // The line of moov (no indent) or of one of its children (two spaces).
 void write_listed(Output& out, std::string_view indent, const Atom& atom) {
@@ -43,15 +25,19 @@ void write_listed(Output& out, std::string_view indent, const Atom& atom) {
 }  // namespace
 
 void scan_top_level(Source& source, Output& out) {
-    const auto moov = find_moov(source);
-    if (!moov) {
-        return;
-    }
-    write_listed(out, "", *moov);
-    for_each_listed_child(source, *moov, [&](const Atom& child) {
-        write_listed(out, "  ", child);
-        if (child.is("udta")) {
-            walk_container(source, child.payload_start, child.end, 2, out);
+    // The plan reads the first moov for its children and each udta among
+    // them whole: those are the lines.
+    for_each_planned(source, kConsolePlan, [&](const Planned& planned) {
+        const Atom& atom = planned.atom;
+        if (planned.depth == 0) {
+            if (planned.take == Take::children) {
+                write_listed(out, "", atom);
+            }
+            return;
+        }
+        write_listed(out, "  ", atom);
+        if (planned.take == Take::whole) {
+            walk_container(source, atom.payload_start, atom.end, 2, out);
         }
     });
 }

@@ -3,12 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <charconv>
 #include <cstdint>
 #include <cstring>
-#include <string>
+#include <iterator>
 #include <string_view>
-#include <utility>
 
 #include "primitives/atom.hpp"
 #include "primitives/render.hpp"
@@ -21,57 +19,83 @@ namespace {
 // How the walk treats an atom, by its type.
 enum class Kind : std::uint8_t { leaf, container, meta, ilst, xtra };
 
-// The type code text as one word, in the machine's byte order: the word a
-// load of its four bytes gives.
-constexpr std::uint32_t type_word(std::array<char, 4> chars) {
-    const auto byte = [&chars](std::size_t i) {
-        return static_cast<std::uint32_t>(static_cast<unsigned char>(chars[i]));
-    };
-    if constexpr (std::endian::native == std::endian::little) {
-        return byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24;
-    } else {
-        return byte(0) << 24 | byte(1) << 16 | byte(2) << 8 | byte(3);
-    }
-}
+struct KindRow {
+    std::string_view type;
+    Kind kind;
+};
 
-// Types that are not leaves, in a table of 16 slots that a multiplication
-// picks from: one load and one compare per atom. The multiplier puts each
-// type in a slot of its own in either byte order; a collision would stop
-// the build.
-constexpr std::uint32_t kSlotFactor = 116041;
-constexpr std::size_t slot(std::uint32_t word) {
-    return static_cast<std::size_t>(static_cast<std::uint32_t>(word * kSlotFactor) >> 28);
-}
+// The types that are no leaves, one row a type, in no particular order:
+// containers are walked into, meta after its 4-byte version and flags, ilst
+// and Xtra by their own decoders, never as atoms. Any other type is a leaf.
+// clang-format off
+constexpr KindRow kKinds[] = {
+    {"moov", Kind::container},
+    {"udta", Kind::container},
+    {"meta", Kind::meta},
+    {"trak", Kind::container},
+    {"mdia", Kind::container},
+    {"minf", Kind::container},
+    {"stbl", Kind::container},
+    {"edts", Kind::container},
+    {"ilst", Kind::ilst},
+    {"Xtra", Kind::xtra},
+};
+// clang-format on
 
+// kKinds by the type's four characters as one word, as a load of them
+// gives it, in a table of slots that a multiplication picks from: each type
+// in the first free slot from its own, the slots at least four times as
+// many as the types, so that any types fit in either byte order and a
+// leaf's type most often meets an empty slot at once. On the walk's hot
+// path: a load and a compare or two per atom, where the rows take two a
+// row (see bench/README.md).
 struct KindSlot {
-    std::uint32_t word = 0;
+    std::uint32_t word = 0;  // no type's: the characters are never NUL
     Kind kind = Kind::leaf;
 };
 
-constexpr std::array<KindSlot, 16> kKinds = [] {
-    constexpr std::array<std::pair<std::array<char, 4>, Kind>, 10> kTypes = {{
-        {{'m', 'o', 'o', 'v'}, Kind::container},
-        {{'u', 'd', 't', 'a'}, Kind::container},
-        {{'m', 'e', 't', 'a'}, Kind::meta},
-        {{'t', 'r', 'a', 'k'}, Kind::container},
-        {{'m', 'd', 'i', 'a'}, Kind::container},
-        {{'m', 'i', 'n', 'f'}, Kind::container},
-        {{'s', 't', 'b', 'l'}, Kind::container},
-        {{'e', 'd', 't', 's'}, Kind::container},
-        // Walked by their own decoders, never as atoms.
-        {{'i', 'l', 's', 't'}, Kind::ilst},
-        {{'X', 't', 'r', 'a'}, Kind::xtra},
-    }};
-    std::array<KindSlot, 16> table{};
-    for (const auto& [chars, kind] : kTypes) {
-        KindSlot& entry = table[slot(type_word(chars))];
-        if (entry.kind != Kind::leaf) {
-            throw "two types share a slot";
-        }
-        entry = {type_word(chars), kind};
+constexpr std::size_t kSlotBits = std::bit_width(4 * std::size(kKinds) - 1);
+constexpr std::size_t kSlots = std::size_t{1} << kSlotBits;
+
+// The word that a load of the type code text `type` gives.
+constexpr std::uint32_t word_of(std::string_view type) {
+    std::uint32_t word = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        const std::size_t shift = std::endian::native == std::endian::little ? i : 3 - i;
+        word |= std::uint32_t{static_cast<unsigned char>(type[i])} << (8 * shift);
     }
-    return table;
+    return word;
+}
+
+constexpr std::size_t first_slot(std::uint32_t word) {
+    return static_cast<std::uint32_t>(word * 0x9E3779B1u) >> (32 - kSlotBits);
+}
+
+constexpr auto kKindSlots = [] {
+    std::array<KindSlot, kSlots> slots{};
+    for (const KindRow& row : kKinds) {
+        if (row.type.size() != 4) {
+            throw "a type is four characters";
+        }
+        std::size_t slot = first_slot(word_of(row.type));
+        while (slots[slot].kind != Kind::leaf) {
+            slot = (slot + 1) % kSlots;
+        }
+        slots[slot] = {word_of(row.type), row.kind};
+    }
+    return slots;
 }();
+
+Kind kind_of(const Atom& atom) {
+    std::uint32_t word = 0;
+    std::memcpy(&word, atom.type_chars.data(), sizeof word);
+    // The type's own slot, or the first after it that holds it or none.
+    std::size_t slot = first_slot(word);
+    while (kKindSlots[slot].kind != Kind::leaf && kKindSlots[slot].word != word) {
+        slot = (slot + 1) % kSlots;
+    }
+    return kKindSlots[slot].kind;
+}
 
 // What a line of an atom of `kind` shows.
 constexpr LineKind line_kind(Kind kind) {
@@ -89,27 +113,112 @@ constexpr LineKind line_kind(Kind kind) {
     return LineKind::leaf;
 }
 
-// Lines up to this deep in the tree are indented in place, with the rest
-// of their start after: 2 spaces a level, the indent stored whole.
-constexpr std::size_t kShortIndent = 30;
-// The rest of a leaf's line may follow in place: a short preview and the
-// line end.
-static_assert(kShortIndent + 4 + 7 + 20 + 2 + detail::kShortPreviewRoom + 1 <= Output::kRoom);
-constexpr auto kSpaces = [] {
-    std::array<char, kShortIndent> spaces{};
-    spaces.fill(' ');
-    return spaces;
-}();
+// meta's version and flags, before its children.
+constexpr std::uint64_t kMetaPrefix = 4;
 
-Kind kind_of(const Atom& atom) {
-    const std::uint32_t word = type_word(atom.type_chars);
-    const KindSlot& entry = kKinds[slot(word)];
-    return entry.word == word ? entry.kind : Kind::leaf;
+// An atom's line: its type, kSizeOpen, its size and what follows by its
+// kind, then a leaf's preview.
+constexpr std::string_view kSizeOpen = " (size=";
+constexpr std::string_view after_size(Kind kind) {
+    return kind == Kind::leaf ? ") " : kind == Kind::meta ? " (skip 4 byte vfh))" : ")";
+}
+
+// The longest line placed whole, its indent in place and its line feed
+// included.
+constexpr std::size_t kLongestLine = [] {
+    std::size_t longest = 0;
+    for (const Kind kind : {Kind::leaf, Kind::container, Kind::meta, Kind::ilst, Kind::xtra}) {
+        const std::size_t preview = kind == Kind::leaf ? kLongestPreview : 0;
+        longest = std::max(longest, kSpaces.size() + sizeof(Atom::type_chars) + kSizeOpen.size() +
+                                        kLongestDecimal + after_size(kind).size() + preview + 1);
+    }
+    return longest;
+}();
+static_assert(kLongestLine <= Output::kRoom);
+
+// Reads the header of the atom at `pos` into `atom`, and sets `ahead` to
+// the bytes at hand from `pos` on. False when it cannot be read: a failed
+// read, or a 64-bit size cut off by the end of the data.
+bool read_header(Source& source, std::uint64_t pos, Atom& atom, ByteView& ahead) {
+    // Most atoms, header and preview, lie in the bytes at hand: taken from
+    // there they cost no read call, and what they are is what the reads
+    // would return.
+    ahead = source.held(pos);
+    if (ahead.size() >= kLongestHeader) {
+        return read_atom_head(ahead, pos, source.size(), atom);
+    }
+    if (!read_atom(source, pos, atom)) {
+        return false;
+    }
+    ahead = source.held(pos);
+    return true;
+}
+
+// Sets `preview` to the first bytes of a leaf's payload that its preview
+// shows, from `ahead` (the bytes at hand from the atom on) when they are
+// there. False on a failed read.
+bool read_preview(Source& source, const Atom& atom, ByteView ahead, ByteView& preview) {
+    const auto shown = static_cast<std::size_t>(
+        std::min<std::uint64_t>(atom.end - atom.payload_start, kPreviewLimit));
+    const auto header_len = static_cast<std::size_t>(atom.header.header_len);
+    if (ahead.size() >= header_len && ahead.size() - header_len >= shown) {
+        preview = ByteView(ahead.data() + header_len, shown);  // inside, as tested
+        return true;
+    }
+    preview = source.read(atom.payload_start, shown);
+    return preview.size() == shown;
+}
+
+// The line of an atom that its range holds, at `depth`; a leaf's with the
+// preview of `preview`, the first bytes of its payload.
+void write_atom_line(Output& out, unsigned depth, const Atom& atom, Kind kind, ByteView preview) {
+    if (out.locates()) {
+        out.locate({line_kind(kind), {atom.pos, atom.header.size}, atom.type_chars});
+    }
+    char* at = start_line(out, depth);
+    at = place_decimal(place(place(at, atom.type()), kSizeOpen), atom.header.size);
+    if (kind == Kind::leaf) {
+        at = place_preview(place(at, after_size(Kind::leaf)), preview,
+                           atom.end - atom.payload_start);
+    } else {
+        at = place(at, after_size(kind));
+    }
+    out.commit_line(at);
+}
+
+// The line of an atom that does not fit its range, which ends the range.
+void write_malformed(Output& out, unsigned depth, const Atom& atom) {
+    out.locate({LineKind::malformed, {atom.pos, atom.header.size}});
+    indent(out, depth);
+    out.write("[malformed @ ");
+    write_decimal(out, atom.pos);
+    out.write(", size=");
+    write_decimal(out, atom.header.size);
+    out.line("]");
+}
+
+// What lies beneath the line of an atom that is no leaf: its children, or
+// the items or entries of its decoder.
+void walk_inside(Source& source, const Atom& atom, Kind kind, unsigned depth, Output& out) {
+    switch (kind) {
+        case Kind::ilst:
+            describe_ilst(source, atom.payload_start, atom.end, depth, out);
+            break;
+        case Kind::xtra:
+            describe_xtra(source, atom.payload_start, atom.end, depth, out);
+            break;
+        case Kind::container:
+            walk_container(source, atom.payload_start, atom.end, depth + 1, out);
+            break;
+        case Kind::meta:
+            walk_container(source, atom.payload_start + kMetaPrefix, atom.end, depth + 1, out);
+            break;
+        case Kind::leaf:
+            break;
+    }
 }
 
 }  // namespace
-
-void indent(Output& out, unsigned depth) { out.fill(' ', std::size_t{depth} * 2); }
 
 void walk_container(Source& source, std::uint64_t start, std::uint64_t end, unsigned depth,
                     Output& out) {
@@ -124,100 +233,23 @@ void walk_container(Source& source, std::uint64_t start, std::uint64_t end, unsi
         return;
     }
     for (std::uint64_t pos = start; room_for(pos, end, 8);) {
-        // Most atoms, header and preview, lie in the bytes at hand: taken
-        // from there they cost no read call, and what they are is what the
-        // reads would return.
-        ByteView ahead = source.held(pos);
         Atom atom;
-        if (ahead.size() >= kLongestHeader) {
-            read_atom_head(ahead, pos, source.size(), atom);  // a whole header: never false
-        } else if (read_atom(source, pos, atom)) {
-            ahead = source.held(pos);  // what the reads brought
-        } else {
-            return;  // a 64-bit size cut off by the end of the data, or a failed read
+        ByteView ahead;
+        if (!read_header(source, pos, atom, ahead)) {
+            return;
         }
         if (!atom.within(end)) {
-            out.locate({LineKind::malformed, {pos, atom.header.size}});
-            indent(out, depth);
-            out.write("[malformed @ ");
-            write_decimal(out, pos);
-            out.write(", size=");
-            write_decimal(out, atom.header.size);
-            out.line("]");
+            write_malformed(out, depth, atom);
             return;
         }
         const Kind kind = kind_of(atom);
-        const std::uint64_t payload_size = atom.end - atom.payload_start;
-        // A leaf's preview: its first bytes, up to its own end.
         ByteView preview;
-        if (kind == Kind::leaf) {
-            const auto shown =
-                static_cast<std::size_t>(std::min<std::uint64_t>(payload_size, kPreviewLimit));
-            const auto header_len = static_cast<std::size_t>(atom.header.header_len);
-            if (ahead.size() >= header_len && ahead.size() - header_len >= shown) {
-                preview = ByteView(ahead.data() + header_len, shown);
-            } else {
-                preview = source.read(atom.payload_start, shown);
-                if (preview.size() < shown) {
-                    return;  // a failed read
-                }
-            }
+        if (kind == Kind::leaf && !read_preview(source, atom, ahead, preview)) {
+            return;
         }
-        if (out.locates()) {
-            out.locate({line_kind(kind), {pos, atom.header.size}, atom.type_chars});
-        }
-        // The indent, the type, " (size=", the size and after a leaf's
-        // ") ", formatted in place at once: up to kShortIndent spaces (all
-        // of them stored), 4, 7 (stored as 8), up to 20 and 2 characters.
-        // Deeper lines indent apart.
-        char* text = nullptr;
-        if (depth <= kShortIndent / 2) {
-            text = out.room();
-            std::memcpy(text, kSpaces.data(), kShortIndent);
-            text += std::size_t{depth} * 2;
-        } else {
-            indent(out, depth);
-            text = out.room();
-        }
-        std::memcpy(text, atom.type_chars.data(), 4);
-        std::memcpy(text + 4, " (size=", 8);
-        text = std::to_chars(text + 11, text + 31, atom.header.size).ptr;
-        if (kind == Kind::leaf) {
-            std::memcpy(text, ") ", 2);
-            text += 2;
-            // A short preview goes on in place, ending the line.
-            char* const line_end =
-                detail::format_short_preview(text, preview, payload_size > kPreviewLimit);
-            if (line_end != nullptr) {
-                out.commit_line(line_end);
-                pos = atom.end;
-                continue;
-            }
-        }
-        out.commit(text);
-        switch (kind) {
-            case Kind::leaf:
-                write_preview(out, preview, payload_size);
-                out.end_line();
-                break;
-            // ilst and Xtra get the container line and their own decoders.
-            case Kind::ilst:
-                out.line(")");
-                describe_ilst(source, atom.payload_start, atom.end, depth, out);
-                break;
-            case Kind::xtra:
-                out.line(")");
-                describe_xtra(source, atom.payload_start, atom.end, depth, out);
-                break;
-            case Kind::container:
-            case Kind::meta: {
-                // meta carries a 4-byte version and flags field before its children.
-                const bool meta = kind == Kind::meta;
-                out.line(meta ? " (skip 4 byte vfh))" : ")");
-                walk_container(source, atom.payload_start + (meta ? 4 : 0), atom.end, depth + 1,
-                               out);
-                break;
-            }
+        write_atom_line(out, depth, atom, kind, preview);
+        if (kind != Kind::leaf) {
+            walk_inside(source, atom, kind, depth, out);
         }
         pos = atom.end;
     }

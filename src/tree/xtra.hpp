@@ -21,14 +21,10 @@ void describe_xtra(ByteView payload, unsigned depth, Output& out);
 
 // The text of one value by its type: UTF-16 text (8), an unsigned 64-bit
 // integer (19), a date's bytes (21), or the type and up to 32 bytes.
-// write_xtra_value sends the same text to `out`.
 std::string xtra_value_text(std::uint16_t value_type, ByteView data);
-void write_xtra_value(Output& out, std::uint16_t value_type, ByteView data);
 
 // UTF-16LE units as UTF-8: an odd last byte and one trailing zero unit are
-// dropped, unpaired surrogates become U+FFFD. write_utf16le sends the same
-// text to `out`.
+// dropped, unpaired surrogates become U+FFFD.
 std::string utf16le_text(ByteView data);
-void write_utf16le(Output& out, ByteView data);
 
 }  // namespace boxwalk

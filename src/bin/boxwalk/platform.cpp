@@ -7,7 +7,7 @@
 
 namespace boxwalk {
 
-LoadResult load_file(const Argument& path) {
+LoadResult load_file_for(const Argument& path, const ReadPlan& plan) {
     std::string error;
     auto opened = sys::open_file(path, error);
     if (!opened) {
@@ -15,7 +15,7 @@ LoadResult load_file(const Argument& path) {
     }
     LoadLimits limits;
     limits.memory = sys::physical_memory();
-    return open_source(std::move(opened->file), opened->length, limits);
+    return open_source(std::move(opened->file), opened->length, limits, plan);
 }
 
 std::unique_ptr<Source> load_file_again(const Argument& path, std::uint64_t size) {

@@ -29,9 +29,11 @@ struct Argument {
 std::vector<Argument> platform_arguments(int argc, char** argv);
 
 // The file named by `path`, opened without locking it (open_source says how
-// it is read). Errors read "{system message} (os error {code})" or "out of
-// memory".
-LoadResult load_file(const Argument& path);
+// it is read; a stream keeps what `plan` reads). Errors read "{system
+// message} (os error {code})" or "out of memory".
+LoadResult load_file_for(const Argument& path, const ReadPlan& plan);
+// load_file_for what the console reads.
+inline LoadResult load_file(const Argument& path) { return load_file_for(path, kConsolePlan); }
 
 // The file named by `path` opened once more, read where a reader asks, for
 // a second reader beside the first; none unless it is a file whose length
