@@ -3,10 +3,11 @@
 // unchanged runs folded) that the page saves as a unified diff `patch`
 // applies to the first output to give the second.
 //
-// The comparison runs in a worker of the program's (web/worker.js): the
+// The comparison runs in workers of the program's (web/worker.js): the
 // diff is dtl's, in the program, within a bound on its work; the rows of it
-// the page shows and the tags' changes are made there by the functions
-// below, which touch no page. The rest is the page's view of it.
+// the page shows are made there, and the tags' changes, from the two files'
+// tag records, in another, by the functions below, which touch no page. The
+// rest is the page's view of it.
 'use strict';
 
 const Compare = (() => {
@@ -57,186 +58,82 @@ const Compare = (() => {
 
   // The most tags' changes described and put on the page.
   const mostChanges = 1000;
-  // The most bytes of a file read at once to compare its tags.
-  const mostTagBytes = 256 * 2 ** 20;
 
-  // One file's tags as bytes to compare, without an object a row: for
-  // each row, where its key, name and values lie in `bytes`, one span of
-  // the file that holds them all, and a hash of its identity (its kind, key
-  // and name). Positions are read as the two 32-bit halves of the program's
-  // 64-bit ones, without a BigInt each.
-  function tagBytes({ file, kind, details, values }) {
-    const rows = details.line.length;
-    const halves = (column) => new Uint32Array(column.buffer, column.byteOffset, column.length * 2);
-    const position = (words, i) => (words[2 * i] === 0xffffffff && words[2 * i + 1] === 0xffffffff ? -1
-      : words[2 * i] + words[2 * i + 1] * 2 ** 32);
-    // Every range as [pos, size], key, name and value a row, then the
-    // other values.
-    const columns = [['key_pos', 'key_size'], ['name_pos', 'name_size'], ['value_pos', 'value_size']]
-      .map(([pos, size]) => [halves(details[pos]), halves(details[size])]);
-    const others = [halves(values.pos), halves(values.size)];
-    let low = Infinity;
-    let high = 0;
-    const cover = ([pos, size], i) => {
-      const at = position(pos, i);
-      if (at < 0) return;
-      low = Math.min(low, at);
-      high = Math.max(high, Math.min(at + position(size, i), file.size));
+  // The tags that differ between two files, each side as its listing's
+  // worker prints its tag records ({ identity, content, pictures, file }:
+  // see records.js): tags matched by identity (where they are stored, the
+  // key, a ---- item's mean and name), the nth of one with the nth of the
+  // other, and compared by every value, a picture by its bytes. { pairs,
+  // total }: the first mostChanges pairs [index in the first or -1, index
+  // in the second or -1], two numbers each, and how many pairs differ.
+  function tagChanges(first, second) {
+    const waiting = new Map();
+    first.identity.forEach((id, i) => {
+      const chain = waiting.get(id);
+      if (chain) chain.list.push(i); else waiting.set(id, { list: [i], next: 0 });
+    });
+    const placesOf = ({ pictures }) => {
+      const places = new Map();
+      for (let at = 0; at < pictures.length; at += 3) {
+        const tag = pictures[at];
+        if (!places.has(tag)) places.set(tag, []);
+        places.get(tag).push([pictures[at + 1], pictures[at + 2]]);
+      }
+      return places;
     };
-    for (let i = 0; i < rows; i += 1) for (const column of columns) cover(column, i);
-    for (let i = 0; i < values.line.length; i += 1) cover(others, i);
-    if (high - low > mostTagBytes) throw new Error('the tags lie too far apart in the file to compare here');
-    const bytes = high > low ? new Uint8Array(new FileReaderSync().readAsArrayBuffer(file.slice(low, high)))
-      : new Uint8Array(0);
-    // [start, end) in `bytes` of each range, start -1 for none.
-    const span = ([pos, size], count) => {
-      const out = new Int32Array(2 * count);
-      for (let i = 0; i < count; i += 1) {
-        const at = position(pos, i);
-        out[2 * i] = at < 0 ? -1 : Math.min(at - low, bytes.length);
-        out[2 * i + 1] = at < 0 ? -1 : Math.min(at - low + position(size, i), bytes.length);
+    const [picturesA, picturesB] = [placesOf(first), placesOf(second)];
+    const reader = new FileReaderSync();
+    const read = (file, [pos, size]) => new Uint8Array(reader.readAsArrayBuffer(file.slice(pos, pos + size)));
+    const samePictures = (i, j) => (picturesA.get(i) || []).every((place, k) => {
+      const [x, y] = [read(first.file, place), read(second.file, picturesB.get(j)[k])];
+      return x.length === y.length && x.every((byte, at) => byte === y[at]);
+    });
+    const same = (i, j) => first.content[2 * i] === second.content[2 * j] &&
+      first.content[2 * i + 1] === second.content[2 * j + 1] && (!picturesA.has(i) || samePictures(i, j));
+    const used = new Uint8Array(first.identity.length);
+    const pairs = [];
+    second.identity.forEach((id, j) => {
+      const chain = waiting.get(id);
+      if (!chain || chain.next === chain.list.length) {
+        pairs.push(-1, j);
+        return;
       }
-      return out;
-    };
-    const [key, name, value] = columns.map((column) => span(column, rows));
-    const other = span(others, values.line.length);
-    // Each row's other values: values[first[row], first[row] + count[row]).
-    const first = new Int32Array(rows);
-    const count = new Int32Array(rows);
-    for (let v = 0, row = 0; v < values.line.length; v += 1) {
-      while (row < rows && details.line[row] < values.line[v]) row += 1;
-      if (row < rows && details.line[row] === values.line[v]) {
-        if (count[row] === 0) first[row] = v;
-        count[row] += 1;
-      }
-    }
-    const identity = new Int32Array(rows);
-    for (let row = 0; row < rows; row += 1) {
-      let hash = Math.imul(0x811c9dc5 ^ kind[details.line[row]], 0x01000193);
-      for (const ranges of [key, name]) {
-        for (let at = ranges[2 * row]; at >= 0 && at < ranges[2 * row + 1]; at += 1) hash = Math.imul(hash ^ bytes[at], 0x01000193);
-        hash = Math.imul(hash ^ 0x100, 0x01000193);
-      }
-      identity[row] = hash;
-    }
-    return { rows, bytes, kind: (row) => kind[details.line[row]], key, name, value, other, first, count,
-             type: details.value_type, size: columns[2][1], otherType: values.type, otherSize: others[1], identity };
+      const i = chain.list[chain.next++];
+      used[i] = 1;
+      if (!same(i, j)) pairs.push(i, j);
+    });
+    used.forEach((matched, i) => { if (!matched) pairs.push(i, -1); });
+    return { pairs: new Int32Array(pairs.slice(0, 2 * mostChanges)), total: pairs.length / 2 };
   }
 
-  // Whether range i of `a` holds the bytes of range j of `b` (ranges as
-  // tagBytes keeps them).
-  function sameRange(a, ranges, i, b, others, j) {
-    const [from, to] = [ranges[2 * i], ranges[2 * i + 1]];
-    const [start, end] = [others[2 * j], others[2 * j + 1]];
-    if (from < 0 || start < 0) return from === start;
-    if (to - from !== end - start) return false;
-    for (let k = 0; k < to - from; k += 1) if (a.bytes[from + k] !== b.bytes[start + k]) return false;
-    return true;
-  }
-
-  // The tags that differ between two files, each side { file, kind,
-  // details, values } (the columns the program hands over): rows matched
-  // by kind, key and name (the nth of one with the nth of the other), as
-  // { label, key, old, new } described by Tags, with null for a side that
-  // lacks the tag: { changes, total }, the first mostChanges of them and
-  // how many in all. Rows are compared by their bytes, and only those that
-  // differ are described; a picture by its bytes' digest too.
-  async function tagChanges(first, second) {
-    const [a, b] = [tagBytes(first), tagBytes(second)];
-    // The first's rows by identity, a chain each, in order.
-    const heads = new Map();
-    const next = new Int32Array(a.rows).fill(-1);
-    const tails = new Map();
-    for (let row = 0; row < a.rows; row += 1) {
-      const id = a.identity[row];
-      if (tails.has(id)) next[tails.get(id)] = row; else heads.set(id, row);
-      tails.set(id, row);
-    }
-    const used = new Uint8Array(a.rows);
-    const sameIdentity = (i, j) => a.kind(i) === b.kind(j) && sameRange(a, a.key, i, b, b.key, j) &&
-      sameRange(a, a.name, i, b, b.name, j);
-    const sameSize = (x, i, y, j) => x[2 * i] === y[2 * j] && x[2 * i + 1] === y[2 * j + 1];
-    const sameHeld = (i, j) => {
-      if (a.type[i] !== b.type[j] || !sameSize(a.size, i, b.size, j) || !sameRange(a, a.value, i, b, b.value, j) ||
-          a.count[i] !== b.count[j]) {
-        return false;
-      }
-      for (let k = 0; k < a.count[i]; k += 1) {
-        const [v, w] = [a.first[i] + k, b.first[j] + k];
-        if (a.otherType[v] !== b.otherType[w] || !sameSize(a.otherSize, v, b.otherSize, w) ||
-            !sameRange(a, a.other, v, b, b.other, w)) {
-          return false;
-        }
-      }
-      return true;
-    };
-    const pairs = [];  // [row of the first or -1, row of the second or -1]
-    // Where each chain's unused rows start: rows of one identity are taken
-    // in order.
-    const cursors = new Map();
-    for (let row = 0; row < b.rows; row += 1) {
-      const id = b.identity[row];
-      let match = cursors.has(id) ? cursors.get(id) : heads.has(id) ? heads.get(id) : -1;
-      while (match >= 0 && used[match]) match = next[match];
-      cursors.set(id, match);
-      // Another identity of the same hash is passed over.
-      while (match >= 0 && (used[match] || !sameIdentity(match, row))) match = next[match];
-      if (match < 0) {
-        pairs.push([-1, row]);
-      } else {
-        used[match] = 1;
-        if (!sameHeld(match, row)) pairs.push([match, row]);
-      }
-    }
-    for (let row = 0; row < a.rows; row += 1) if (!used[row]) pairs.push([row, -1]);
-
-    // Only the first pairs are described, a thousand at a time; a pair
-    // whose bytes differ but which reads alike is no change.
-    const describe = async (side, list) => {
-      const rows = list.map((row) => (row < 0 ? null
-        : Tags.rows({ lines: { kind: side.kind }, details: side.details, values: side.values }, row, row + 1)[0]));
-      await Tags.read(side.file, rows.filter(Boolean));
-      const said = [];
-      for (const row of rows) {
-        if (!row) { said.push(null); continue; }
-        const tag = Tags.describe(row);
-        if (tag.picture) {
-          const digests = [];
-          for (const { range } of Tags.pictures(row)) digests.push(await digest(side.file.slice(range.pos, range.pos + range.size)));
-          tag.value += ` (${crypto.subtle ? 'SHA-256' : 'FNV-1a'} ${digests.join(', ')})`;
-        }
-        said.push(tag);
-      }
-      return said;
-    };
-    const value = (tag) => (tag.note ? `${tag.value} (${tag.note})` : tag.value);
+  // The changes as the page shows them, from the pairs and the two sides'
+  // tags described (`before` and `after`, by index): { label, key, where,
+  // old, new }, old or new null for a side that lacks the tag. Values that
+  // read alike say their types as stored, where those differ.
+  function described(pairs, before, after) {
     const changes = [];
-    let done = 0;
-    while (done < pairs.length && changes.length < mostChanges) {
-      const batch = pairs.slice(done, done + mostChanges - changes.length);
-      done += batch.length;
-      const [olds, news] = [await describe(first, batch.map(([was]) => was)), await describe(second, batch.map(([, now]) => now))];
-      batch.forEach((_, k) => {
-        const [then, tag] = [olds[k], news[k]];
-        if (then && tag && value(then) === value(tag)) return;
-        const shown = tag || then;
-        changes.push({ label: shown.label, key: shown.key, old: then ? value(then) : null, new: tag ? value(tag) : null });
-      });
+    for (let at = 0; at < pairs.length; at += 2) {
+      const [then, now] = [before.get(pairs[at]), after.get(pairs[at + 1])];
+      const shown = now || then;
+      const alike = then && now && then.value === now.value;
+      const value = (tag) => (tag ? tag.value + (alike && then.types !== now.types ? ` (type ${tag.types})` : '') : null);
+      changes.push({ label: shown.label, key: shown.key, where: shown.where, old: value(then), new: value(now) });
     }
-    return { changes, total: changes.length + pairs.length - done };
+    return changes;
   }
 
-  // The first 16 hex digits of the SHA-256 of a blob's bytes; where there
-  // is no crypto.subtle (a page served over plain HTTP), the 32-bit FNV-1a.
+  // "SHA-256" and the first 16 hex digits of the SHA-256 of a blob's bytes;
+  // where there is no crypto.subtle (a page served over plain HTTP),
+  // "FNV-1a" and the 32-bit FNV-1a.
   async function digest(blob) {
     const bytes = new Uint8Array(await blob.arrayBuffer());
     if (!crypto.subtle) {
       let hash = 0x811c9dc5;
       for (const b of bytes) hash = Math.imul(hash ^ b, 0x01000193) >>> 0;
-      return hash.toString(16).padStart(8, '0');
+      return `FNV-1a ${hash.toString(16).padStart(8, '0')}`;
     }
     const sum = new Uint8Array(await crypto.subtle.digest('SHA-256', bytes));
-    return Array.from(sum.subarray(0, 8), (b) => b.toString(16).padStart(2, '0')).join('');
+    return `SHA-256 ${Array.from(sum.subarray(0, 8), (b) => b.toString(16).padStart(2, '0')).join('')}`;
   }
 
   // ---- The page's view --------------------------------------------------
@@ -386,7 +283,9 @@ const Compare = (() => {
       const body = table.createTBody();
       for (const change of changes) {
         const tr = body.insertRow();
-        tr.append(element('td', 'label', change.label), element('td', 'tagkey', change.key),
+        const key = element('td', 'tagkey', change.key);
+        key.append(element('span', 'where', ` in ${change.where}`));
+        tr.append(element('td', 'label', change.label), key,
                   element('td', change.old === null ? 'none' : 'removed', change.old ?? 'none'),
                   element('td', change.new === null ? 'none' : 'added', change.new ?? 'none'));
       }
@@ -420,5 +319,5 @@ const Compare = (() => {
   const count = new Intl.NumberFormat('en');
   const plural = (n, word) => `${count.format(n)} ${word}${n === 1 ? '' : 's'}`;
 
-  return { comparisons, rows, tagChanges, render, patch, diffName, stem, element, View };
+  return { comparisons, rows, tagChanges, described, digest, render, patch, diffName, stem, element, View };
 })();

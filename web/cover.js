@@ -3,11 +3,14 @@
 // bytes are read only when the picture comes into view; a value that is not
 // a picture says so and puts no image on the page; a picture too large to
 // decode here, or one that does not decode, says so and can still be saved.
+// A small one (the file at a glance) shows the picture alone.
 'use strict';
 
 const Cover = (() => {
   const formats = new Map([['JPEG', ['image/jpeg', 'jpg']], ['PNG', ['image/png', 'png']],
                            ['BMP', ['image/bmp', 'bmp']], ['GIF', ['image/gif', 'gif']]]);
+  // The formats the data atom's type indicator names.
+  const declaredTypes = new Map([[13, 'JPEG'], [14, 'PNG'], [27, 'BMP'], [12, 'GIF']]);
   const count = new Intl.NumberFormat('en');
 
   // The picture format that a value's first bytes announce, or ''.
@@ -33,8 +36,9 @@ const Cover = (() => {
 
   // Puts the picture stored at `range` of `file` in `box` when the box comes
   // into view. `type` is the data atom's type indicator, `saveAs` the name
-  // to save it under without its extension ("song-cover").
-  function show(box, file, range, type, saveAs) {
+  // to save it under without its extension ("song-cover"); `small`, the
+  // picture alone, with no caption or link.
+  function show(box, file, range, type, saveAs, small = false) {
     box.classList.add('cover');
     box.textContent = 'The picture is read when it is in view.';
     if (!watcher) {
@@ -46,7 +50,7 @@ const Cover = (() => {
         }
       });
     }
-    box.load = () => load(box, file, range, type, saveAs);
+    box.load = () => load(box, file, range, type, saveAs, small);
     watcher.observe(box);
   }
 
@@ -54,7 +58,7 @@ const Cover = (() => {
   // 128 MiB once decoded. A larger one is not decoded, and can be saved.
   const mostPixels = 2 ** 25;
 
-  async function load(box, file, range, type, saveAs) {
+  async function load(box, file, range, type, saveAs, small) {
     box.textContent = 'Reading the picture…';
     let head;
     try {
@@ -84,7 +88,7 @@ const Cover = (() => {
       box.textContent = 'not a picture';
       return;
     }
-    const declared = Tags.pictureTypes.get(type);
+    const declared = declaredTypes.get(type);
     const caption = document.createElement('span');
     caption.className = 'caption';
     caption.textContent = `${picture.naturalWidth} × ${picture.naturalHeight} pixels, ` +
@@ -103,7 +107,10 @@ const Cover = (() => {
         shown = false;
       }
     }
-    if (shown) {
+    if (small) {
+      if (shown) box.replaceChildren(picture);
+      else box.textContent = `Cover: ${format}, ${count.format(range.size)} bytes, not shown here`;
+    } else if (shown) {
       box.replaceChildren(picture, caption, save);
     } else {
       caption.textContent += picture.naturalWidth * picture.naturalHeight > mostPixels

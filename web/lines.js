@@ -5,7 +5,7 @@
 // columns, by the names in contract.js, read in place in the program's
 // memory, where the program keeps them until the worker ends. Rows are
 // decoded, under the terminal rule, only when asked for; search runs over
-// the bytes.
+// the bytes. The tag records are records.js's.
 
 const Lines = (() => {
   'use strict';
@@ -121,7 +121,7 @@ const Lines = (() => {
     }
     const errors = held.lineCount - held.outCount;
     return {
-      lineCount: held.lineCount, tagCount: out.details.line.length, malformed, children, marks, bad,
+      lineCount: held.lineCount, malformed, children, marks, bad,
       errors, firstError: errors ? textOf(held.outCount) : '', widest: 0,
     };
   }
@@ -130,10 +130,12 @@ const Lines = (() => {
   // it, measured a share at a time so that questions are answered between.
   function widest(done) {
     let most = 0;
-    const streams = [held.out, held.err];
     let which = 0;
     let line = 0;
     const step = () => {
+      // The program's memory may have grown between steps (the tag records).
+      if (held.memory !== HEAPU8.buffer) held.build();
+      const streams = [held.out, held.err];
       for (let budget = 1 << 22; which < streams.length && budget > 0; which += 1, line = 0) {
         const { text, end32 } = streams[which];
         const count = end32.length / 2;
@@ -155,7 +157,7 @@ const Lines = (() => {
         }
         if (line < count) break;
       }
-      if (which < streams.length) setTimeout(step);
+      if (which < 2) setTimeout(step);
       else done(most);
     };
     step();
@@ -242,45 +244,36 @@ const Lines = (() => {
     return out;
   }
 
-  // Tags [from, from + count) as Tags describes them, read from the file:
-  // { label, key, value, note } each.
-  async function described(from, count) {
-    const list = Tags.rows(held.out, from, from + count);
-    try {
-      await Tags.read(held.file, list);
-    } catch {
-      return [];
+  // The first line of an item, a ---- item or an Xtra entry whose bytes
+  // start at `pos` (a tag's), or -1: the lines that show tags, by where
+  // they start, found once.
+  let tagLines = null;
+  function lineAt(pos) {
+    if (!tagLines) {
+      tagLines = new Map();
+      const { details, lines } = held.out;
+      for (let i = details.line.length - 1; i >= 0; i -= 1) {
+        const line = details.line[i];
+        tagLines.set(Number(lines.pos[line]), line);
+      }
     }
-    return list.map((row) => {
-      const { label, key, value, note } = Tags.describe(row);
-      return { label, key, value, note };
-    });
+    const line = tagLines.get(Number(pos));
+    return line === undefined ? -1 : line;
   }
 
   const answers = {
     rows: ({ from, count }) => ({ rows: rows(from, count) }),
     line: ({ index }) => ({ line: lineInfo(index) }),
     position: ({ index }) => placeOf(index),
-    described: async ({ from, count }) => ({ tags: await described(from, count) }),
     search: ({ needle, badOnly, chosen }) => search(needle, badOnly, chosen),
     texts: ({ from, to }) => ({ texts: texts(from, to) }),
     patchLines: ({ from, to }) => ({ texts: patchLines(from, to) }),
-    tags: ({ from, count }) => ({ rows: Tags.rows(held.out, from, from + count) }),
     // The output as it is, for "Download the output".
     blob: () => ({ blob: new Blob([held.out.text], { type: 'text/plain' }) }),
-    // Copies of what a comparison needs: the output (`part` "text"), or the
-    // tags' columns with the kind of each line and the File ("tags").
-    copy: ({ part }) => {
-      const { text, lines, details, values } = held.out;
-      if (part === 'text') {
-        const copied = text.slice();
-        return [{ text: copied }, [copied.buffer]];
-      }
-      const copy = (table) => Object.fromEntries(Object.entries(table).map(([name, array]) => [name, array.slice()]));
-      const handed = { kind: lines.kind.slice(), details: copy(details), values: copy(values), file: held.file };
-      const buffers = [handed.kind, ...Object.values(handed.details), ...Object.values(handed.values)]
-        .map((array) => array.buffer);
-      return [handed, buffers];
+    // A copy of the output, for a comparison.
+    copy: () => {
+      const copied = held.out.text.slice();
+      return [{ text: copied }, [copied.buffer]];
     },
   };
 
@@ -295,11 +288,18 @@ const Lines = (() => {
                  outCount: out.lines.end.length, lineCount: out.lines.end.length + err.lines.end.length };
       };
       build();
+      tagLines = null;
       shown = null;
       searched = { needle: '', badOnly: false };
       return summary();
     },
     widest,
+    // The line of a tag, by where its bytes start: see lineAt.
+    lineAt(pos) {
+      if (held.memory !== HEAPU8.buffer) held.build();
+      return lineAt(pos);
+    },
+    file: () => held.file,
     // The answer to a question ({ kind, ... }), and the buffers to move with
     // it.
     async answer(question) {

@@ -7,9 +7,13 @@
 // the program's (web/worker.js), which then holds what it printed, a buffer
 // of text and typed arrays of its lines' columns, where the program wrote
 // them, and answers the views (web/lines.js): the rows in view, what a line
-// shows, a search, the tags. Another file chosen ends it. A listing (one
-// file's results) is shown by views: the lines view, a virtual listbox, and
-// the maps; a choice in any of them shows its bytes in the one Bytes region.
+// shows, a search. Once the lines are on the page it reads the file's tag
+// records too, and holds them (web/records.js): the page shows the file at a
+// glance and the tags view from them, and reads the XMP packets' properties
+// for it (web/xmp.js). Another file chosen ends it. A listing (one file's
+// results) is shown by views: the lines view, a virtual listbox, the maps
+// and the tags; a choice in any of them shows its bytes in the one Bytes
+// region.
 'use strict';
 
 const $ = (id) => document.getElementById(id);
@@ -127,9 +131,22 @@ class Listing {
     });
   }
 
-  get tagCount() { return this.summary.tagCount; }
-  // Tag rows [from, from + count), as Tags.rows gives them.
-  async tags(from, count) { return (await this.ask('tags', { from, count })).rows; }
+  // The tag records, read once: what records.js says of them, with the XMP
+  // packets' properties added (read here, as the worker has no XML
+  // parser). A rejection says why they cannot be read.
+  records() {
+    if (!this.read) {
+      this.read = (async () => {
+        const said = await this.ask('records');
+        if (said.failed) throw new Error(said.failed);
+        const { tags, damage } = Xmp.properties(said.packets);
+        const all = await this.ask('addXmp', { tags, damage });
+        if (all.failed) throw new Error(all.failed);
+        return all;
+      })();
+    }
+    return this.read;
+  }
   // Lines [from, to) by index, as the terminal shows them.
   async texts(from, to) { return (await this.ask('texts', { from, to })).texts; }
 
@@ -172,10 +189,11 @@ async function listFile(file) {
   });
 }
 
-// The damage a listing shows, in words: atoms cut by the file's end or
-// shorter than their headers, malformed lines, and the program's errors.
-function damage(listing) {
-  const said = [];
+// The damage a listing shows, in words: what the tag reader found
+// (`records`, when read), atoms cut by the file's end or shorter than their
+// headers, malformed lines, and the program's errors.
+function damage(listing, records) {
+  const said = records ? records.damage.map((d) => Tags.visible(d.what)) : [];
   const end = listing.file.size;
   for (const atom of listing.atoms) {
     const at = `at offset ${count.format(atom.pos)}`;
@@ -192,6 +210,20 @@ function damage(listing) {
   const { malformed, bad, errors, firstError } = listing.summary;
   if (malformed) said.push(`${plural(malformed, 'malformed line')}, the first: ${bad[0].text.trim()}`);
   if (listing.status !== 0 && errors) said.push(`the listing stopped: ${firstError}`);
+  if (records && records.status === 1) said.push(`the tags were read in part: ${Tags.visible(records.error)}`);
+  return said;
+}
+
+// The notice above the map: for a file that is not an MP4 one, what it
+// looks like instead, in place of any damage; else the damage, if any.
+function notice(listing, records) {
+  const box = $('notice');
+  const said = damage(listing, records);
+  const text = records && records.kind !== 'mp4' ? `${Tags.notMp4(records.kind, records.description)}.`
+    : said.length ? `This file is damaged: ${said.join('; ')}.` : '';
+  box.hidden = !text;
+  box.textContent = text;
+  box.dataset.kind = records ? records.kind : '';
   return said;
 }
 
@@ -392,6 +424,13 @@ class LineList {
     this.on = true;
     this.render();
     this.onChoose(line.index, how);
+  }
+
+  // Chooses no line (a tag without one was chosen).
+  unchoose() {
+    this.chosen = -1;
+    this.on = false;
+    this.render();
   }
 
   // Chooses line `index` (from the map or the tags), shown or not.
@@ -609,12 +648,15 @@ function show(listing, keep = []) {
   link.href = '#';
   link.download = file.name + '.txt';
 
-  const said = damage(listing);
-  const notice = $('notice');
-  notice.hidden = said.length === 0;
-  notice.textContent = said.length ? `This file is damaged: ${said.join('; ')}.` : '';
+  // The notice waits for the tag records, which say what the file is.
+  $('notice').hidden = true;
+  $('notice').textContent = '';
+  TagView.stop();
+  Cover.clear();
+  Glance.reading($('glance'), file);
 
   $('result').hidden = false;
+  document.body.dataset.tags = 'waiting';
   $('search').value = '';
   $('bad-only').setAttribute('aria-pressed', 'false');
   drawMaps(listing);
@@ -630,14 +672,57 @@ function show(listing, keep = []) {
     state('listed');
     // The tags come once the lines are on the page, then what printing
     // takes.
-    setTimeout(() => {
-      if (current !== listing) return;
-      TagView.show($('tags'), listing, (line) => lines.choose(line, 'pointer'));
-      printing.prepare(listing);
-    });
+    setTimeout(() => showTags(listing));
   });
   counted();
   $('tags').replaceChildren();
+}
+
+// Shows what the tag records of `listing` say: the notice, the file at a
+// glance and the tags view. The worker reads them after the lines.
+async function showTags(listing) {
+  let records;
+  try {
+    records = await listing.records();
+  } catch (error) {
+    if (current !== listing) return;
+    notice(listing, null);
+    $('glance').hidden = true;
+    TagView.fail($('tags'), `The tags cannot be read: ${error.message}`);
+    document.body.dataset.tags = 'failed';
+    printing.prepare(listing);
+    return;
+  }
+  if (current !== listing) return;
+  const problems = notice(listing, records);
+  Glance.show($('glance'), listing.file, records, problems);
+  if (records.status === 2) {
+    TagView.fail($('tags'), `The tags cannot be read: ${Tags.visible(records.error)}`);
+  } else {
+    await TagView.show($('tags'), listing, records, chooseTag).painted;
+    if (current !== listing) return;
+  }
+  if (!comparison.pair) {
+    const [reads, read] = records.reads;
+    say(`${$('status').textContent.replace(/\.$/, '')}; the tags in ${duration(records.ms)}, ` +
+        (reads ? `${duration(records.readMs)} of it reading ${amount(read)} more in ${plural(reads, 'read')}.`
+          : 'with no more reads.'));
+  }
+  document.body.dataset.tags = 'shown';
+  printing.prepare(listing);
+}
+
+// What choosing a tag shows (the worker's answer): its line, where it has
+// one, else its own bytes.
+function chooseTag(answer) {
+  const listing = current;
+  if (answer.failed || !listing) return;
+  if (answer.line !== undefined) {
+    lines.choose(answer.line, 'pointer');
+    return;
+  }
+  lines.unchoose();
+  chooseRange(answer.range, 'pointer');
 }
 
 // "Download the output": the output's bytes as the worker holds them, put
@@ -845,8 +930,13 @@ async function compareFiles(files) {
   try {
     for (const file of [first, second]) {
       view.progress(`Listing ${file.name}…`);
-      listed.push(await listFile(file));
+      const listing = await listFile(file);
+      listed.push(listing);
       if (number !== comparison.number) throw new Error('replaced');
+      // Its output is taken for the comparison, then its tags are read
+      // while the other file is listed.
+      listing.copied = listing.ask('copy');
+      listing.records().catch(() => {});
     }
   } catch (error) {
     for (const listing of listed) listing.close();
@@ -865,20 +955,20 @@ async function run(number) {
   const view = comparison.view;
   view.begin(before.file, after.file);
   view.progress('Comparing…', 0);
-  const copies = await Promise.all([before, after].flatMap((listing) =>
-    [listing.ask('copy', { part: 'text' }), listing.ask('copy', { part: 'tags' })]));
+  const copies = await Promise.all([before, after].map((listing) => {
+    const copied = listing.copied || listing.ask('copy');
+    listing.copied = null;
+    return copied;
+  }));
   if (number !== comparison.number) return;
-  const [firstText, firstTags, secondText, secondTags] = copies.map(({ ask, ...copy }) => copy);
-  const buffers = (...sides) => sides.flatMap((side) => Object.values(side))
-    .flatMap((value) => (ArrayBuffer.isView(value) ? [value.buffer]
-      : value instanceof Blob || !value ? [] : Object.values(value).map((array) => array.buffer)));
+  const [firstText, secondText] = copies.map(({ text }) => ({ text }));
   const names = [before.file.name, after.file.name];
   const times = {};
   const said = () => {
     if (!times.lines || !times.tags) return;
     state('compared');
-    say(`Compared ${names[0]} and ${names[1]}: the lines in ${duration(times.lines)} and the tags in ` +
-        `${duration(times.tags)}, in two workers at once.`);
+    say(`Compared ${names[0]} and ${names[1]}: the lines in ${duration(times.lines)}, and the tags in ` +
+        `${duration(times.tags)} (read, compared and described), in workers at once.`);
   };
   const heard = (message) => {
     if (number !== comparison.number) return;
@@ -889,21 +979,40 @@ async function run(number) {
       view.lines(message.result, message.rows, async (from, to) => (await before.ask('patchLines', { from, to })).texts,
                  message.saved, Compare.diffName(...names));
       said();
-    } else if (message.kind === 'tags') {
-      times.tags = message.ms;
-      view.tags(message.changes);
-      said();
     } else if (message.kind === 'failed') {
       view.stopped(`The comparison stopped: ${message.message}`);
     }
   };
   const ended = (message) => ['compared', 'tags', 'failed'].includes(message.kind);
+  // The tags: each listing's worker prints its records, with the XMP
+  // properties the page added (records.js); another worker compares the
+  // prints; the listings' workers describe the tags that differ.
+  const started = performance.now();
+  const tags = async () => {
+    const [first, second] = await Promise.all([before, after].map(async (listing) => {
+      await listing.records();
+      const printed = await listing.ask('tagPrints');
+      if (printed.failed) throw new Error(printed.failed);
+      return printed;
+    }));
+    if (number !== comparison.number) return;
+    const found = await programs.run({ kind: 'compare-tags', first, second,
+      transfer: [first, second].flatMap((side) => [side.identity.buffer, side.content.buffer, side.pictures.buffer]) },
+    heard, ended);
+    if (found.kind !== 'tags' || number !== comparison.number) return;
+    const sides = [0, 1].map((k) => [...new Set(found.pairs.filter((id, at) => at % 2 === k && id >= 0))]);
+    const [was, now] = await Promise.all([before, after].map((listing, k) => listing.ask('tagDescribe', { ids: sides[k] })));
+    if (number !== comparison.number) return;
+    const byId = (k, said) => new Map(sides[k].map((id, at) => [id, said.tags[at]]));
+    times.tags = performance.now() - started;
+    view.tags({ changes: Compare.described(found.pairs, byId(0, was), byId(1, now)), total: found.total });
+    said();
+  };
   try {
     await Promise.all([
-      programs.run({ kind: 'compare', first: firstText, second: secondText, names,
-                     comparisons: Compare.comparisons, transfer: buffers(firstText, secondText) }, heard, ended),
-      programs.run({ kind: 'compare-tags', first: firstTags, second: secondTags,
-                     transfer: buffers(firstTags, secondTags) }, heard, ended),
+      programs.run({ kind: 'compare', first: firstText, second: secondText, names, comparisons: Compare.comparisons,
+                     transfer: [firstText.text.buffer, secondText.text.buffer] }, heard, ended),
+      tags(),
     ]);
   } catch (error) {
     if (number === comparison.number) failed(error, view);
@@ -954,7 +1063,7 @@ const printing = {
     box.replaceChildren();
     const total = listing.summary.lineCount;
     const texts = await listing.texts(0, Math.min(total, this.most));
-    const { tags } = await listing.ask('described', { from: 0, count: this.most });
+    const { tags = [], total: tagCount = 0 } = await listing.ask('tagTexts', { count: this.most });
     if (listing !== current) return;
     const element = Compare.element;
     box.append(element('h3', '', total > this.most
@@ -964,11 +1073,12 @@ const printing = {
     if (tags.length) {
       // One text, a tag a line, as a table of thousands of rows would take
       // long to make.
-      box.append(element('h3', '', listing.tagCount > tags.length
-        ? `The first ${count.format(tags.length)} of ${plural(listing.tagCount, 'tag')}`
-        : `Tags: ${count.format(listing.tagCount)}`));
-      box.append(element('pre', 'print-tags', tags.map((tag) =>
-        `${tag.label}  ${tag.key}  ${tag.value}${tag.note ? ` (${tag.note})` : ''}`).join('\n')));
+      box.append(element('h3', '', tagCount > tags.length
+        ? `The first ${count.format(tags.length)} of ${plural(tagCount, 'tag')}`
+        : `Tags: ${count.format(tagCount)}`));
+      box.append(element('pre', 'print-tags', tags.map((tag, i) =>
+        `${i === 0 || tags[i - 1].group !== tag.group ? `${tag.group}\n` : ''}  ${tag.label}  ${tag.key}  ${tag.value}`)
+        .join('\n')));
     }
     box.dataset.ready = 'true';
   },

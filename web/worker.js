@@ -5,8 +5,9 @@
 // this script's text, kept in the page as a data block that the page itself
 // never runs. The page uses each such worker for one job and then ends it
 // with all of its memory, so that a heavy file's heap is not kept for the
-// next: a listing, whose lines the worker then holds and answers questions
-// about (lines.js) for as long as the page shows them, or a comparison.
+// next: a listing, whose lines and tag records the worker then holds and
+// answers questions about (lines.js, records.js) for as long as the page
+// shows them, or a comparison.
 
 // No fetch in the worker: the glue would fetch its own wasm, a data: URL,
 // which the page's policy refuses (and logs); without fetch it decodes it in
@@ -139,12 +140,13 @@ function boxwalkCompare(job) {
               [result.ranges.buffer, result.marks.buffer]);
 }
 
-// Compares the tags of two listings, `first` and `second` ({ file, kind,
-// details, values } as the listings' workers copy them).
-async function boxwalkCompareTags(job) {
+// Compares the tags of two listings, `first` and `second`, as their workers
+// print them (records.js): the pairs of tags that differ.
+function boxwalkCompareTags(job) {
   var started = performance.now();
-  var changes = await Compare.tagChanges(job.first, job.second);
-  postMessage({ kind: 'tags', id: job.id, changes: changes, ms: performance.now() - started });
+  var found = Compare.tagChanges(job.first, job.second);
+  postMessage({ kind: 'tags', id: job.id, pairs: found.pairs, total: found.total, ms: performance.now() - started },
+              [found.pairs.buffer]);
 }
 
 // A job, or a question about the listing held: its answer carries its
@@ -162,7 +164,12 @@ onmessage = async function (event) {
       postMessage({ kind: 'failed', id: job.id, message: String((error && error.message) || error) });
     }
   } else {
-    var answer = await Lines.answer(job);
+    var answer;
+    try {
+      answer = await (Records.handles(job.kind) ? Records : Lines).answer(job);
+    } catch (error) {
+      answer = [{ failed: String((error && error.message) || error) }, []];
+    }
     postMessage(Object.assign({ ask: job.ask }, answer[0]), answer[1]);
     if (!boxwalkMeasured) {
       boxwalkMeasured = true;

@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "contract/contract.hpp"
+#include "contract/xmp_labels.hpp"
 
 namespace {
 
@@ -65,6 +66,19 @@ std::string columns(std::string_view key) {
     return "  " + std::string(key) + ": [\n    " + list + "],\n";
 }
 
+// The labels of XMP's well-known properties as `xmpLabels: [{ space, local,
+// label }, ...]`, with the namespaces the readers resolve.
+std::string xmp_labels() {
+    std::string list;
+    for (const boxwalk::XmpLabel& row : boxwalk::kXmpLabels) {
+        list += (list.empty() ? "" : ",\n    ") + std::string("{ space: ") + quoted(row.space) +
+                ", local: " + quoted(row.local) + ", label: " + quoted(row.label) + " }";
+    }
+    return "  rdfNamespace: " + quoted(boxwalk::kRdfNamespace) +
+           ",\n  xmlNamespace: " + quoted(boxwalk::kXmlNamespace) + ",\n  xmpLabels: [\n    " +
+           list + "],\n";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -101,6 +115,7 @@ int main(int argc, char** argv) {
     js += columns<LineColumns>("lineColumns");
     js += columns<DetailColumns>("detailColumns");
     js += columns<ValueColumns>("valueColumns");
+    js += xmp_labels();
     js +=
         "  });\n})();\n\n"
         "if (typeof module !== 'undefined') module.exports = Contract;\n";

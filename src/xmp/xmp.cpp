@@ -5,49 +5,15 @@
 #include <string_view>
 #include <utility>
 
+#include "contract/xmp_labels.hpp"
 #include "primitives/render.hpp"
 #include "xmp/xml.hpp"
 
 namespace boxwalk {
 namespace {
 
-constexpr std::string_view kRdf = "http://www.w3.org/1999/02/22-rdf-syntax-ns#";
-constexpr std::string_view kXml = "http://www.w3.org/XML/1998/namespace";
-
-// Labels of well-known properties, by namespace and local name.
-struct Label {
-    std::string_view space;
-    std::string_view local;
-    std::string_view label;
-};
-constexpr std::string_view kDc = "http://purl.org/dc/elements/1.1/";
-constexpr std::string_view kXmpBasic = "http://ns.adobe.com/xap/1.0/";
-constexpr std::string_view kDynamicMedia = "http://ns.adobe.com/xmp/1.0/DynamicMedia/";
-constexpr std::array kLabels = {
-    Label{kDc, "title", "Title"},
-    Label{kDc, "creator", "Creator"},
-    Label{kDc, "description", "Description"},
-    Label{kDc, "subject", "Keywords"},
-    Label{kDc, "rights", "Rights"},
-    Label{kDc, "publisher", "Publisher"},
-    Label{kDc, "contributor", "Contributor"},
-    Label{kDc, "date", "Date"},
-    Label{kDc, "language", "Language"},
-    Label{kDc, "format", "Format"},
-    Label{kDc, "identifier", "Identifier"},
-    Label{kXmpBasic, "CreateDate", "Created"},
-    Label{kXmpBasic, "ModifyDate", "Modified"},
-    Label{kXmpBasic, "MetadataDate", "Metadata date"},
-    Label{kXmpBasic, "CreatorTool", "Creator tool"},
-    Label{kXmpBasic, "Rating", "Rating"},
-    Label{kXmpBasic, "Label", "Label"},
-    Label{kDynamicMedia, "artist", "Artist"},
-    Label{kDynamicMedia, "album", "Album"},
-    Label{kDynamicMedia, "genre", "Genre"},
-    Label{kDynamicMedia, "composer", "Composer"},
-    Label{kDynamicMedia, "trackNumber", "Track"},
-    Label{kDynamicMedia, "releaseDate", "Release date"},
-};
+constexpr std::string_view kRdf = kRdfNamespace;
+constexpr std::string_view kXml = kXmlNamespace;
 
 // What an element is to the properties.
 enum class Role : std::uint8_t {
@@ -204,7 +170,7 @@ private:
 
     std::string_view label_of(std::string_view name) const {
         const auto [space, local] = resolve(name);
-        for (const Label& row : kLabels) {
+        for (const XmpLabel& row : kXmpLabels) {
             if (row.space == space && row.local == local) {
                 return row.label;
             }

@@ -5,14 +5,17 @@
 //                item, Xtra texts, numbers, dates and others, and three
 //                covers (PNG 3x2, JPEG 20x10, a PNG 5x4 of type 0);
 //   before.m4a, after.m4a   one file before and after a tagger changed one tag;
-//   hostile.m4a  markup in values, labels, mean, name and Xtra, covers of
-//                markup and of random bytes;
+//   hostile.m4a  markup in values, labels, mean, name and Xtra, controls
+//                (C0, C1) and bidi controls in a value, covers of markup
+//                and of random bytes;
 //   covers.m4a   one covr of two pictures (PNG 6x3, JPEG 24x16), one of 70
 //                tiny values; cover-a.m4a, cover-b.m4a   covers of one size,
 //                other bytes;
 //   large-cover.m4a   a PNG of noise, 11700 x 11700 pixels in 17 MB.
-// makeTagFiles(dir) returns what the page must show for tags.m4a as [label,
-// value] pairs, and the covers' pixel sizes. node make_tag_files.mjs DIR
+// makeTagFiles(dir) returns what the page must show for tags.m4a as [group,
+// label, value] rows (but the covers) and the keys of the well-known tags,
+// the covers' pixel sizes, and a hostile value as the page must show it.
+// node make_tag_files.mjs DIR
 import fs from 'node:fs';
 import path from 'node:path';
 import zlib from 'node:zlib';
@@ -107,18 +110,18 @@ export function makeTagFiles(dir) {
     ['x67 ', '-5', item('x67 ', 67, [0xff, 0xff, 0xff, 0xfb])],
     ['xf4 ', '1.5', item('xf4 ', 23, [0x3f, 0xc0, 0, 0])],
     ['xf8 ', '0.1', item('xf8 ', 24, [0x3f, 0xb9, 0x99, 0x99, 0x99, 0x99, 0x99, 0x9a])],
-    // Well-known keys whose values do not fit: the bytes, and why.
-    ['Tempo', '66 61 73 74 (raw bytes: type 1, not a number)', text('tmpo', 'fast')],
-    ['Rating', '03 (raw bytes: 3 has no name)', item('rtng', 21, [3])],
-    ['Title', 'ff fe (raw bytes: not UTF-8)', item('\xa9nam', 1, [0xff, 0xfe])],
+    // Well-known keys whose values do not fit their meaning: as stored.
+    ['Tempo', 'fast', text('tmpo', 'fast')],
+    ['Rating', '3', item('rtng', 21, [3])],
+    ['Title', '\ufffd\ufffd', item('\xa9nam', 1, [0xff, 0xfe])],
     ['com.apple.iTunes: MY KEY', 'my value', freeform('com.apple.iTunes', 'MY KEY', 'my value')],
   ];
   const covers = [[png(3, 2), 14, 3, 2], [jpeg(20, 10), 13, 20, 10], [png(5, 4), 0, 5, 4]];
   const entries = [
-    ['WM/Category', 'Test ✓', entry('WM/Category', 8, utf16le('Test ✓'))],
-    ['WM/SharedUserRating', '50', entry('WM/SharedUserRating', 19, le64(50))],
-    ['WM/EncodingTime', '2023-01-02 03:04:05 UTC', entry('WM/EncodingTime', 21, le64(0x01d91e56df820080n))],
-    ['WM/Other', '01 02 (raw bytes: type 3)', entry('WM/Other', 3, Buffer.from([1, 2]))],
+    ['Category', 'Test ✓', entry('WM/Category', 8, utf16le('Test ✓'))],
+    ['Rating', '50', entry('WM/SharedUserRating', 19, le64(50))],
+    ['Encoding time', '2023-01-02 03:04:05 UTC', entry('WM/EncodingTime', 21, le64(0x01d91e56df820080n))],
+    ['WM/Other', '01 02', entry('WM/Other', 3, Buffer.from([1, 2]))],
   ];
   write('tags.m4a', file([...expected.map((e) => e[2]), ...covers.map(([p, type]) => item('covr', type, p))],
                          entries.map((e) => e[2])));
@@ -128,8 +131,10 @@ export function makeTagFiles(dir) {
   write('before.m4a', song('Artist'));
   write('after.m4a', song('Artist B'));
 
+  const controls = 'a\u0007b\u0085c\u009bd\u202eevil\u2066e\u2069';
   write('hostile.m4a', file([
     text('\xa9nam', '<script>window.ran = "nam"</script>'),
+    text('\xa9cmt', controls),
     text('\xa9ART', '<img src=x onerror="window.ran = \'art\'">'),
     text('<b>!', '<b onmouseover="window.ran = 1">key</b>'),
     freeform('<i>mean</i>', '<script>window.ran = "name"</script>', '<iframe src="javascript:window.ran=1">'),
@@ -147,8 +152,13 @@ export function makeTagFiles(dir) {
   return {
     two,
     large,
-    tags: [...expected, ...entries].map(([label, value]) => [label, value]),
+    tags: [...expected.map(([label, value]) => ['Item list (ilst)', label, value]),
+           ...entries.map(([label, value]) => ['Xtra store', label, value])],
+    labelled: new Set(['©nam', '©ART', 'aART', '©alb', '©wrt', 'gnre', '©day', 'trkn', 'disk', 'tmpo', 'cpil',
+      'pgap', '©lyr', 'cprt', 'soar', 'tvsn', 'stik', 'rtng', 'covr', 'WM/Category', 'WM/SharedUserRating',
+      'WM/EncodingTime']),
     covers: covers.map(([, , w, h]) => [w, h]),
+    controls: 'a\\x07b\\x85c\\x9bd\\u202eevil\\u2066e\\u2069',
   };
 }
 

@@ -145,16 +145,22 @@ async function memory() {
   return [resident / 2 ** 20, heaps / 2 ** 20];
 }
 
-// A last argument 'compared' waits for the comparison of two files instead.
+// The ms from choosing to the lines on the page; then the tags are waited
+// for (tagsMs from choosing). A last argument 'compared' waits for the
+// comparison of two files instead.
+let tagsMs = 0;
 async function list(...files) {
   const waitFor = files[files.length - 1] === 'compared' ? files.pop() : 'listed';
-  await evaluate('document.body.dataset.state = "waiting"');
+  await evaluate('document.body.dataset.state = "waiting"; document.body.dataset.tags = "waiting"');
   const { root } = await send('DOM.getDocument');
   const { nodeId } = await send('DOM.querySelector', { nodeId: root.nodeId, selector: '#file' });
   const start = performance.now();
   await send('DOM.setFileInputFiles', { files: files.map((file) => path.resolve(file)), nodeId });
   await until(() => evaluate(`document.body.dataset.state === "${waitFor}"`), `listing ${files}`, 30000);
-  return performance.now() - start;
+  const ms = performance.now() - start;
+  await until(() => evaluate('document.body.dataset.tags !== "waiting"'), `the tags of ${files}`, 30000);
+  tagsMs = performance.now() - start;
+  return ms;
 }
 // The lines as the page shows them (asked of the listing's worker), and
 // whether the rows in view are the first of them.
@@ -308,7 +314,7 @@ for (const name of ['items.mp4', 'xtra.mp4', 'leaves.mp4']) {
   const [line, at, of] = await chosen();
   check(at === '11' && line === (await lineTexts(10, 11))[0], `${name}: ten arrows reached ${at} of ${of}`);
   const size = outputs[name].length / 2 ** 20;
-  console.log(`${name}: lines on the page ${inMs(listed)} after choosing, the longest task ${taskMs(task)}; ` +
+  console.log(`${name}: lines on the page ${inMs(listed)} after choosing, the tags ${inMs(tagsMs)}, the longest task ${taskMs(task)}; ` +
               `for an output of ${mb(size)} the tab holds ${mb(held[0])} (${(held[0] / size).toFixed(2)}x; its heaps ` +
               `and WebAssembly memory ${mb(held[1])}); slowest of ten arrow keys ` +
               `${Math.max(...answers).toFixed(1)} ms; ${await textOf('status')}`);
@@ -428,6 +434,125 @@ await evaluate(`new Promise((done) => { const said = document.getElementById('co
   document.getElementById('bad-only').click(); })`);
 check(await textOf('count') === '3 of 15 lines', `malformed only: ${await textOf('count')}`);
 
+// The real files of tests/fixtures. The page's records are boxwalk-json's
+// (the native program's, when a release build is found): the same tags,
+// damage and XMP packets, and the same XMP properties, read here with
+// DOMParser, there with expat. Every tag their writers were told to write
+// (expected_tags.json) is in the tags view, in its group, with every value
+// in order; the notice says what a file that is not an MP4 one looks like,
+// and what a damaged one lost.
+{
+  const fixtures = path.join(sourceDir, 'tests/fixtures');
+  const { files } = JSON.parse(fs.readFileSync(path.join(fixtures, 'expected_tags.json'), 'utf8'));
+  const native = [process.env.BOXWALK_JSON, path.join(sourceDir, 'build/release/boxwalk-json')]
+    .find((program) => program && fs.existsSync(program));
+  // A value as the tags view shows its text: the terminal rule, line feeds
+  // included.
+  const shownText = (text) => text.replace(/[\0-\x08\x0a-\x1f\x7f-\x9f]/g, (c) => '\\x' + c.charCodeAt(0).toString(16).padStart(2, '0'));
+  const numbers = (text) => (text.match(/\d+(?:\.\d+)?/g) || []).map(Number);
+  // The rows of the tags view: { group, label, key, values: [{ text, part, language } or { picture }] }.
+  const viewRows = () => evaluate(`(() => { let group = '';
+    return [...document.querySelectorAll('#tags .rows > [role=row]')].flatMap((row) => {
+      const [label, key, value] = [...row.children];
+      if (row.getAttribute('aria-level') === '1') { group = label.firstChild.textContent; return []; }
+      return [{ group, label: label.textContent, key: key.textContent, values: [...value.children].map((one) =>
+        one.classList.contains('cover') ? { picture: true } : { text: one.querySelector('.text').textContent,
+          part: one.querySelector('.part')?.textContent || '', language: one.querySelector('.language')?.textContent || '' }) }];
+    }); })()`);
+  const xmpOf = (tags) => tags.filter((tag) => tag.store === 'xmp')
+    .map((tag) => JSON.stringify([tag.track || 0, tag.key, tag.label || '', tag.values.map((v) => [v.kind, v.text, v.language || ''])]));
+  const compared = [];
+  for (const row of files) {
+    const file = path.join(fixtures, row.file);
+    await list(file);
+    const problems = [];
+    const report = JSON.parse(await evaluate(`current.ask('tagRecords').then(({ report }) =>
+      JSON.stringify(report, (key, value) => (typeof value === 'bigint' ? JSON.rawJSON(String(value)) : value)))`));
+    const said = await evaluate("document.getElementById('notice').hidden ? '' : document.getElementById('notice').textContent");
+    if (report.kind !== row.kind || (row.brand && report.brand !== row.brand)) problems.push(`kind ${report.kind} ${report.brand}`);
+    if (row.kind !== 'mp4') {
+      const about = await evaluate(`Contract.fileKinds.about[Contract.fileKinds.names.indexOf(${JSON.stringify(row.kind)})]`);
+      const words = row.kind === 'empty' ? 'Not an MP4 file; it is empty.' : `Not an MP4 file; it looks like ${about}.`;
+      if (said !== words) problems.push(`notice "${said}", not "${words}"`);
+    } else if (row.damage) {
+      const missing = row.damage.flatMap((d) => d.says).filter((word) => !said.includes(word));
+      if (!said.startsWith('This file is damaged: ') || missing.length || report.damage.length < row.damage.length) {
+        problems.push(`notice "${said}"`);
+      }
+    } else if (said) {
+      problems.push(`notice "${said}" on an intact file`);
+    }
+    if (native) {
+      const theirs = JSON.parse(execFileSync(native, [file], { encoding: 'utf8' }));
+      const plain = (report) => JSON.stringify([report.kind, report.description, report.brand, report.moov,
+        report.tags.filter((tag) => tag.store !== 'xmp'), report.xmp,
+        report.damage.filter((d) => !d.what.startsWith('XMP packet not read'))]);
+      const unread = (report) => report.damage.filter((d) => d.what.startsWith('XMP packet not read')).length;
+      if (plain(report) !== plain(theirs)) problems.push('the records differ from boxwalk-json\'s');
+      if (JSON.stringify(xmpOf(report.tags)) !== JSON.stringify(xmpOf(theirs.tags)) || unread(report) !== unread(theirs)) {
+        problems.push(`XMP ${xmpOf(report.tags)} | boxwalk-json's ${xmpOf(theirs.tags)}`);
+      }
+      compared.push(row.file);
+    }
+    // XMP properties as expected_tags.json lists them.
+    const xmpWanted = (row.xmp || []).map(({ key, values }) => JSON.stringify([key, values.map((v) =>
+      (typeof v === 'string' ? [v, ''] : [v.text, v.language || '']))]));
+    const xmpFound = report.tags.filter((tag) => tag.store === 'xmp')
+      .map((tag) => JSON.stringify([tag.key, tag.values.map((v) => [v.text, v.language || ''])]));
+    if (row.xmp && JSON.stringify(xmpWanted.sort()) !== JSON.stringify(xmpFound.sort())) problems.push(`XMP ${xmpFound}`);
+    // Every tag in the view, in its group, every value in order.
+    const rows = await viewRows();
+    const groups = await evaluate(`JSON.stringify(Object.fromEntries(${JSON.stringify((row.tags || []).map((t) => [t.store, t.track]))}
+      .map(([store, track]) => [store + track, Tags.groupName(Tags.groupOf({ store, track }))])))`).then(JSON.parse);
+    for (const tag of row.tags || []) {
+      const label = tag.mean ? `${tag.mean}: ${tag.name}` : null;
+      const mine = rows.filter((r) => r.group === groups[tag.store + tag.track] && r.key === tag.key && (!label || r.label === label));
+      const values = mine.flatMap((r) => r.values);
+      const fits = (want, got) => {
+        if (!got) return false;
+        if (typeof want === 'string') return got.text === shownText(want);
+        if (want.picture) return got.picture === true;
+        if (want.location) return want.location.every((n, i) => Math.abs(numbers(got.text)[i] - n) < 1e-4);
+        if (want.number !== undefined) return Number(got.text) === want.number;
+        return got.text === (want.text === '' ? '(empty)' : shownText(want.text)) &&
+          (!want.language || want.language === 'und' || got.language === ` [${want.language}]`);
+      };
+      const ok = tag.values.every((want, i) => fits(want, values[i])) && (tag.open || values.length === tag.values.length);
+      if (!ok) problems.push(`${tag.store} ${tag.track} ${tag.key}: ${JSON.stringify(values)}`);
+    }
+    const listed = rows.filter((r) => r.group !== 'XMP').length;
+    if (!row['more_tags'] && row.kind === 'mp4' && listed !== new Set((row.tags || []).map((t) => t.store + t.track + t.key)).size &&
+        listed !== (row.tags || []).reduce((n, t) => n + (t.store === 'quicktime' && t.key === '©nam' ? t.values.length : 1), 0)) {
+      problems.push(`${listed} rows`);
+    }
+    check(!problems.length, `${row.file}: ${problems.join('; ')}`);
+  }
+  console.log(`real files: ${files.length} in the tags view as their writers were told to write them` +
+              (compared.length ? `, and ${compared.length} with the records of ${native}` : ' (no boxwalk-json found to compare with)'));
+}
+
+// The file at a glance: in the first screen at 1366 x 768 and on a phone,
+// its cover, title, artist and album; a video's date, device and location.
+for (const [width, height, mobile] of [[1366, 768, false], [390, 844, true]]) {
+  await send('Emulation.setDeviceMetricsOverride', { width, height, deviceScaleFactor: 1, mobile });
+  const glances = [];
+  for (const file of ['tagged.m4a', 'keys.mov']) {
+    await list(path.join(sourceDir, 'tests/fixtures', file));
+    await until(() => evaluate("!document.querySelector('#glance .cover') || document.querySelector('#glance img')"), 'the cover at a glance');
+    glances.push(await evaluate(`(() => { scrollTo(0, 0); const box = document.getElementById('glance').getBoundingClientRect();
+      return [box.top >= 0 && box.left >= 0 && box.bottom <= innerHeight && box.right <= innerWidth, Math.round(box.bottom),
+              document.getElementById('glance').innerText.replace(/\\s+/g, ' ')]; })()`));
+  }
+  const [song, video] = glances;
+  check(song[0] && video[0] && song[2].includes('Intact MPEG-4 audio (M4A)') && song[2].includes('Title Boxwalk Test Tone') &&
+        song[2].includes('Artist Zoë Ångström – 東京') && song[2].includes('Album Fixture Album') &&
+        video[2].includes('QuickTime movie') && video[2].includes('Date 2023-01-02T03:04:05+0100') &&
+        video[2].includes('Device Boxwalk Phone Co Model Ω 7') && video[2].includes('Location 48.8577° N, 2.2945° E, 35 m'),
+        `at a glance at ${width} x ${height}: ${JSON.stringify(glances)}`);
+  console.log(`at a glance at ${width} x ${height}: its bottom at ${song[1]} and ${video[1]} px`);
+}
+await send('Emulation.setDeviceMetricsOverride', { width: 1180, height: 800, deviceScaleFactor: 1, mobile: false });
+
 // A print holds every line and every tag: the PDF's text, white space
 // aside, holds each line and each tag's label, key and value in turn.
 await list(path.join(sourceDir, 'tests/fixtures/tagged.m4a'));
@@ -448,7 +573,7 @@ await until(() => evaluate("document.getElementById('print').dataset.ready === '
     return parts.filter((part) => { const found = printed.indexOf(bare(part), at); if (found >= 0) at = found; return found >= 0; }).length;
   };
   const texts = await lineTexts(0, 1e9);
-  const tags = (await evaluate('current.ask("described", { from: 0, count: 1e9 })')).tags;
+  const tags = (await evaluate('current.ask("tagTexts", { count: 1e9 })')).tags;
   const [lines, labels] = [inTurn(texts), inTurn(tags.flatMap((t) => [t.label, t.key, t.value])) / 3];
   check(lines === texts.length && labels === tags.length && tags.length > 0,
         `print: ${lines} of ${texts.length} lines and ${labels} of ${tags.length} tags in the PDF`);
@@ -482,42 +607,54 @@ if (process.env.BOXWALK_SCREENSHOT_PHONE) {
   fs.writeFileSync(process.env.BOXWALK_SCREENSHOT_PHONE, Buffer.from(data, 'base64'));
 }
 
-// The tags view: each label with its decoded value (a raw one with why).
+// The tags view: each tag's label and every value, in its group, the
+// well-known tags first.
 const made = makeTagFiles(path.join(workDir, 'tags'));
 const tagFile = (name) => path.join(workDir, 'tags', name);
-const tagRows = (box) => evaluate(`[...document.querySelectorAll('${box} tbody tr')].map((tr) =>
-  [...tr.cells].map((td) => [...td.childNodes].map((n) => n.textContent).join(' (') + (td.childNodes.length > 1 ? ')' : '')))`);
+// The cells of the rows of the tags view (rows in view: the view is a
+// small file's), with the name of the group each is in; or of a table.
+const tagRows = (box) => evaluate(box === '#tags' ? `(() => { let group = '';
+  return [...document.querySelectorAll('#tags .rows > [role=row]')].flatMap((row) => {
+    if (row.getAttribute('aria-level') === '1') { group = row.firstChild.firstChild.textContent; return []; }
+    return [[group, ...[...row.children].map((cell) => cell.textContent)]]; }); })()`
+  : `[...document.querySelectorAll('${box} tbody tr')].map((tr) => [...tr.cells].map((td) => td.textContent))`);
 await send('Emulation.setDeviceMetricsOverride', { width: 1180, height: 800, deviceScaleFactor: 1, mobile: false });
 await list(tagFile('tags.m4a'));
-await until(() => evaluate("document.querySelectorAll('#tags tbody tr').length"), 'the tags');
-const tags = (await tagRows('#tags')).filter(([label]) => label !== 'Cover').map(([label, , value]) => [label, value]);
-check(JSON.stringify(tags) === JSON.stringify(made.tags),
-      `tags view: ${tags.map((t) => t.join(' = ')).filter((t, i) => t !== made.tags[i].join(' = ')).join(' | ')}`);
+{
+  const rows = await tagRows('#tags');
+  const shown = rows.filter(([, label]) => label !== 'Cover').map(([group, label, , value]) => [group, label, value]);
+  const sorted = (list) => list.map((row) => row.join(' = ')).sort();
+  const firsts = rows.slice(0, 5).map(([, label]) => label).join(', ');
+  const labelled = rows.map(([group, , key]) => [group, made.labelled.has(key)]);
+  const known = labelled.every(([group, is], i) => is || !labelled.slice(i).some(([other, later]) => other === group && later));
+  check(JSON.stringify(sorted(shown)) === JSON.stringify(sorted(made.tags)) && firsts === 'Title, Title, Artist, Album artist, Album' && known,
+        `tags view: ${sorted(shown).filter((t, i) => t !== sorted(made.tags)[i]).join(' | ')}; first ${firsts}; well-known first ${known}`);
+}
 
 // The covers, read as each comes into view: pixel sizes, and the saved
 // picture holds the stored bytes.
 const covers = async (count) => {
   for (let i = 0; i < count; i++) {
-    await evaluate(`document.querySelectorAll('.cover')[${i}].scrollIntoView()`);
-    await until(() => evaluate(`!/read/i.test(document.querySelectorAll('.cover')[${i}].textContent)`), 'a cover');
+    await evaluate(`document.querySelectorAll('#tags .cover')[${i}].scrollIntoView()`);
+    await until(() => evaluate(`!/read/i.test(document.querySelectorAll('#tags .cover')[${i}].textContent)`), 'a cover');
   }
-  return evaluate(`[...document.querySelectorAll('.cover')].map((c) => {
+  return evaluate(`[...document.querySelectorAll('#tags .cover')].map((c) => {
     const img = c.querySelector('img'); return img ? [img.naturalWidth, img.naturalHeight] : c.textContent; })`);
 };
 const sizes = await covers(made.covers.length);
 check(JSON.stringify(sizes) === JSON.stringify(made.covers), `covers: ${JSON.stringify(sizes)}`);
-const picture = await download('.cover a');
+const picture = await download('#tags .cover a');
 check(picture.name === 'tags-cover.png' && picture.bytes.equals(fs.readFileSync(tagFile('cover.png'))),
       `the saved picture: ${picture.name}, ${picture.bytes.length} bytes`);
-console.log(`tags view: ${tags.length} values and ${sizes.length} covers (${sizes.map((s) => s.join('x')).join(', ')})`);
+console.log(`tags view: ${made.tags.length} values and ${sizes.length} covers (${sizes.map((s) => s.join('x')).join(', ')})`);
 
 // One covr of two pictures: each shown and saved apart; one of 70 values:
 // the first 64 shown, and the page says there are more.
 await list(tagFile('covers.m4a'));
-await until(() => evaluate("document.querySelectorAll('#tags tbody tr').length"), 'the covers');
 const two = (await covers(2)).slice(0, 2);
 const saved = [await download('#tags .cover a'), await download('#tags .cover:nth-of-type(2) a')];
-const many = await evaluate("[document.querySelectorAll('#tags tr:nth-child(2) .cover').length, document.querySelector('#tags tr:nth-child(2) .note')?.textContent]");
+const many = await evaluate(`(() => { const row = document.querySelectorAll('#tags .rows > [aria-level="2"]')[1];
+  return [row.querySelectorAll('.cover').length, row.querySelector('.note')?.textContent]; })()`);
 check(JSON.stringify(two) === '[[6,3],[24,16]]' && saved[0].name === 'covers-cover.png' && saved[1].name === 'covers-cover-2.jpg' &&
       saved.every((s, i) => s.bytes.equals(made.two[i])) && many[0] === 64 && /first 64 pictures/.test(many[1]),
       `two covers: ${JSON.stringify(two)}, saved ${saved.map((s) => `${s.name} ${s.bytes.length}`)}; many: ${many}`);
@@ -525,14 +662,22 @@ console.log(`one covr of two pictures: ${two.map((s) => s.join('x'))}, saved as 
 
 // Two files compared: on top of the page, before and after named by when
 // each was changed, whatever the order they were chosen in; the changed
-// tag as old and new; the saved diff turns the first output into the
-// second under patch, and once swapped the second into the first. Outputs
-// with controls and carriage returns in them too.
+// tag as old and new (a second value changed too: every value is
+// compared); the saved diff turns the first output into the second under
+// patch, and once swapped the second into the first. Outputs with controls
+// and carriage returns in them too.
 fs.mkdirSync(path.join(workDir, 'pair'));
+const multi = fs.readFileSync(path.join(sourceDir, 'tests/fixtures/multi.m4a'));
+const secondArtist = multi.indexOf('Second Ärtist');
+multi.write('Ö', secondArtist + 7);
+fs.writeFileSync(path.join(workDir, 'multi-changed.m4a'), multi);
 const diffName = (...names) => names.map((name) => name.replace(/\.[^.]*$/, '')).join('-vs-') + '.diff';
 const paired = (file) => { const to = path.join(workDir, 'pair', path.basename(file)); fs.copyFileSync(file, to); return to; };
-for (const [first, second, change] of [[tagFile('before.m4a'), tagFile('after.m4a'), 'Artist ©ART Artist Artist B'],
-  [tagFile('cover-a.m4a'), tagFile('cover-b.m4a'), /^Cover covr 141 bytes \(SHA-256 \w+\) 141 bytes \(SHA-256 \w+\)$/],
+for (const [first, second, change] of [[tagFile('before.m4a'), tagFile('after.m4a'), 'Artist ©ART in Item list (ilst) Artist Artist B'],
+  [path.join(sourceDir, 'tests/fixtures/multi.m4a'), path.join(workDir, 'multi-changed.m4a'),
+   'Artist ©ART in Item list (ilst) First Artist; Second Ärtist First Artist; Second Örtist'],
+  [tagFile('cover-a.m4a'), tagFile('cover-b.m4a'),
+   /^Cover covr in Item list \(ilst\) JPEG, 141 bytes \(SHA-256 \w+\) JPEG, 141 bytes \(SHA-256 \w+\)$/],
   [path.join(sourceDir, 'fuzz/corpus/tags.mp4'), path.join(sourceDir, 'samples/damaged.m4a')]]) {
   const [before, after] = [paired(first), paired(second)];
   aged(before, 10);
@@ -560,15 +705,18 @@ for (const [first, second, change] of [[tagFile('before.m4a'), tagFile('after.m4
 }
 
 // Hostile values, labels, mean, name, Xtra and covers: shown as text, and
-// no cover of markup or random bytes becomes an image.
+// no cover of markup or random bytes becomes an image; controls (C1 ones
+// too) and the controls that turn text around shown escaped, none as it is.
 await list(tagFile('hostile.m4a'));
-await until(() => evaluate("document.querySelectorAll('#tags tbody tr').length"), 'the hostile tags');
 const hostileCovers = await covers(3);
-const hostileText = await evaluate("document.getElementById('tags').textContent");
+const [hostileText, glanced] = await evaluate("['tags', 'glance'].map((id) => document.getElementById(id).textContent)");
 check(hostileCovers.every((c) => c === 'not a picture') && /<script>window.ran = "name"<\/script>/.test(hostileText) &&
-      hostileText.includes('<img src=x onerror="window.ran = \'xtra\'">') &&
-      await evaluate('window.ran === undefined && !document.querySelector("img, #tags script, #tags iframe")'),
-      `hostile tags and covers: ${JSON.stringify(hostileCovers)}; ran ${await evaluate('String(window.ran)')}`);
+      hostileText.includes('<img src=x onerror="window.ran = \'xtra\'">') && hostileText.includes(made.controls) &&
+      !/[\x00-\x08\x0b-\x1f\x7f-\x9f\u061c\u200e\u200f\u202a-\u202e\u2066-\u2069]/.test(hostileText + glanced) &&
+      glanced.includes('<script>window.ran = "nam"</script>') &&
+      await evaluate('window.ran === undefined && !document.querySelector("img, #tags script, #tags iframe, #glance script")'),
+      `hostile tags and covers: ${JSON.stringify(hostileCovers)}; ran ${await evaluate('String(window.ran)')}; ` +
+      `${hostileText.includes(made.controls) ? '' : 'the controls not escaped; '}at a glance: ${glanced}`);
 
 // Keyboard, screen reader and colours. In the page: the grounds behind an element (its first opaque
 // background up the tree, or each colour of a gradient, under the translucent ones above it), each
@@ -650,20 +798,21 @@ check(copied === terminal((await download()).bytes).split('\n')[copiedAt] && cop
 // arrows move in them, Tab leaves and comes back there, Enter chooses.
 const { nodes } = await send('Accessibility.getFullAXTree'), byId = new Map(nodes.map((n) => [n.nodeId, n]));
 const rowsIn = (n) => (n.childIds || []).map((id) => byId.get(id)).flatMap((c) => (c.role.value === 'row' ? [c] : rowsIn(c)));
-const rowNames = rowsIn(nodes.find((n) => n.role?.value === 'treegrid')).slice(1).map((n) => n.name.value.replace(/\s+/g, ' '))
-  .filter((n) => !/^Cover: picture, \d+ bytes$/.test(n));
-check(JSON.stringify(rowNames) === JSON.stringify(made.tags.map(([label, value]) => `${label}: ${value}`.replace(/\s+/g, ' '))),
-      `the tags' rows are named ${rowNames.join(' | ')}`);
-await evaluate("document.querySelector('#tags tbody tr').focus()");
-const left = await keys(['ArrowDown'], ['ArrowDown'], ['ArrowRight'], ['ArrowUp'], ['Tab']).then(() => evaluate('document.activeElement.id'));
+const rowNames = rowsIn(nodes.find((n) => n.role?.value === 'treegrid')).slice(1).map((n) => n.name.value.replace(/\s+/g, ' '));
+const tagNames = rowNames.filter((n) => !/^(Cover: (PNG|JPEG), \d+ bytes|.*, \d+ tags?)$/.test(n)).sort();
+check(JSON.stringify(tagNames) === JSON.stringify(made.tags.map(([, label, value]) => `${label}: ${value}`.replace(/\s+/g, ' ')).sort()) &&
+      rowNames[0] === 'Item list (ilst), 31 tags', `the tags' rows are named ${rowNames.join(' | ')}`);
+await evaluate("document.querySelector('#tags .rows > [role=row]').focus()");
+const left = await keys(['ArrowDown'], ['ArrowDown'], ['ArrowDown'], ['ArrowDown'], ['ArrowRight'], ['ArrowUp'], ['Tab'])
+  .then(() => evaluate('document.activeElement.id'));
 await keys(['Tab', 8], ['Enter']);
 // Enter chose the row's line: its bytes come once the listing's worker has
 // said where they lie.
 await until(() => evaluate("document.getElementById('range').textContent.startsWith('Bytes: @ART')"), 'the chosen tag\'s line', 2000)
   .catch(() => {});
-const back = await evaluate(`[document.activeElement.tagName,
-  document.activeElement.closest('tr').getAttribute('aria-label'), document.getElementById('range').textContent]`);
-check(left === 'hex' && back[0] === 'TD' && back[1] === 'Artist: Zoë – 東京' && back[2].startsWith('Bytes: @ART'),
+const back = await evaluate(`[document.activeElement.getAttribute('role'),
+  document.activeElement.closest('[role=row]').getAttribute('aria-label'), document.getElementById('range').textContent]`);
+check(left === 'hex' && back[0] === 'gridcell' && back[1] === 'Artist: Zoë – 東京' && back[2].startsWith('Bytes: @ART'),
       `the arrows, Tab and Enter in the tags: ${left}, ${back}`);
 
 // A cover too large to decode here says so, and saves byte for byte; the

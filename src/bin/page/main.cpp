@@ -3,7 +3,9 @@
 // in slices by the worker (web/worker.js), and the two streams are kept as
 // records (LineRecorder): the text of every line and, in columns, what each
 // line shows. The worker takes them as they are, a buffer each, never a line
-// at a time. Two outputs are compared here too. Built only by emscripten.
+// at a time. The file's tag records follow, read over the same source once
+// the lines are on the page, as the JSON boxwalk-json writes of them. Two
+// outputs are compared here too. Built only by emscripten.
 #include <emscripten.h>
 #include <wasm_simd128.h>
 
@@ -24,8 +26,10 @@
 #include "load/load.hpp"
 #include "primitives/atom.hpp"
 #include "primitives/text.hpp"
+#include "report/json.hpp"
 #include "report/lines.hpp"
 #include "source/file.hpp"
+#include "tags/reader.hpp"
 
 namespace boxwalk {
 namespace {
@@ -114,6 +118,23 @@ private:
     std::uint64_t position_ = 0;
 };
 
+// Another source's bytes, lent: the console's run reads through it and
+// ends it, while the source itself, with what it has read and its pace, is
+// kept for the tag reader after the run.
+class LentSource final : public Source {
+public:
+    explicit LentSource(Source& source) : Source(source.size()), source_(source) {}
+
+private:
+    std::optional<std::string> fetch(std::uint64_t pos, std::size_t count) override {
+        window_ = source_.read(pos, count);
+        window_pos_ = pos;
+        return source_.error();
+    }
+
+    Source& source_;
+};
+
 // The top-level atoms as the map draws them, four numbers each: position,
 // declared size, header length and the type's four characters as one
 // big-endian number. The walk stops at the first atom that is shorter than
@@ -194,10 +215,16 @@ void hand_lines(const char* group, const LineRecorder& lines) {
 // reads it in place, and uses a worker for one listing only.
 // The lines a search lets through, by index, standard error's after
 // standard output's.
+// The source the lines were read through, and the count of its reads, are
+// kept for the tag records; the records, until their JSON is written.
 struct Listing {
     LineRecorder out;
     LineRecorder err;
     std::vector<std::uint32_t> found;
+    ReadCount reads;
+    std::unique_ptr<Source> source;
+    std::unique_ptr<TagReport> report;
+    std::unique_ptr<JsonWriter> json;
 };
 std::unique_ptr<Listing> listing;
 
@@ -297,7 +324,6 @@ extern "C" EMSCRIPTEN_KEEPALIVE int boxwalk_list(const char* name, double length
     const auto size = static_cast<std::uint64_t>(length);
     const std::string text = lenient_utf8(std::string_view(name));
     const std::vector<Argument> args = {{"boxwalk", "boxwalk"}, {text, text}};
-    ReadCount run_reads;
     ReadCount map_reads;
     LoadLimits limits;
     limits.memory = kMemoryLimit;
@@ -312,15 +338,76 @@ extern "C" EMSCRIPTEN_KEEPALIVE int boxwalk_list(const char* name, double length
     LineRecorder& err = listing->err;
     reserve_room(out, atoms);
     const FileLoader load = [&](const Argument&) {
-        return open_source(std::make_unique<PageFile>(run_reads, size), size, limits);
+        LoadResult loaded =
+            open_source(std::make_unique<PageFile>(listing->reads, size), size, limits);
+        if (!loaded.ok()) {
+            return loaded;
+        }
+        listing->source = std::move(loaded.source);
+        return LoadResult{std::make_unique<LentSource>(*listing->source), {}};
     };
     const int status = run(args, load, out, err);
-    const double stats[] = {run_reads.reads, run_reads.bytes, map_reads.reads, map_reads.bytes};
+    const double stats[] = {listing->reads.reads, listing->reads.bytes, map_reads.reads,
+                            map_reads.bytes};
     hand_lines("out", out);
     hand_lines("err", err);
     hand("file", "atoms", "atoms", std::span<const double>(atoms));
     hand("file", "reads", "reads", std::span<const double>(stats));
     return status;
+}
+
+// Reads the tag records of the file listed, over the source its lines were
+// read through (after them, where that source stands), and keeps them for
+// boxwalk_tags_json. Hands the worker glue, copied, three numbers: the reads
+// of the file this took, the bytes they read and the number of tags; and,
+// when a read failed, its error text. Returns 0 when the records are whole,
+// 1 when a read failed while they were read (those found before stand), and
+// 2 when none could be read: the file was not opened, or a read had failed
+// before.
+extern "C" EMSCRIPTEN_KEEPALIVE int boxwalk_tags() {
+    using namespace boxwalk;
+    const ReadCount before = listing->reads;
+    Source* const source = listing->source.get();
+    const bool readable = source != nullptr && !source->failed();
+    listing->report = std::make_unique<TagReport>(readable ? read_tags(*source) : TagReport{});
+    listing->json = std::make_unique<JsonWriter>();
+    const double counts[] = {listing->reads.reads - before.reads,
+                             listing->reads.bytes - before.bytes,
+                             static_cast<double>(listing->report->tags.size())};
+    hand("tags", "counts", "counts", std::span<const double>(counts));
+    if (source == nullptr || source->failed()) {
+        const std::string error = source != nullptr ? *source->error() : "the file was not opened";
+        hand("tags", "error", "error", std::span<const char>(error));
+    }
+    return !readable ? 2 : source->failed() ? 1 : 0;
+}
+
+// Hands the worker glue the JSON of tags [from, from + count) of the records
+// read, as boxwalk-json writes a file's tags (tag_records): what the file
+// is, its moov, those tags and, with the first tags, the damage and the XMP
+// packets. Kept in place until the next call. The tags go from the program
+// as they are written, and the records once the last of them are: the
+// worker takes them a share at a time, answering questions between.
+extern "C" EMSCRIPTEN_KEEPALIVE void boxwalk_tags_json(std::size_t from, std::size_t count) {
+    using namespace boxwalk;
+    TagReport& report = *listing->report;
+    TagReport slice;
+    slice.kind = report.kind;
+    slice.brand = report.brand;
+    slice.moov = report.moov;
+    const std::size_t first = std::min(from, report.tags.size());
+    const std::size_t last = first + std::min(count, report.tags.size() - first);
+    const auto tags = report.tags.begin();
+    slice.tags.assign(std::make_move_iterator(tags + static_cast<std::ptrdiff_t>(first)),
+                      std::make_move_iterator(tags + static_cast<std::ptrdiff_t>(last)));
+    if (from == 0) {
+        slice.damage = std::move(report.damage);
+        slice.xmp = std::move(report.xmp);
+    }
+    hand("tags", "json", "json", std::span<const char>(listing->json->tag_records(slice)), true);
+    if (last == report.tags.size()) {
+        listing->report.reset();
+    }
 }
 
 // Narrows the listing's lines to those whose text holds `needle` (`size`
