@@ -1,9 +1,10 @@
 // libFuzzer entry point: the tag reader on arbitrary bytes. Every report
 // keeps its invariants (valid UTF-8 everywhere, ranges inside the file), and
-// the reading is the same with its tags handed on one at a time, and
-// through a source that reads a file where it is asked; with a bad sector, the records found before
-// the error are the start of those of the whole reading. The first six bytes of the input choose
-// the read-ahead, how short each read comes back and the bad byte; the rest is the file.
+// the reading is the same with its tags handed on one at a time, and through
+// a source that reads a file where it is asked; with a bad sector, the
+// records found before the error are the start of those of the whole
+// reading. The first six bytes of the input choose the read-ahead, how short
+// each read comes back and the bad byte; the rest is the file.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>

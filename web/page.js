@@ -223,7 +223,6 @@ function notice(listing, records) {
     : said.length ? `This file is damaged: ${said.join('; ')}.` : '';
   box.hidden = !text;
   box.textContent = text;
-  box.dataset.kind = records ? records.kind : '';
   return said;
 }
 

@@ -172,8 +172,15 @@ const shown = () => evaluate(`(async () => { const texts = await current.texts(0
 // What a download link of the page hands over, and under what name.
 async function download(link = '#download') {
   const before = progress.length;
-  await evaluate(`document.querySelector('${link}').click()`);
-  const done = await until(() => progress.slice(before).find((p) => p.state !== 'inProgress'), 'a download');
+  const begun = began.length;
+  // A link the page replaces as it is clicked starts nothing: the new one
+  // is clicked again after a while (a slow machine) before giving up.
+  for (let tries = 0; ; tries++) {
+    await evaluate(`document.querySelector('${link}').click()`);
+    const started = await until(() => began.length > begun, 'a download to begin', 5000).catch(() => tries === 3 && Promise.reject(new Error(`no download from ${link}`)));
+    if (started) break;
+  }
+  const done = await until(() => progress.slice(before).find((p) => p.state !== 'inProgress'), 'a download', 30000);
   const name = began.find((b) => b.guid === done.guid).suggestedFilename;
   return { name, bytes: fs.readFileSync(path.join(downloads, name)) };
 }

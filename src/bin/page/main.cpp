@@ -11,7 +11,9 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <numeric>
 #include <optional>
@@ -338,8 +340,10 @@ extern "C" EMSCRIPTEN_KEEPALIVE int boxwalk_list(const char* name, double length
     LineRecorder& err = listing->err;
     reserve_room(out, atoms);
     const FileLoader load = [&](const Argument&) {
-        LoadResult loaded =
-            open_source(std::make_unique<PageFile>(listing->reads, size), size, limits);
+        // A stream (an empty File, or one that shrank) keeps what the tag
+        // reader will read too, after the lines.
+        LoadResult loaded = open_source(std::make_unique<PageFile>(listing->reads, size), size,
+                                        limits, kEveryTagPlan);
         if (!loaded.ok()) {
             return loaded;
         }
