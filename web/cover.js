@@ -25,10 +25,16 @@ const Cover = (() => {
 
   let urls = [];
   let watcher = null;
+  // Bumped by clear(): a picture read for an earlier file is not shown. A
+  // picture still loading keeps its URL until it has loaded (revoked under
+  // it, its load would fail with an error on the page).
+  let generation = 0;
+  const loading = new Set();
 
   // Lets go of the pictures shown so far.
   function clear() {
-    for (const url of urls) URL.revokeObjectURL(url);
+    generation += 1;
+    for (const url of urls) if (!loading.has(url)) URL.revokeObjectURL(url);
     urls = [];
     if (watcher) watcher.disconnect();
     watcher = null;
@@ -60,6 +66,7 @@ const Cover = (() => {
 
   async function load(box, file, range, type, saveAs, small) {
     box.textContent = 'Reading the picture…';
+    const started = generation;
     let head;
     try {
       head = new Uint8Array(await file.slice(range.pos, range.pos + 16).arrayBuffer());
@@ -67,6 +74,7 @@ const Cover = (() => {
       box.textContent = `The picture could not be read: ${error.message}`;
       return;
     }
+    if (started !== generation) return;
     const format = sniff(head);
     if (!format) {
       box.textContent = 'not a picture';
@@ -75,6 +83,7 @@ const Cover = (() => {
     const [mime, extension] = formats.get(format);
     const url = URL.createObjectURL(file.slice(range.pos, range.pos + range.size, mime));
     urls.push(url);
+    loading.add(url);
     const picture = new Image();
     picture.alt = `Cover picture (${format})`;
     // The load event comes once the header is read, before the pixels are
@@ -84,6 +93,11 @@ const Cover = (() => {
       picture.onerror = () => done(false);
       picture.src = url;
     });
+    loading.delete(url);
+    if (started !== generation) {
+      URL.revokeObjectURL(url);
+      return;
+    }
     if (!sized) {
       box.textContent = 'not a picture';
       return;

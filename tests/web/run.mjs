@@ -213,10 +213,14 @@ if (process.env.BOXWALK_SCREENSHOT) {
   await evaluate('[...document.querySelectorAll(".line.ilst")][0].click()');
   await until(() => evaluate("[...document.querySelectorAll('.cover')].every((c) => !/read/i.test(c.textContent))"), 'the cover');
   await sleep(300);
+  // The whole page in the viewport: captured beyond it, the scrolled
+  // regions would lay out again for another height as they are drawn.
   const height = await evaluate('document.documentElement.scrollHeight');
-  const { data } = await send('Page.captureScreenshot',
-    { format: 'png', captureBeyondViewport: true, clip: { x: 0, y: 0, width: 1180, height, scale: 1 } });
+  await send('Emulation.setDeviceMetricsOverride', { width: 1180, height, deviceScaleFactor: 1, mobile: false });
+  await sleep(300);
+  const { data } = await send('Page.captureScreenshot', { format: 'png', clip: { x: 0, y: 0, width: 1180, height, scale: 1 } });
   fs.writeFileSync(process.env.BOXWALK_SCREENSHOT, Buffer.from(data, 'base64'));
+  await send('Emulation.setDeviceMetricsOverride', { width: 1180, height: 900, deviceScaleFactor: 1, mobile: false });
 }
 
 // Atoms as a tagger writes them, sizes computed.
