@@ -1,21 +1,16 @@
 // The tag records a worker of the program's holds once it has listed a
 // file, and its answers to the page's questions about them. The program
 // reads them when the page first asks, after the lines, over the same
-// source, and hands over their JSON as boxwalk-json writes a file's tags,
-// damage and XMP packets, a share of the tags at a time; each share is
-// parsed here, its 64-bit numbers exact, and kept in columns (far less
-// memory than an object a record), the worker answering other questions
-// between shares. The page adds the XMP packets' properties (the worker has
-// no XML parser). The tags view asks for the rows in view, a group at a
-// time folded or open; the page never holds more of them.
+// source, and hands them over in columns: numbers in typed arrays, texts as
+// UTF-8 one after another, each decoded when it is shown (far less time and
+// memory than a string or an object a record); what the file is, its damage
+// and XMP packets come as the JSON boxwalk-json writes of them. The page
+// adds the XMP packets' properties (the worker has no XML parser). The tags
+// view asks for the rows in view, a group at a time folded or open; the
+// page never holds more of them.
 
 const Records = (() => {
   'use strict';
-
-  // The tags the program writes the JSON of at once, and the longest the
-  // worker reads them before it answers other questions.
-  const share = 4096;
-  const turn = 25;
 
   // JSON.parse, with integers past 2^53 (a range the file declares past
   // its end) as BigInts read from their own text. Only a text with a run
@@ -26,15 +21,15 @@ const Records = (() => {
       context && /^\d+$/.test(context.source) ? BigInt(context.source) : value));
   }
 
-  // A column of numbers that grows as it is filled.
+  // A column of numbers that grows as it is filled, from `array` if given.
   class Numbers {
-    constructor(Type) {
-      this.array = new Type(1024);
-      this.length = 0;
+    constructor(Type, array = null) {
+      this.array = array || new Type(1024);
+      this.length = array ? array.length : 0;
     }
     push(value) {
       if (this.length === this.array.length) {
-        const grown = new this.array.constructor(2 * this.length);
+        const grown = new this.array.constructor(Math.max(1024, 2 * this.length));
         grown.set(this.array);
         this.array = grown;
       }
@@ -44,14 +39,20 @@ const Records = (() => {
   }
 
   const decoder = new TextDecoder();
+  const encoder = new TextEncoder();
 
-  // Ranges of the file: numbers, exact as the JSON had them (a BigInt past
-  // 2^53 is kept apart).
+  // Ranges of the file: numbers, exact as the program had them (one past
+  // 2^53 is kept apart, as BigInts).
   class Ranges {
-    constructor() {
-      this.pos = new Numbers(Float64Array);
-      this.size = new Numbers(Float64Array);
+    constructor(pos = null, size = null, wide = null) {
+      this.pos = new Numbers(Float64Array, pos && new Float64Array(pos));
+      this.size = new Numbers(Float64Array, size && new Float64Array(size));
       this.exact = new Map();
+      const halves = wide ? new Uint32Array(wide) : [];
+      const join = (high, low) => (BigInt(high) << 32n) | BigInt(low);
+      for (let i = 0; i + 4 < halves.length; i += 5) {
+        this.exact.set(halves[i], [join(halves[i + 1], halves[i + 2]), join(halves[i + 3], halves[i + 4])]);
+      }
     }
     push([pos, size]) {
       if (typeof pos === 'bigint' || typeof size === 'bigint') this.exact.set(this.pos.length, [pos, size]);
@@ -61,65 +62,113 @@ const Records = (() => {
     at(i) { return this.exact.get(i) || [this.pos.array[i], this.size.array[i]]; }
   }
 
-  // The tags in columns, numbers in typed arrays, texts in arrays (an
-  // empty text for none), far less memory than an object a record; the
-  // JSON of a share is let go once its tags are in. tag(i) gives back
-  // record i as the JSON had it.
+  // Texts one after another as UTF-8, with where each ends; text i is
+  // decoded when asked for.
+  class Texts {
+    constructor(bytes = null, ends = null) {
+      this.bytes = bytes ? new Uint8Array(bytes) : new Uint8Array(1024);
+      this.ends = new Numbers(Uint32Array, ends && new Uint32Array(ends));
+      this.used = this.ends.length ? this.ends.array[this.ends.length - 1] : 0;
+    }
+    get length() { return this.ends.length; }
+    start(i) { return i ? this.ends.array[i - 1] : 0; }
+    at(i) { return decoder.decode(this.bytes.subarray(this.start(i), this.ends.array[i])); }
+    push(text) {
+      const made = encoder.encode(text || '');
+      if (this.used + made.length > this.bytes.length) {
+        const grown = new Uint8Array(Math.max(1024, 2 * (this.used + made.length)));
+        grown.set(this.bytes.subarray(0, this.used));
+        this.bytes = grown;
+      }
+      this.bytes.set(made, this.used);
+      this.used += made.length;
+      this.ends.push(this.used);
+    }
+    // Hashes text i into `print`: its length in bytes, then its bytes.
+    print(print, i) {
+      const [from, to] = [this.start(i), this.ends.array[i]];
+      print.code(to - from);
+      for (let at = from; at < to; at += 1) print.code(this.bytes[at]);
+      return print;
+    }
+  }
+
+  // The tags in columns, as the program hands them over (or empty, for the
+  // page's own); tag(i) gives back record i as boxwalk-json writes it.
   class Columns {
-    constructor() {
-      for (const name of ['store', 'track', 'first', 'count']) this[name] = new Numbers(Uint32Array);
-      for (const name of ['key', 'mean', 'name', 'label']) this[name] = [];
-      this.bytes = new Ranges();
-      this.values = { kind: new Numbers(Uint8Array), type: new Numbers(Float64Array), cut: new Numbers(Uint8Array),
-                      text: [], language: [], part: [], bytes: new Ranges() };
+    constructor(handed = null) {
+      const c = handed || {};
+      // Every `step`-th number of `array` from `n` on.
+      const every = (array, step, n) => {
+        const out = new array.constructor(array.length / step);
+        for (let i = 0; i < out.length; i += 1) out[i] = array[i * step + n];
+        return out;
+      };
+      const tags = new Uint32Array(c.tags || 0);
+      for (const [n, name] of ['store', 'track', 'first', 'count', 'labelIndex'].entries()) {
+        this[name] = new Numbers(Uint32Array, handed && every(tags, 5, n));
+      }
+      for (const name of ['key', 'mean', 'name', 'text', 'language', 'part']) {
+        this[name] = new Texts(c[`${name}_bytes`], c[`${name}_ends`]);
+      }
+      const labels = new Texts(c.labels_bytes, c.labels_ends);
+      this.labels = [''].concat(Array.from({ length: labels.length }, (_, i) => labels.at(i)));
+      this.bytes = new Ranges(c.tag_pos, c.tag_size, c.tag_wide);
+      const kinds = new Uint8Array(c.value_kinds || 0);
+      this.kind = new Numbers(Uint8Array, handed && every(kinds, 2, 0));
+      this.cut = new Numbers(Uint8Array, handed && every(kinds, 2, 1));
+      this.type = new Numbers(Float64Array, c.value_types && new Float64Array(c.value_types));
+      this.valueBytes = new Ranges(c.value_pos, c.value_size, c.value_wide);
     }
 
     get length() { return this.store.length; }
 
+    // Adds a record as boxwalk-json writes it (the page's XMP properties).
     add(tag) {
-      const values = this.values;
       this.store.push(Tags.stores.indexOf(tag.store));
       this.track.push(tag.track || 0);
       this.key.push(tag.key);
-      this.mean.push(tag.mean || '');
-      this.name.push(tag.name || '');
-      this.label.push(tag.label || '');
+      this.mean.push(tag.mean);
+      this.name.push(tag.name);
+      let label = tag.label ? this.labels.indexOf(tag.label) : 0;
+      if (label < 0) label = this.labels.push(tag.label) - 1;
+      this.labelIndex.push(label);
       this.bytes.push(tag.bytes);
-      this.first.push(values.kind.length);
+      this.first.push(this.kind.length);
       this.count.push(tag.values.length);
       for (const value of tag.values) {
-        values.kind.push(Contract.valueKinds.names.indexOf(value.kind));
-        values.type.push(value.type ?? -1);
-        values.cut.push(value.cut ? 1 : 0);
-        values.text.push(value.text);
-        values.language.push(value.language || '');
-        values.part.push(value.part || '');
-        values.bytes.push(value.bytes);
+        this.kind.push(Contract.valueKinds.names.indexOf(value.kind));
+        this.type.push(value.type ?? -1);
+        this.cut.push(value.cut ? 1 : 0);
+        this.text.push(value.text);
+        this.language.push(value.language);
+        this.part.push(value.part);
+        this.valueBytes.push(value.bytes);
       }
     }
 
     storeOf(i) { return Tags.stores[this.store.array[i]]; }
+    labelOf(i) { return this.labels[this.labelIndex.array[i]]; }
 
     // Record i, its fields in the JSON's order, those it lacks left out.
     tag(i) {
       const some = (record, field, text) => { if (text) record[field] = text; };
       const tag = { store: this.storeOf(i) };
       if (this.track.array[i]) tag.track = this.track.array[i];
-      tag.key = this.key[i];
-      some(tag, 'mean', this.mean[i]);
-      some(tag, 'name', this.name[i]);
-      some(tag, 'label', this.label[i]);
+      tag.key = this.key.at(i);
+      some(tag, 'mean', this.mean.at(i));
+      some(tag, 'name', this.name.at(i));
+      some(tag, 'label', this.labelOf(i));
       tag.bytes = this.bytes.at(i);
-      const v = this.values;
       tag.values = [];
       for (let at = this.first.array[i]; at < this.first.array[i] + this.count.array[i]; at += 1) {
-        const value = { kind: Contract.valueKinds.names[v.kind.array[at]] };
-        if (v.type.array[at] >= 0) value.type = v.type.array[at];
-        value.text = v.text[at];
-        if (v.cut.array[at]) value.cut = true;
-        some(value, 'language', v.language[at]);
-        some(value, 'part', v.part[at]);
-        value.bytes = v.bytes.at(at);
+        const value = { kind: Contract.valueKinds.names[this.kind.array[at]] };
+        if (this.type.array[at] >= 0) value.type = this.type.array[at];
+        value.text = this.text.at(at);
+        if (this.cut.array[at]) value.cut = true;
+        some(value, 'language', this.language.at(at));
+        some(value, 'part', this.part.at(at));
+        value.bytes = this.valueBytes.at(at);
         tag.values.push(value);
       }
       return tag;
@@ -134,17 +183,9 @@ const Records = (() => {
   let held = null;
   let reading = null;
 
-  // Lets the worker answer the questions that came meanwhile.
-  const pause = () => new Promise((done) => {
-    const channel = new MessageChannel();
-    channel.port1.onmessage = () => { channel.port1.close(); done(); };
-    channel.port2.postMessage(0);
-  });
-
   // Has the program read the records of the file listed, over the source it
-  // listed it through, and takes their JSON out of its memory a share at a
-  // time.
-  async function read() {
+  // listed it through, and takes their columns out of its memory.
+  function read() {
     const started = performance.now();
     boxwalkFile = Lines.file();
     boxwalkHanded = {};
@@ -152,28 +193,12 @@ const Records = (() => {
     // 0: whole; 1: a read failed meanwhile; 2: none could be read.
     const status = _boxwalk_tags();
     boxwalkFile = null;
-    const { counts, error } = boxwalkHanded.tags;
-    const [reads, bytes, count] = new Float64Array(counts.counts);
-    const found = { status, error: error ? new TextDecoder().decode(error.error) : '', reads: [reads, bytes],
-                    readMs: boxwalkReading, tags: new Columns(), xmp: false };
-    let since = performance.now();
-    for (let from = 0; from === 0 || from < count; from += share) {
-      boxwalkHanded = {};
-      _boxwalk_tags_json(from, share);
-      const { at, size } = boxwalkHanded.tags.json.json;
-      boxwalkHanded = {};
-      const part = parse(decoder.decode(HEAPU8.subarray(at, at + size)));
-      if (from === 0) {
-        const { tags, ...report } = part;
-        found.report = report;
-      }
-      for (const tag of part.tags) found.tags.add(tag);
-      if (performance.now() - since > turn) {
-        await pause();
-        since = performance.now();
-      }
-    }
-    held = found;
+    const { counts, error, json, columns } = boxwalkHanded.tags;
+    boxwalkHanded = {};
+    const [reads, bytes] = new Float64Array(counts.counts);
+    const { tags, ...report } = parse(decoder.decode(json.json));
+    held = { status, error: error ? decoder.decode(error.error) : '', reads: [reads, bytes],
+             readMs: boxwalkReading, tags: new Columns(columns), xmp: false, report };
     arrange();
     held.ms = performance.now() - started;
   }
@@ -185,7 +210,7 @@ const Records = (() => {
     const { tags } = held;
     const runs = new Map();
     for (let i = 0; i < tags.length; i += 1) {
-      const tag = { store: tags.storeOf(i), track: tags.track.array[i], label: tags.label[i] };
+      const tag = { store: tags.storeOf(i), track: tags.track.array[i], label: tags.labelOf(i) };
       const key = (Tags.groupOf(tag) * 16 + tags.store.array[i]) * 64 + Tags.rank(tag);
       const run = runs.get(key);
       if (run) run.push(i); else runs.set(key, [i]);
@@ -207,7 +232,7 @@ const Records = (() => {
     const picture = Contract.valueKinds.names.indexOf('picture');
     const pictures = new Uint32Array(tags.length);
     let seen = 0;
-    const [first, count, kind] = [tags.first.array, tags.count.array, tags.values.kind.array];
+    const [first, count, kind] = [tags.first.array, tags.count.array, tags.kind.array];
     for (const index of order) {
       pictures[index] = seen;
       for (let v = first[index]; v < first[index] + count[index]; v += 1) seen += kind[v] === picture ? 1 : 0;
@@ -232,7 +257,7 @@ const Records = (() => {
     const found = {};
     const best = {};
     for (const index of order) {
-      for (const [slot, place, places] of slotsOf.get(tags.label[index]) || []) {
+      for (const [slot, place, places] of slotsOf.get(tags.labelOf(index)) || []) {
         const rank = place + (tags.track.array[index] ? places : 0);
         if (best[slot] <= rank) continue;
         const tag = tags.tag(index);
@@ -299,8 +324,8 @@ const Records = (() => {
     return out;
   }
 
-  // Two 32-bit hashes of texts, each after its length, so that no two runs
-  // of texts hash alike but by chance (one in 2^64).
+  // Two 32-bit hashes of texts and numbers, each text after its length, so
+  // that no two runs of them hash alike but by chance (one in 2^64).
   class Print {
     constructor() {
       this.a = 0x811c9dc5;
@@ -327,21 +352,20 @@ const Records = (() => {
   // compared).
   function prints() {
     const { tags } = held;
-    const v = tags.values;
     const picture = Contract.valueKinds.names.indexOf('picture');
     const identity = new Float64Array(tags.length);
     const content = new Int32Array(2 * tags.length);
     const pictures = [];
     for (let i = 0; i < tags.length; i += 1) {
-      const id = new Print().text(tags.store.array[i]).text(tags.track.array[i]).text(tags.key[i]).text(tags.mean[i])
-        .text(tags.name[i]);
+      const id = new Print().text(tags.store.array[i]).text(tags.track.array[i]);
+      for (const texts of [tags.key, tags.mean, tags.name]) texts.print(id, i);
       identity[i] = (id.a >>> 0) + (id.b & 0x1fffff) * 2 ** 32;
       const values = new Print().text(tags.count.array[i]);
       for (let at = tags.first.array[i]; at < tags.first.array[i] + tags.count.array[i]; at += 1) {
-        values.text(v.kind.array[at]).text(v.type.array[at]).text(v.text[at]).text(v.cut.array[at])
-          .text(v.language[at]).text(v.part[at]);
-        if (v.kind.array[at] === picture) {
-          const [pos, size] = v.bytes.at(at);
+        values.text(tags.kind.array[at]).text(tags.type.array[at]).text(tags.cut.array[at]);
+        for (const texts of [tags.text, tags.language, tags.part]) texts.print(values, at);
+        if (tags.kind.array[at] === picture) {
+          const [pos, size] = tags.valueBytes.at(at);
           values.text(size);
           pictures.push(i, Number(pos), Number(size));
         }
@@ -371,7 +395,7 @@ const Records = (() => {
   }
 
   // The records, read once, whoever asks first.
-  const ready = () => (reading || (reading = read()));
+  const ready = () => (reading || (reading = Promise.resolve().then(read)));
 
   const answers = {
     // The records read, and what the page shows first of them.

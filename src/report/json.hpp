@@ -63,10 +63,11 @@ public:
     // takes memory for `size` bytes and its longest record.
     void spill_at(std::size_t size, std::function<void(std::string_view)> spill);
 
-    // The tag records of one file as one object, for the page: what the
-    // file is, its moov, the tags, the damage and the XMP packets (the
-    // fields of a file's object from `kind` to `xmp`), without a line feed.
-    // Lent until the next call; never spilled.
+    // The tag records of one file as one object: what the file is, its
+    // moov, the tags, the damage and the XMP packets (the fields of a
+    // file's object from `kind` to `xmp`), without a line feed. The page
+    // takes all but the tags this way. Lent until the next call; never
+    // spilled.
     std::string_view tag_records(const TagReport& report);
 
 private:

@@ -4,8 +4,8 @@
 // records (LineRecorder): the text of every line and, in columns, what each
 // line shows. The worker takes them as they are, a buffer each, never a line
 // at a time. The file's tag records follow, read over the same source once
-// the lines are on the page, as the JSON boxwalk-json writes of them. Two
-// outputs are compared here too. Built only by emscripten.
+// the lines are on the page, in columns too. Two outputs are compared here
+// too. Built only by emscripten.
 #include <emscripten.h>
 #include <wasm_simd128.h>
 
@@ -13,13 +13,13 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <iterator>
 #include <memory>
 #include <numeric>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "bin/boxwalk/driver.hpp"
@@ -213,20 +213,131 @@ void hand_lines(const char* group, const LineRecorder& lines) {
     visit_columns(lines.values(), table("values"));
 }
 
+// Texts one after another, as UTF-8, with where each ends.
+struct TextColumn {
+    std::string bytes;
+    std::vector<std::uint32_t> ends;
+
+    void push(std::string_view text) {
+        bytes.append(text);
+        ends.push_back(static_cast<std::uint32_t>(bytes.size()));
+    }
+};
+
+// Ranges of the file as the worker keeps them: positions and sizes as
+// doubles, exact up to 2^53; a range past that is listed apart as its index
+// and the four 32-bit halves of its position and size, high first.
+struct RangeColumn {
+    std::vector<double> pos;
+    std::vector<double> size;
+    std::vector<std::uint32_t> wide;
+
+    void push(FileRange range) {
+        constexpr std::uint64_t kExact = std::uint64_t{1} << 53;
+        if (range.pos >= kExact || range.size >= kExact) {
+            for (const std::uint64_t part : {std::uint64_t{pos.size()}, range.pos >> 32, range.pos,
+                                             range.size >> 32, range.size}) {
+                wide.push_back(static_cast<std::uint32_t>(part));
+            }
+        }
+        pos.push_back(static_cast<double>(range.pos));
+        size.push_back(static_cast<double>(range.size));
+    }
+};
+
+// The tag records in columns, as the page's worker keeps them: numbers a
+// tag or a value each, texts one after another. A tag's label is the index
+// of its text among the labels met, from 1 (0 for none): there are few.
+class TagColumns final : public TagSink {
+public:
+    void take(Tag& tag) override {
+        tags_.push_back(static_cast<std::uint32_t>(tag.store));
+        tags_.push_back(tag.track);
+        tags_.push_back(static_cast<std::uint32_t>(value_kinds_.size() / 2));
+        tags_.push_back(static_cast<std::uint32_t>(tag.values.size()));
+        tags_.push_back(label(tag.label));
+        key_.push(tag.key);
+        mean_.push(tag.mean);
+        name_.push(tag.name);
+        tag_bytes_.push(tag.bytes);
+        for (const TagValue& value : tag.values) {
+            value_kinds_.push_back(static_cast<std::uint8_t>(value.kind));
+            value_kinds_.push_back(value.cut ? 1 : 0);
+            value_types_.push_back(value.stored_type ? static_cast<double>(*value.stored_type)
+                                                     : -1);
+            text_.push(value.text);
+            language_.push(value.language);
+            part_.push(value.part);
+            value_bytes_.push(value.bytes);
+        }
+    }
+
+    std::size_t count() const { return key_.ends.size(); }
+
+    // Hands every column to the worker glue as group "tags", table
+    // "columns", copied.
+    void hand_all() const {
+        const auto texts = [](std::string_view name, const TextColumn& column) {
+            hand("tags", "columns", std::string(name) + "_bytes",
+                 std::span<const char>(column.bytes));
+            hand("tags", "columns", std::string(name) + "_ends", std::span(column.ends));
+        };
+        const auto ranges = [](std::string_view name, const RangeColumn& column) {
+            hand("tags", "columns", std::string(name) + "_pos", std::span(column.pos));
+            hand("tags", "columns", std::string(name) + "_size", std::span(column.size));
+            hand("tags", "columns", std::string(name) + "_wide", std::span(column.wide));
+        };
+        hand("tags", "columns", "tags", std::span(tags_));
+        texts("key", key_);
+        texts("mean", mean_);
+        texts("name", name_);
+        texts("labels", labels_);
+        ranges("tag", tag_bytes_);
+        hand("tags", "columns", "value_kinds", std::span(value_kinds_));
+        hand("tags", "columns", "value_types", std::span(value_types_));
+        texts("text", text_);
+        texts("language", language_);
+        texts("part", part_);
+        ranges("value", value_bytes_);
+    }
+
+private:
+    std::uint32_t label(const std::string& text) {
+        if (text.empty()) {
+            return 0;
+        }
+        const auto [at, added] =
+            label_index_.try_emplace(text, static_cast<std::uint32_t>(labels_.ends.size() + 1));
+        if (added) {
+            labels_.push(text);
+        }
+        return at->second;
+    }
+
+    // Per tag: store, track, its first value, its value count, its label.
+    std::vector<std::uint32_t> tags_;
+    TextColumn key_, mean_, name_, labels_;
+    std::unordered_map<std::string, std::uint32_t> label_index_;
+    RangeColumn tag_bytes_;
+    // Per value: kind and whether it was cut; its stored type, -1 for none.
+    std::vector<std::uint8_t> value_kinds_;
+    std::vector<double> value_types_;
+    TextColumn text_, language_, part_;
+    RangeColumn value_bytes_;
+};
+
 // What a listing printed, kept for as long as the worker lives: the page
 // reads it in place, and uses a worker for one listing only.
 // The lines a search lets through, by index, standard error's after
 // standard output's.
 // The source the lines were read through, and the count of its reads, are
-// kept for the tag records; the records, until their JSON is written.
+// kept for the tag records.
 struct Listing {
     LineRecorder out;
     LineRecorder err;
     std::vector<std::uint32_t> found;
     ReadCount reads;
     std::unique_ptr<Source> source;
-    std::unique_ptr<TagReport> report;
-    std::unique_ptr<JsonWriter> json;
 };
 std::unique_ptr<Listing> listing;
 
@@ -361,57 +472,37 @@ extern "C" EMSCRIPTEN_KEEPALIVE int boxwalk_list(const char* name, double length
 }
 
 // Reads the tag records of the file listed, over the source its lines were
-// read through (after them, where that source stands), and keeps them for
-// boxwalk_tags_json. Hands the worker glue, copied, three numbers: the reads
-// of the file this took, the bytes they read and the number of tags; and,
-// when a read failed, its error text. Returns 0 when the records are whole,
-// 1 when a read failed while they were read (those found before stand), and
-// 2 when none could be read: the file was not opened, or a read had failed
-// before.
+// read through (after them, where that source stands), and hands them to
+// the worker glue, copied, as group "tags": their columns (TagColumns); the
+// JSON boxwalk-json writes of a file's tags with none of the tags in it
+// (what the file is, its moov, the damage and the XMP packets); three
+// numbers, the reads of the file this took, the bytes they read and the
+// number of tags; and, when a read failed, its error text. Returns 0 when
+// the records are whole, 1 when a read failed while they were read (those
+// found before stand), and 2 when none could be read: the file was not
+// opened, or a read had failed before.
 extern "C" EMSCRIPTEN_KEEPALIVE int boxwalk_tags() {
     using namespace boxwalk;
     const ReadCount before = listing->reads;
     Source* const source = listing->source.get();
     const bool readable = source != nullptr && !source->failed();
-    listing->report = std::make_unique<TagReport>(readable ? read_tags(*source) : TagReport{});
-    listing->json = std::make_unique<JsonWriter>();
+    TagReport report;
+    TagColumns columns;
+    if (readable) {
+        read_tags(*source, report, columns);
+    }
     const double counts[] = {listing->reads.reads - before.reads,
                              listing->reads.bytes - before.bytes,
-                             static_cast<double>(listing->report->tags.size())};
+                             static_cast<double>(columns.count())};
     hand("tags", "counts", "counts", std::span<const double>(counts));
+    columns.hand_all();
+    JsonWriter json;
+    hand("tags", "json", "json", std::span<const char>(json.tag_records(report)));
     if (source == nullptr || source->failed()) {
         const std::string error = source != nullptr ? *source->error() : "the file was not opened";
         hand("tags", "error", "error", std::span<const char>(error));
     }
     return !readable ? 2 : source->failed() ? 1 : 0;
-}
-
-// Hands the worker glue the JSON of tags [from, from + count) of the records
-// read, as boxwalk-json writes a file's tags (tag_records): what the file
-// is, its moov, those tags and, with the first tags, the damage and the XMP
-// packets. Kept in place until the next call. The tags go from the program
-// as they are written, and the records once the last of them are: the
-// worker takes them a share at a time, answering questions between.
-extern "C" EMSCRIPTEN_KEEPALIVE void boxwalk_tags_json(std::size_t from, std::size_t count) {
-    using namespace boxwalk;
-    TagReport& report = *listing->report;
-    TagReport slice;
-    slice.kind = report.kind;
-    slice.brand = report.brand;
-    slice.moov = report.moov;
-    const std::size_t first = std::min(from, report.tags.size());
-    const std::size_t last = first + std::min(count, report.tags.size() - first);
-    const auto tags = report.tags.begin();
-    slice.tags.assign(std::make_move_iterator(tags + static_cast<std::ptrdiff_t>(first)),
-                      std::make_move_iterator(tags + static_cast<std::ptrdiff_t>(last)));
-    if (from == 0) {
-        slice.damage = std::move(report.damage);
-        slice.xmp = std::move(report.xmp);
-    }
-    hand("tags", "json", "json", std::span<const char>(listing->json->tag_records(slice)), true);
-    if (last == report.tags.size()) {
-        listing->report.reset();
-    }
 }
 
 // Narrows the listing's lines to those whose text holds `needle` (`size`
