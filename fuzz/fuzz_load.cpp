@@ -50,23 +50,18 @@ std::string scan(boxwalk::Source& source) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 6) {
+    const auto fuzzed = boxwalk::test::FuzzedFile::from(data, size);
+    if (!fuzzed) {
         return 0;
     }
-    boxwalk::ReadAhead read_ahead;
-    read_ahead.first = std::size_t{1} + data[0] * std::size_t{7};
-    read_ahead.most = read_ahead.first + data[1] * std::size_t{61};
-    boxwalk::test::FakeFaults faults;
-    faults.most_per_read = std::size_t{1} + data[2] + std::size_t{256} * data[3];
-    const boxwalk::ByteView file(data + 6, size - 6);
-    const std::vector<std::uint8_t> bytes(file.begin(), file.end());
+    const boxwalk::ByteView file = fuzzed->file();
+    const std::vector<std::uint8_t>& bytes = fuzzed->bytes;
+    const boxwalk::test::FakeFaults& faults = fuzzed->faults;
 
     boxwalk::MemorySource memory(file);
     const std::string expected = scan(memory);
 
-    const auto read_where_asked =
-        boxwalk::file_source(std::make_unique<boxwalk::test::FakeFile>(bytes, file.size(), faults),
-                             file.size(), read_ahead);
+    const auto read_where_asked = fuzzed->source();
     boxwalk::test::FakeFile stream_file(bytes, file.size(), faults);
     const boxwalk::LoadResult streamed =
         boxwalk::stream_source(stream_file, false, std::uint64_t{1} << 30, boxwalk::kConsolePlan);
@@ -78,10 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         planned(*tags.source, boxwalk::kEveryTagPlan) != planned(memory, boxwalk::kEveryTagPlan)) {
         std::abort();
     }
-    faults.error_at = data[4] + std::size_t{256} * data[5];
-    const auto bad =
-        boxwalk::file_source(std::make_unique<boxwalk::test::FakeFile>(bytes, file.size(), faults),
-                             file.size(), read_ahead);
+    const auto bad = fuzzed->source(true);
     const std::string before_error = scan(*bad);
     if (scan(*read_where_asked) != expected || read_where_asked->failed() || !streamed.ok() ||
         scan(*streamed.source) != expected ||

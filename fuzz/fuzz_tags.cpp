@@ -30,16 +30,11 @@ using boxwalk::test::ReportLines;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 6) {
+    const auto fuzzed = boxwalk::test::FuzzedFile::from(data, size);
+    if (!fuzzed) {
         return 0;
     }
-    boxwalk::ReadAhead read_ahead;
-    read_ahead.first = std::size_t{1} + data[0] * std::size_t{7};
-    read_ahead.most = read_ahead.first + data[1] * std::size_t{61};
-    boxwalk::test::FakeFaults faults;
-    faults.most_per_read = std::size_t{1} + data[2] + std::size_t{256} * data[3];
-    const boxwalk::ByteView file(data + 6, size - 6);
-    const std::vector<std::uint8_t> bytes(file.begin(), file.end());
+    const boxwalk::ByteView file = fuzzed->file();
 
     boxwalk::MemorySource memory(file);
     const boxwalk::TagReport report = boxwalk::read_tags(memory);
@@ -60,29 +55,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     boxwalk::TagReport streamed;
     boxwalk::read_tags(again, streamed, copy);
     streamed.tags = std::move(copy.tags);
-    const ReportLines one_by_one = boxwalk::test::report_lines(streamed);
-    if (one_by_one.head != expected.head || one_by_one.tags != expected.tags ||
-        one_by_one.xmp != expected.xmp || one_by_one.damage != expected.damage) {
+    if (boxwalk::test::report_lines(streamed) != expected) {
         fail("handed on one at a time: not the same");
     }
 
-    const auto where_asked =
-        boxwalk::file_source(std::make_unique<boxwalk::test::FakeFile>(bytes, file.size(), faults),
-                             file.size(), read_ahead);
-    const ReportLines asked = boxwalk::test::report_lines(boxwalk::read_tags(*where_asked));
-    if (where_asked->failed() || asked.head != expected.head || asked.tags != expected.tags ||
-        asked.xmp != expected.xmp || asked.damage != expected.damage) {
+    const auto where_asked = fuzzed->source();
+    if (boxwalk::test::report_lines(boxwalk::read_tags(*where_asked)) != expected ||
+        where_asked->failed()) {
         fail("read where asked: not the same");
     }
 
-    faults.error_at = data[4] + std::size_t{256} * data[5];
-    const auto bad =
-        boxwalk::file_source(std::make_unique<boxwalk::test::FakeFile>(bytes, file.size(), faults),
-                             file.size(), read_ahead);
+    const auto bad = fuzzed->source(true);
     const ReportLines before_error = boxwalk::test::report_lines(boxwalk::read_tags(*bad));
     if (bad->failed() ? !boxwalk::test::starts_with_lines(expected, before_error)
-                      : before_error.tags != expected.tags || before_error.xmp != expected.xmp ||
-                            before_error.damage != expected.damage) {
+                      : before_error != expected) {
         fail("with a bad sector: not the start of the whole reading");
     }
     return 0;

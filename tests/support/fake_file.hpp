@@ -8,10 +8,13 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
 
+#include "load/load.hpp"
+#include "primitives/bytes.hpp"
 #include "source/file.hpp"
 
 namespace boxwalk::test {
@@ -69,6 +72,42 @@ private:
     FakeFaults faults_;
     std::uint64_t position_ = 0;
     std::size_t reads_ = 0;
+};
+
+// What a fuzzer's input chooses of a file read through a file source: its
+// first six bytes the read-ahead, how short each read comes back and a bad
+// byte; the rest is the file.
+struct FuzzedFile {
+    ReadAhead read_ahead;
+    FakeFaults faults;  // no bad byte: `bad` says where one goes
+    std::uint64_t bad = 0;
+    std::vector<std::uint8_t> bytes;
+
+    static std::optional<FuzzedFile> from(const std::uint8_t* data, std::size_t size) {
+        if (size < 6) {
+            return std::nullopt;
+        }
+        FuzzedFile fuzzed;
+        fuzzed.read_ahead.first = std::size_t{1} + data[0] * std::size_t{7};
+        fuzzed.read_ahead.most = fuzzed.read_ahead.first + data[1] * std::size_t{61};
+        fuzzed.faults.most_per_read = std::size_t{1} + data[2] + std::size_t{256} * data[3];
+        fuzzed.bad = data[4] + std::uint64_t{256} * data[5];
+        fuzzed.bytes.assign(data + 6, data + size);
+        return fuzzed;
+    }
+
+    ByteView file() const { return bytes; }
+
+    // A source over the file, read where asked; with `bad_byte`, a read of
+    // that byte fails.
+    std::unique_ptr<Source> source(bool bad_byte = false) const {
+        FakeFaults chosen = faults;
+        if (bad_byte) {
+            chosen.error_at = bad;
+        }
+        return file_source(std::make_unique<FakeFile>(bytes, bytes.size(), chosen), bytes.size(),
+                           read_ahead);
+    }
 };
 
 }  // namespace boxwalk::test
