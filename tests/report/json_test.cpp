@@ -1,10 +1,9 @@
 // The JSON of boxwalk-json, in process: every field name the contract
-// declares, and no other, over a hand-made report that fills them all;
-// text of every kind read back as written; the lines read back as the
-// console prints them, alike however the lines and the object are cut up.
-// Read back by another library, nlohmann-json, which takes only valid
-// UTF-8. And the XMP properties of the real files, as their writers were
-// told to write them.
+// declares, and no other, over a hand-made report that fills them all; text
+// of every kind read back as written, by another library, nlohmann-json,
+// which takes only valid UTF-8. (The lines as the console prints them,
+// however they are cut up, are the fuzzer fuzz_lines' check.) And the XMP
+// properties of the real files, as their writers were told to write them.
 #include "report/json.hpp"
 
 #include <gtest/gtest.h>
@@ -17,10 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "support/atoms.hpp"
 #include "support/process.hpp"
 #include "tags/reader.hpp"
-#include "tree/scan.hpp"
 #include "xmp/xmp.hpp"
 
 namespace boxwalk {
@@ -215,51 +212,6 @@ TEST(JsonWriter, TextOfEveryKindReadsBackAsWritten) {
     for (std::size_t i = 0; i < texts.size(); ++i) {
         EXPECT_EQ(tags[i]["key"], texts[i]) << "text " << i;
         EXPECT_EQ(tags[i]["values"][0]["text"], texts[i]) << "text " << i;
-    }
-}
-
-// The files the lines are checked on: the samples, the seeds (every kind
-// of damage, 64-bit sizes, controls in text) and the real files.
-std::vector<Bytes> rich_files() {
-    std::vector<Bytes> files = {sample_song(), sample_damaged()};
-    for (const char* path : {"fuzz/corpus/tags.mp4", "fuzz/corpus/wide.mp4", "fuzz/corpus/deep.mp4",
-                             "tests/fixtures/tagged.m4a", "tests/fixtures/xtra_mixed.mp4"}) {
-        const std::string bytes = read_file(std::string(BOXWALK_SOURCE_DIR) + "/" + path);
-        files.emplace_back(bytes.begin(), bytes.end());
-    }
-    return files;
-}
-
-TEST(JsonWriter, LinesAsTheConsolePrintsThem) {
-    for (const Bytes& file : rich_files()) {
-        StringOutput console;
-        scan_top_level(view(file), console);
-        LineRecorder lines;
-        scan_top_level(view(file), lines);
-        JsonWriter json;
-        const std::string whole(
-            json.file_object({"f", file.size(), std::nullopt, nullptr, &lines}));
-        std::string text;
-        const Json object = parsed(whole);
-        for (const Json& line : object["lines"]) {
-            text += line["text"].get<std::string>() + '\n';
-        }
-        EXPECT_EQ(text, console.text());
-
-        // Taken in batches as the scan goes, and handed on in pieces, the
-        // object is the same.
-        for (const std::size_t batch : {std::size_t{1}, std::size_t{2}, std::size_t{7}}) {
-            std::string pieces;
-            json.spill_at(batch * 3, [&pieces](std::string_view piece) { pieces += piece; });
-            json.start_file({"f", file.size(), std::nullopt, nullptr, nullptr});
-            LineRecorder batched;
-            batched.take_in_batches(batch, [&json](LineRecorder& some) { json.add_lines(some); });
-            scan_top_level(view(file), batched);
-            json.add_lines(batched);
-            json.add_tags(TagReport{});
-            pieces += json.finish_file();
-            EXPECT_EQ(pieces, whole) << "batch " << batch;
-        }
     }
 }
 

@@ -73,6 +73,8 @@ struct ReportLines {
     std::vector<std::string> tags;
     std::vector<std::string> xmp;
     std::vector<std::string> damage;
+
+    bool operator==(const ReportLines&) const = default;
 };
 
 inline ReportLines report_lines(const TagReport& report, bool ranges = true) {

@@ -345,13 +345,19 @@ TEST(ReadTags, ABadByteLeavesTheStartOfTheRecords) {
         if (name == "rich") {
             ASSERT_EQ(whole.tags.size(), 7u);
         }
-        for (std::uint64_t bad = 0; bad < file.size(); ++bad) {
+        // A byte at a time through a file, whose bytes lent by one read are
+        // gone at the next; the last run has no bad byte and reads it all.
+        for (std::uint64_t bad = 0; bad <= file.size(); ++bad) {
             SCOPED_TRACE(name + ", bad byte at " + std::to_string(bad));
             FakeFaults faults;
             faults.error_at = bad;
             const auto source = file_source(std::make_unique<FakeFile>(file, file.size(), faults),
                                             file.size(), ReadAhead{1, 1});
-            EXPECT_TRUE(starts_with_lines(whole, report_lines(read_tags(*source))));
+            const ReportLines read = report_lines(read_tags(*source));
+            EXPECT_TRUE(starts_with_lines(whole, read));
+            if (bad == file.size()) {
+                EXPECT_TRUE(read == whole);
+            }
         }
     }
 }
