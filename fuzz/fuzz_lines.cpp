@@ -116,6 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         });
     }
     scan_top_level(file, lines);
+    lines.flush();
     check_lines(lines, file.size(), recorded);
     json.add_lines(lines);
     json.add_tags(tags);

@@ -56,10 +56,11 @@ void LineRecorder::another_value(std::optional<FileRange> value, std::uint32_t t
 }
 
 void LineRecorder::line_ended() {
-    drain();
-    text_.push_back('\n');
+    // The line's text stays in the buffer, which goes into text_ whole when
+    // it fills: a copy per line costs more than the line.
+    put('\n');
     const auto index = static_cast<std::uint32_t>(lines_.end.size());
-    lines_.end.push_back(text_.size());
+    lines_.end.push_back(text_.size() + buffered().size());
     lines_.kind.push_back(static_cast<std::uint8_t>(line_.kind));
     std::uint32_t type = 0;
     for (const char c : line_.type) {
@@ -84,6 +85,7 @@ void LineRecorder::line_ended() {
     }
     line_ = Located{};
     if (take_ && lines_.end.size() >= batch_) {
+        drain();
         take_(*this);
         clear();
     }

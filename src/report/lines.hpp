@@ -21,7 +21,10 @@ class LineRecorder final : public Output {
 public:
     LineRecorder();
 
-    // The text of every line, each with its line feed.
+    // The text of every line, each with its line feed, and what the lines
+    // show: of the lines ended before the last flush() (the scan's lines
+    // gather in a buffer that is handed on whole), or before a batch was
+    // handed over (see take_in_batches).
     const std::string& text() const { return text_; }
     // Line i's text, without its line feed.
     std::string_view line_text(std::size_t i) const;

@@ -201,6 +201,7 @@ TEST(JsonCli, TheObjectOfTheRecordsCollectedWhole) {
         const ByteView file(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
         LineRecorder lines;
         scan_top_level(file, lines);
+        lines.flush();
         MemorySource source(file);
         TagReport tags = read_tags(source);
         add_xmp_properties(tags);

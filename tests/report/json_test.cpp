@@ -132,6 +132,7 @@ TEST(JsonWriter, EveryFieldOfTheContractAndNoOther) {
     lines.another_value(std::nullopt, 0);
     lines.line("        ---- (size=58) ...");
     lines.line("a line of no bytes");
+    lines.flush();
 
     JsonWriter json;
     Seen seen;

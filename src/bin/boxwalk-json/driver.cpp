@@ -101,6 +101,7 @@ int run_json(const std::vector<Argument>& args, const FileLoader& load, Buffered
             lines.take_in_batches(kLineBatch,
                                   [&json](LineRecorder& full) { json.add_lines(full); });
             scan_top_level(source, lines);
+            lines.flush();
             json.add_lines(lines);
             if (!source.failed()) {
                 write_tags(source, json);

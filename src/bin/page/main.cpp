@@ -128,8 +128,11 @@ public:
     explicit LentSource(Source& source) : Source(source.size()), source_(source) {}
 
 private:
+    // Lends all the bytes the source holds from `pos` on, not only those
+    // asked for: the reads that follow mostly fall among them.
     std::optional<std::string> fetch(std::uint64_t pos, std::size_t count) override {
-        window_ = source_.read(pos, count);
+        source_.read(pos, count);
+        window_ = source_.held(pos);
         window_pos_ = pos;
         return source_.error();
     }
@@ -462,6 +465,8 @@ extern "C" EMSCRIPTEN_KEEPALIVE int boxwalk_list(const char* name, double length
         return LoadResult{std::make_unique<LentSource>(*listing->source), {}};
     };
     const int status = run(args, load, out, err);
+    out.flush();
+    err.flush();
     const double stats[] = {listing->reads.reads, listing->reads.bytes, map_reads.reads,
                             map_reads.bytes};
     hand_lines("out", out);
