@@ -51,6 +51,9 @@ function startWorker(id) {
 const programs = {
   next: null,
   jobs: 0,
+  // Whether a listing reads a heavy moov ahead, in parts at once: always,
+  // but for the runner's check that it changes nothing.
+  readAhead: true,
   running: new Set(),
   start() {
     const worker = startWorker('program-worker');
@@ -101,6 +104,7 @@ class Listing {
     this.readMs = listed.readMs;
     this.stale = listed.stale;
     this.summary = listed.summary;
+    this.firstRows = listed.rows;
     const [reads, read, mapReads, mapRead] = new Float64Array(listed.reads);
     this.reads = { reads, read, mapReads, mapRead };
     this.atoms = atomsOf(new Float64Array(listed.atoms), listed.file.size);
@@ -185,7 +189,7 @@ async function listFile(file) {
       worker.terminate();
       failed(new Error(event.message || 'unknown error'));
     };
-    worker.postMessage({ kind: 'list', file, id: ++programs.jobs });
+    worker.postMessage({ kind: 'list', file, id: ++programs.jobs, readAhead: programs.readAhead });
   });
 }
 
@@ -268,15 +272,16 @@ class LineList {
     this.at = -1;
     this.painted = painted;
     this.element.scrollTop = 0;
-    this.filtered(total, -1);
+    this.filtered(total, -1, false, { from: 0, rows: listing.firstRows || [] });
   }
 
   // The lines the filter lets through are now `total`; the chosen line
-  // stands at `at` among them, or (`on` false) the first after it.
-  filtered(total, at, on = false) {
+  // stands at `at` among them, or (`on` false) the first after it; `near`
+  // holds the rows around the view that are at hand already.
+  filtered(total, at, on = false, near = { from: 0, rows: [] }) {
     this.total = total;
     this.filters += 1;
-    this.near = { from: 0, rows: [] };
+    this.near = near;
     this.asking = null;
     this.at = at;
     this.on = on;

@@ -193,6 +193,7 @@ const Records = (() => {
     // 0: whole; 1: a read failed meanwhile; 2: none could be read.
     const status = _boxwalk_tags();
     boxwalkFile = null;
+    boxwalkAhead = [];
     const { counts, error, json, columns } = boxwalkHanded.tags;
     boxwalkHanded = {};
     const [reads, bytes] = new Float64Array(counts.counts);

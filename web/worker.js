@@ -33,6 +33,18 @@ function boxwalkRead(offset, into, count, error, errorSize) {
   try {
     var end = Math.min(offset + count, boxwalkFile.size);
     if (offset >= end) return 0;
+    if (boxwalkAhead.length && offset >= boxwalkAhead[0].pos && end <= boxwalkAheadEnd) {
+      // The parts follow one another: the read may span several.
+      for (var i = 0, at = offset; at < end; i++) {
+        var part = boxwalkAhead[i];
+        var partEnd = part.pos + part.bytes.length;
+        if (at >= partEnd) continue;
+        var upTo = Math.min(end, partEnd);
+        HEAPU8.set(part.bytes.subarray(at - part.pos, upTo - part.pos), into + (at - offset));
+        at = upTo;
+      }
+      return end - offset;
+    }
     var bytes = new Uint8Array(boxwalkReader.readAsArrayBuffer(boxwalkFile.slice(offset, end)));
     HEAPU8.set(bytes, into);
     return bytes.length;
@@ -42,6 +54,49 @@ function boxwalkRead(offset, into, count, error, errorSize) {
     return -1;
   } finally {
     boxwalkReading += performance.now() - started;
+  }
+}
+
+// Bytes of the File read ahead of the program's reads ({ pos, bytes }, one
+// part after another up to boxwalkAheadEnd): what a listing reads of a
+// heavy moov comes in many reads one after the other, each waiting for the
+// browser, where a few reads at once take half the time. Kept for the tag
+// records, which read it again.
+var boxwalkAhead = [];
+var boxwalkAheadEnd = 0;
+var kAheadMost = 64 * 1048576;    // a moov longer than this is read as asked
+var kAheadParts = 4;              // reads at once
+var kAheadFrom = 1048576;         // a moov shorter than this is read as asked
+var kMoovType = 0x6d6f6f76;
+// The program's read-ahead past what it asks (kReadAhead in its source):
+// the last read of a moov reaches this far past its end.
+var kAheadPast = 2 * 1048576;
+
+// Reads the first moov that `atoms` (four numbers each: position, declared
+// size, header length, type) lists ahead, in parts at once, when it is
+// long enough for that to pay. A failed read leaves it to the program's
+// own reads, which report it.
+async function boxwalkReadAhead(file, atoms) {
+  boxwalkAhead = [];
+  for (var at = 0; at + 4 <= atoms.length; at += 4) {
+    if (atoms[at + 3] !== kMoovType || atoms[at + 2] === 0) continue;
+    var from = atoms[at];
+    var to = Math.min(file.size, from + atoms[at + 1] + kAheadPast);
+    if (atoms[at + 1] < kAheadFrom || to - from > kAheadMost) return;
+    var step = Math.ceil((to - from) / kAheadParts);
+    var parts = [];
+    for (var pos = from; pos < to; pos += step) parts.push(pos);
+    try {
+      var reads = parts.map(async function (pos) {
+        var end = Math.min(to, pos + step);
+        return { pos: pos, bytes: new Uint8Array(await file.slice(pos, end).arrayBuffer()) };
+      });
+      boxwalkAhead = await Promise.all(reads);
+      boxwalkAheadEnd = to;
+    } catch (e) {
+      boxwalkAhead = [];
+    }
+    return;
   }
 }
 
@@ -79,16 +134,25 @@ Module['onRuntimeInitialized'] = function () {
 // follow.
 var boxwalkMeasured = true;
 
-// Lists `file` as the console tool would, and holds what it printed.
-function boxwalkList(file, id) {
+// The rows that come with a listing: more than a tall window shows, three
+// times over (the rows near the view that the page keeps).
+var kFirstRows = 200;
+
+// Lists `file` as the console tool would, and holds what it printed; with
+// `readAhead`, reads its moov ahead (boxwalkReadAhead).
+async function boxwalkList(file, id, readAhead) {
   boxwalkFile = file;
   boxwalkHanded = {};
   boxwalkStale = false;
   boxwalkReading = 0;
+  var started = performance.now();
+  _boxwalk_map(file.size);
+  var aheadFrom = performance.now();
+  if (readAhead) await boxwalkReadAhead(file, new Float64Array(boxwalkHanded.file.atoms.atoms));
+  boxwalkReading += performance.now() - aheadFrom;
   var size = lengthBytesUTF8(file.name) + 1;
   var name = _malloc(size);
   stringToUTF8(file.name, name, size);
-  var started = performance.now();
   var status = _boxwalk_list(name, file.size);
   var ms = performance.now() - started;
   _free(name);
@@ -98,7 +162,10 @@ function boxwalkList(file, id) {
   var atoms = handed.file.atoms.atoms;
   var reads = handed.file.reads.reads;
   var summary = Lines.hold(handed, file);
-  postMessage({ kind: 'listed', id: id, file: file, status: status, ms: ms, stale: boxwalkStale,
+  // The first rows come with the listing: the page shows them without
+  // asking.
+  var rows = (await Lines.answer({ kind: 'rows', from: 0, count: kFirstRows }))[0].rows;
+  postMessage({ kind: 'listed', id: id, rows: rows, file: file, status: status, ms: ms, stale: boxwalkStale,
                 readMs: boxwalkReading, atoms: atoms, reads: reads, summary: summary }, [atoms, reads]);
   boxwalkMeasured = false;
 }
@@ -155,7 +222,7 @@ onmessage = async function (event) {
   var job = event.data;
   if (job.kind === 'list') {
     boxwalkJob = job.id;
-    boxwalkList(job.file, job.id);
+    await boxwalkList(job.file, job.id, job.readAhead);
   } else if (job.kind === 'compare' || job.kind === 'compare-tags') {
     boxwalkJob = job.id;
     try {

@@ -429,26 +429,51 @@ void find_lines(const LineRecorder& lines, std::uint32_t first, std::string_view
 }  // namespace
 }  // namespace boxwalk
 
+namespace {
+
+// The top-level atoms of the File chosen, as boxwalk_map found them, and the
+// reads that took, for the listing that follows.
+std::vector<double> map_atoms;
+boxwalk::ReadCount map_reads;
+
+boxwalk::LoadLimits page_limits() {
+    boxwalk::LoadLimits limits;
+    limits.memory = boxwalk::kMemoryLimit;
+    limits.read_ahead = boxwalk::kReadAhead;
+    return limits;
+}
+
+}  // namespace
+
+// Finds the top-level atoms of the chosen File, `length` bytes long, for
+// its map, and hands them to the worker glue, copied: four numbers each
+// (see top_level_atoms). The glue may then read ahead what the listing will
+// read (the first moov) before boxwalk_list.
+extern "C" EMSCRIPTEN_KEEPALIVE void boxwalk_map(double length) {
+    using namespace boxwalk;
+    const auto size = static_cast<std::uint64_t>(length);
+    map_reads = ReadCount{};
+    map_atoms.clear();
+    if (LoadResult map =
+            open_source(std::make_unique<PageFile>(map_reads, size), size, page_limits());
+        map.ok()) {
+        map_atoms = top_level_atoms(*map.source);
+    }
+    hand("file", "atoms", "atoms", std::span<const double>(map_atoms));
+}
+
 // Lists the chosen File, `length` bytes long and named `name` (UTF-8), as
-// the console tool would with the name as its argument, and hands the
-// worker glue what it printed, kept in place: each stream's text and the
-// columns of its lines; and copied, the top-level atoms (four numbers
-// each, see top_level_atoms) and the count of reads. Returns the exit
-// status.
+// the console tool would with the name as its argument, after boxwalk_map,
+// and hands the worker glue what it printed, kept in place: each stream's
+// text and the columns of its lines; and copied, the count of reads.
+// Returns the exit status.
 extern "C" EMSCRIPTEN_KEEPALIVE int boxwalk_list(const char* name, double length) {
     using namespace boxwalk;
     const auto size = static_cast<std::uint64_t>(length);
     const std::string text = lenient_utf8(std::string_view(name));
     const std::vector<Argument> args = {{"boxwalk", "boxwalk"}, {text, text}};
-    ReadCount map_reads;
-    LoadLimits limits;
-    limits.memory = kMemoryLimit;
-    limits.read_ahead = kReadAhead;
-    std::vector<double> atoms;
-    if (LoadResult map = open_source(std::make_unique<PageFile>(map_reads, size), size, limits);
-        map.ok()) {
-        atoms = top_level_atoms(*map.source);
-    }
+    const LoadLimits limits = page_limits();
+    const std::vector<double>& atoms = map_atoms;
     listing = std::make_unique<Listing>();
     LineRecorder& out = listing->out;
     LineRecorder& err = listing->err;
@@ -471,7 +496,6 @@ extern "C" EMSCRIPTEN_KEEPALIVE int boxwalk_list(const char* name, double length
                             map_reads.bytes};
     hand_lines("out", out);
     hand_lines("err", err);
-    hand("file", "atoms", "atoms", std::span<const double>(atoms));
     hand("file", "reads", "reads", std::span<const double>(stats));
     return status;
 }
