@@ -46,6 +46,7 @@ void LineRecorder::swap_lines(LineRecorder& other) {
 void LineRecorder::reserve(std::size_t lines, std::size_t text_bytes) {
     text_.reserve(text_bytes);
     visit_columns(lines_, [lines](std::string_view, auto& column) { column.reserve(lines); });
+    visit_columns(details_, [lines](std::string_view, auto& column) { column.reserve(lines); });
 }
 
 void LineRecorder::another_value(std::optional<FileRange> value, std::uint32_t type) {

@@ -31,7 +31,9 @@ public:
     std::size_t line_count() const { return lines_.end.size(); }
 
     // Makes room for `lines` lines of `text_bytes` bytes in all ahead of
-    // them, so that a long listing is not copied as it grows. Room not used
+    // them, each of them with its details (every line may be an item), so
+    // that a long listing is not copied as it grows: each copy would touch
+    // new memory, and a first touch costs more than the copy. Room not used
     // costs address space only.
     void reserve(std::size_t lines, std::size_t text_bytes);
 
