@@ -74,13 +74,15 @@ var kAheadPast = 2 * 1048576;
 
 // Reads the first moov that `atoms` (four numbers each: position, declared
 // size, header length, type) lists ahead, in parts at once, when it is
-// long enough for that to pay. A failed read leaves it to the program's
+// long enough for that to pay, and what is before it when that is short. A failed read leaves it to the program's
 // own reads, which report it.
 async function boxwalkReadAhead(file, atoms) {
   boxwalkAhead = [];
   for (var at = 0; at + 4 <= atoms.length; at += 4) {
     if (atoms[at + 3] !== kMoovType || atoms[at + 2] === 0) continue;
-    var from = atoms[at];
+    // From the start of the file when the moov is near it: the program's
+    // first read is there.
+    var from = atoms[at] < kAheadFrom ? 0 : atoms[at];
     var to = Math.min(file.size, from + atoms[at + 1] + kAheadPast);
     if (atoms[at + 1] < kAheadFrom || to - from > kAheadMost) return;
     var step = Math.ceil((to - from) / kAheadParts);
@@ -220,7 +222,10 @@ function boxwalkCompareTags(job) {
 // `ask`.
 onmessage = async function (event) {
   var job = event.data;
-  if (job.kind === 'list') {
+  if (job.kind === 'warm') {
+    _boxwalk_warm();
+    postMessage({ kind: 'warmed' });
+  } else if (job.kind === 'list') {
     boxwalkJob = job.id;
     await boxwalkList(job.file, job.id, job.readAhead);
   } else if (job.kind === 'compare' || job.kind === 'compare-tags') {
