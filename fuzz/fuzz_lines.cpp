@@ -1,7 +1,8 @@
-// libFuzzer entry point: the scan into the page's kind of sink, a
-// LineRecorder, which ends lines itself, records ranges and wants every
-// value, against the same scan into a plain StringOutput; then the JSON of
-// the records and of the tags, parsed back by another library. The last byte of the input
+// libFuzzer entry point: the scan into a LineRecorder, which ends lines
+// itself, records ranges and wants every value, against the same scan into
+// a plain StringOutput, and (all lines at the end) against the page's kind,
+// which keeps only which lines have details; then the JSON of the records
+// and of the tags, parsed back by another library. The last byte of the input
 // picks how many lines the recorder hands on at a time (none: all at the
 // end); the rest is the file (so that a real file as a seed stays one), and
 // also an XMP packet (as lenient UTF-8).
@@ -118,6 +119,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     scan_top_level(file, lines);
     lines.flush();
     check_lines(lines, file.size(), recorded);
+    if (batch == 0) {
+        LineRecorder lean(LineRecorder::Details::lines_only);
+        scan_top_level(file, lean);
+        lean.flush();
+        require(lean.text() == lines.text() && lean.lines().detail == lines.lines().detail &&
+                lean.lines().pos == lines.lines().pos &&
+                lean.details().line == lines.details().line && lean.details().key_pos.empty() &&
+                lean.values().pos == lines.values().pos);
+    }
     json.add_lines(lines);
     json.add_tags(tags);
     spilled += json.finish_file();

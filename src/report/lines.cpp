@@ -15,7 +15,7 @@ std::uint64_t size_of(const std::optional<FileRange>& range) { return range ? ra
 
 }  // namespace
 
-LineRecorder::LineRecorder() : Output(kBuffer, true, true) {}
+LineRecorder::LineRecorder(Details details) : Output(kBuffer, true, true), keeps_(details) {}
 
 std::string_view LineRecorder::line_text(std::size_t i) const {
     const std::uint64_t start = i == 0 ? 0 : lines_.end[i - 1];
@@ -46,7 +46,11 @@ void LineRecorder::swap_lines(LineRecorder& other) {
 void LineRecorder::reserve(std::size_t lines, std::size_t text_bytes) {
     text_.reserve(text_bytes);
     visit_columns(lines_, [lines](std::string_view, auto& column) { column.reserve(lines); });
-    visit_columns(details_, [lines](std::string_view, auto& column) { column.reserve(lines); });
+    if (keeps_ == Details::ranges) {
+        visit_columns(details_, [lines](std::string_view, auto& column) { column.reserve(lines); });
+    } else {
+        details_.line.reserve(lines);
+    }
 }
 
 void LineRecorder::another_value(std::optional<FileRange> value, std::uint32_t type) {
@@ -74,13 +78,15 @@ void LineRecorder::line_ended() {
     if (line_.key || line_.name || line_.value) {
         lines_.detail.push_back(static_cast<std::uint32_t>(details_.line.size()));
         details_.line.push_back(index);
-        details_.key_pos.push_back(pos_of(line_.key));
-        details_.key_size.push_back(size_of(line_.key));
-        details_.name_pos.push_back(pos_of(line_.name));
-        details_.name_size.push_back(size_of(line_.name));
-        details_.value_pos.push_back(pos_of(line_.value));
-        details_.value_size.push_back(size_of(line_.value));
-        details_.value_type.push_back(line_.value ? line_.value_type : 0);
+        if (keeps_ == Details::ranges) {
+            details_.key_pos.push_back(pos_of(line_.key));
+            details_.key_size.push_back(size_of(line_.key));
+            details_.name_pos.push_back(pos_of(line_.name));
+            details_.name_size.push_back(size_of(line_.name));
+            details_.value_pos.push_back(pos_of(line_.value));
+            details_.value_size.push_back(size_of(line_.value));
+            details_.value_type.push_back(line_.value ? line_.value_type : 0);
+        }
     } else {
         lines_.detail.push_back(kNoDetail);
     }

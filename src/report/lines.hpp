@@ -19,7 +19,14 @@ namespace boxwalk {
 // mean or a name from the file): only `end` says where a line ends.
 class LineRecorder final : public Output {
 public:
-    LineRecorder();
+    // What a recorder keeps of the details of items and Xtra entries: their
+    // ranges (key, name, value) as boxwalk-json writes them, or only which
+    // lines have details (DetailColumns::line and LineColumns::detail; the
+    // other detail columns stay empty), for a viewer that shows a line's
+    // bytes whole.
+    enum class Details : std::uint8_t { ranges, lines_only };
+
+    explicit LineRecorder(Details details = Details::ranges);
 
     // The text of every line, each with its line feed, and what the lines
     // show: of the lines ended before the last flush() (the scan's lines
@@ -67,6 +74,7 @@ private:
     Located line_;
     std::size_t batch_ = 0;
     std::function<void(LineRecorder&)> take_;
+    Details keeps_;
 };
 
 }  // namespace boxwalk

@@ -335,10 +335,11 @@ private:
 // The lines a search lets through, by index, standard error's after
 // standard output's.
 // The source the lines were read through, and the count of its reads, are
-// kept for the tag records.
+// kept for the tag records. The page shows a line's bytes whole, and finds
+// a tag's line by where it starts: it keeps no ranges of a line's parts.
 struct Listing {
-    LineRecorder out;
-    LineRecorder err;
+    LineRecorder out{LineRecorder::Details::lines_only};
+    LineRecorder err{LineRecorder::Details::lines_only};
     std::vector<std::uint32_t> found;
     ReadCount reads;
     std::unique_ptr<Source> source;
@@ -497,7 +498,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE void boxwalk_warm() {
     const std::string file = warm_file(2000);
     const ByteView bytes(reinterpret_cast<const std::uint8_t*>(file.data()), file.size());
     for (int round = 0; round < 8; ++round) {
-        LineRecorder out;
+        LineRecorder out(LineRecorder::Details::lines_only);
         LineRecorder err;
         out.reserve(8 * 2000, file.size() * 2);
         const FileLoader load = [&](const Argument&) {
