@@ -30,17 +30,11 @@ void LineRecorder::take_in_batches(std::size_t batch, std::function<void(LineRec
 }
 
 void LineRecorder::clear() {
+    discard();
     text_.clear();
     visit_columns(lines_, [](std::string_view, auto& column) { column.clear(); });
     visit_columns(details_, [](std::string_view, auto& column) { column.clear(); });
     visit_columns(values_, [](std::string_view, auto& column) { column.clear(); });
-}
-
-void LineRecorder::swap_lines(LineRecorder& other) {
-    text_.swap(other.text_);
-    std::swap(lines_, other.lines_);
-    std::swap(details_, other.details_);
-    std::swap(values_, other.values_);
 }
 
 void LineRecorder::reserve(std::size_t lines, std::size_t text_bytes) {

@@ -28,12 +28,12 @@ public:
 
     explicit LineRecorder(Details details = Details::ranges);
 
-    // The text of every line, each with its line feed, and what the lines
-    // show: of the lines ended before the last flush() (the scan's lines
-    // gather in a buffer that is handed on whole), or before a batch was
-    // handed over (see take_in_batches).
+    // The text of every line, each with its line feed: the lines' text
+    // gathers in a buffer that goes into it whole, so it holds the lines
+    // ended before the last flush(), or before a batch was handed over (see
+    // take_in_batches). The columns hold every line ended.
     const std::string& text() const { return text_; }
-    // Line i's text, without its line feed.
+    // Line i's text, without its line feed: a line text() holds.
     std::string_view line_text(std::size_t i) const;
     std::size_t line_count() const { return lines_.end.size(); }
 
@@ -50,14 +50,11 @@ public:
 
     // Hands the recorder to `take` whenever `batch` lines are held, and then
     // forgets the lines it holds: for a reader that takes the lines as they
-    // come (or swaps them out, see swap_lines), in memory bounded by the
-    // batch. Lines left when the scan ends stay for the reader to take.
+    // come, in memory bounded by the batch. Lines left when the scan ends
+    // stay for the reader to take, after a flush().
     void take_in_batches(std::size_t batch, std::function<void(LineRecorder&)> take);
     // Forgets every line held.
     void clear();
-    // Trades the lines held with `other`'s, between two lines: the lines
-    // move, not their bytes.
-    void swap_lines(LineRecorder& other);
 
     bool wants_every_value() const override { return true; }
     void another_value(std::optional<FileRange> value, std::uint32_t type) override;
