@@ -499,7 +499,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE void boxwalk_warm() {
     const ByteView bytes(reinterpret_cast<const std::uint8_t*>(file.data()), file.size());
     for (int round = 0; round < 8; ++round) {
         LineRecorder out(LineRecorder::Details::lines_only);
-        LineRecorder err;
+        LineRecorder err(LineRecorder::Details::lines_only);
         out.reserve(8 * 2000, file.size() * 2);
         const FileLoader load = [&](const Argument&) {
             return LoadResult{std::make_unique<MemorySource>(bytes), {}};
