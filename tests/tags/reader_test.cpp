@@ -211,25 +211,15 @@ TEST(ReadTags, EveryStore) {
     check_rows(rows, described);
 }
 
+// The edges between the kinds; each kind's plain case is a real file of
+// tests/fixtures/not_mp4.
 TEST(ReadTags, FileKinds) {
-    const Bytes wav = cat({raw("RIFF"), be32(4), raw("WAVEfmt ")});
     const std::vector<Row<Bytes>> rows = {
-        {"", {}, "empty"},
         {"", ftyp(), "mp4 M4A "},
         {"an unknown first atom, then moov", cat({atom("zzzz"), atom("moov")}), "mp4 moov @8+8"},
         {"", cat({be32(8), raw("wide"), zeros(3)}), "mp4"},
-        {"", raw("\x89PNG\r\n\x1A\n\0\0\0\rIHDR"sv), "png"},
-        {"", raw("\xFF\xD8\xFF\xE0\0\x10JFIF"sv), "jpeg"},
-        {"", raw("GIF89a\x01\0"sv), "gif"},
-        {"", wav, "wav"},
-        {"", raw("ID3\x04\0\0\0\0\0\0"sv), "mp3"},
         {"an MPEG audio frame", {0xFF, 0xFB, 0x90, 0x64}, "mp3"},
         {"ADTS is no MP3", {0xFF, 0xF1, 0x50, 0x80}, "unknown"},
-        {"", raw("OggS\0\x02"sv), "ogg"},
-        {"", raw("fLaC\0\0\0\x22"sv), "flac"},
-        {"", {0x1A, 0x45, 0xDF, 0xA3, 0x9F}, "matroska"},
-        {"", raw("%PDF-1.7\n"), "pdf"},
-        {"", raw("PK\x03\x04\x14\0"sv), "zip"},
         {"", raw("hello, w\xC3\xB6rld\r\n\tthe end\n"), "text"},
         {"", raw("hello\x01"), "unknown"},
         {"a size that no atom has", cat({be32(5), raw("moov"), zeros(8)}), "unknown"},
