@@ -468,6 +468,17 @@ await evaluate(`new Promise((done) => { const said = document.getElementById('co
   document.getElementById('bad-only').click(); })`);
 check(await textOf('count') === '3 of 15 lines', `malformed only: ${await textOf('count')}`);
 
+// The rows of the tags view (rows in view): { group, label, key, values:
+// [{ text, part, language } or { picture }], cells: each cell's text }.
+const viewRows = () => evaluate(`(() => { let group = '';
+  return [...document.querySelectorAll('#tags .rows > [role=row]')].flatMap((row) => {
+    const [label, key, value] = [...row.children];
+    if (row.getAttribute('aria-level') === '1') { group = label.firstChild.textContent; return []; }
+    return [{ group, label: label.textContent, key: key.textContent, cells: [...row.children].map((cell) => cell.textContent), values: [...value.children].map((one) =>
+      one.classList.contains('cover') ? { picture: true } : { text: one.querySelector('.text').textContent,
+        part: one.querySelector('.part')?.textContent || '', language: one.querySelector('.language')?.textContent || '' }) }];
+  }); })()`);
+
 // The real files of tests/fixtures. The page's records are boxwalk-json's
 // (the native program's, when a release build is found): the same tags,
 // damage and XMP packets, and the same XMP properties, read here with
@@ -484,15 +495,6 @@ check(await textOf('count') === '3 of 15 lines', `malformed only: ${await textOf
   // included.
   const shownText = (text) => text.replace(/[\0-\x08\x0a-\x1f\x7f-\x9f]/g, (c) => '\\x' + c.charCodeAt(0).toString(16).padStart(2, '0'));
   const numbers = (text) => (text.match(/\d+(?:\.\d+)?/g) || []).map(Number);
-  // The rows of the tags view: { group, label, key, values: [{ text, part, language } or { picture }] }.
-  const viewRows = () => evaluate(`(() => { let group = '';
-    return [...document.querySelectorAll('#tags .rows > [role=row]')].flatMap((row) => {
-      const [label, key, value] = [...row.children];
-      if (row.getAttribute('aria-level') === '1') { group = label.firstChild.textContent; return []; }
-      return [{ group, label: label.textContent, key: key.textContent, values: [...value.children].map((one) =>
-        one.classList.contains('cover') ? { picture: true } : { text: one.querySelector('.text').textContent,
-          part: one.querySelector('.part')?.textContent || '', language: one.querySelector('.language')?.textContent || '' }) }];
-    }); })()`);
   const xmpOf = (tags) => tags.filter((tag) => tag.store === 'xmp')
     .map((tag) => JSON.stringify([tag.track || 0, tag.key, tag.label || '', tag.values.map((v) => [v.kind, v.text, v.language || ''])]));
   const compared = [];
@@ -639,17 +641,12 @@ if (process.env.BOXWALK_SCREENSHOT_PHONE) {
 // well-known tags first.
 const made = makeTagFiles(path.join(workDir, 'tags'));
 const tagFile = (name) => path.join(workDir, 'tags', name);
-// The cells of the rows of the tags view (rows in view: the view is a
-// small file's), with the name of the group each is in; or of a table.
-const tagRows = (box) => evaluate(box === '#tags' ? `(() => { let group = '';
-  return [...document.querySelectorAll('#tags .rows > [role=row]')].flatMap((row) => {
-    if (row.getAttribute('aria-level') === '1') { group = row.firstChild.firstChild.textContent; return []; }
-    return [[group, ...[...row.children].map((cell) => cell.textContent)]]; }); })()`
-  : `[...document.querySelectorAll('${box} tbody tr')].map((tr) => [...tr.cells].map((td) => td.textContent))`);
+// The cells of the rows of a table.
+const tableRows = (box) => evaluate(`[...document.querySelectorAll('${box} tbody tr')].map((tr) => [...tr.cells].map((td) => td.textContent))`);
 await send('Emulation.setDeviceMetricsOverride', { width: 1180, height: 800, deviceScaleFactor: 1, mobile: false });
 await list(tagFile('tags.m4a'));
 {
-  const rows = await tagRows('#tags');
+  const rows = (await viewRows()).map(({ group, cells }) => [group, ...cells]);
   const shown = rows.filter(([, label]) => label !== 'Cover').map(([group, label, , value]) => [group, label, value]);
   const sorted = (list) => list.map((row) => row.join(' = ')).sort();
   const firsts = rows.slice(0, 5).map(([, label]) => label).join(', ');
@@ -718,7 +715,7 @@ for (const [first, second, change] of [[tagFile('before.m4a'), tagFile('after.m4
   await list(after, before, 'compared');
   const [sides, onTop] = await evaluate(`[[...document.querySelectorAll('#compare .side')].map((p) => p.textContent),
     document.getElementById('compare').getBoundingClientRect().top < document.getElementById('result').getBoundingClientRect().top]`);
-  const changes = (await tagRows('#compare')).map((row) => row.join(' '));
+  const changes = (await tableRows('#compare')).map((row) => row.join(' '));
   const [ok, diff] = await patches(...outputs);
   const names = [before, after].map((f) => path.basename(f));
   await evaluate("document.body.dataset.state = 'waiting'; document.getElementById('swap').click()");
