@@ -21,19 +21,35 @@ const Records = (() => {
       context && /^\d+$/.test(context.source) ? BigInt(context.source) : value));
   }
 
-  // A column of numbers that grows as it is filled, from `array` if given.
+  // A column of numbers: one the program keeps in its memory ({ at, size }
+  // there, as handed), seen through a view that is made again once that
+  // memory has grown (which moves it: the old view is then empty), until
+  // the column grows; or one of the worker's own, which grows as it is
+  // filled.
   class Numbers {
-    constructor(Type, array = null) {
-      this.array = array || new Type(1024);
-      this.length = array ? array.length : 0;
+    constructor(Type, kept = null) {
+      this.Type = Type;
+      this.kept = kept;
+      this.own = kept ? null : new Type(1024);
+      this.seen = null;
+      this.length = kept ? kept.size / Type.BYTES_PER_ELEMENT : 0;
+    }
+    get array() {
+      if (this.own) return this.own;
+      if (!this.seen || this.seen.buffer !== HEAPU8.buffer) {
+        this.seen = new this.Type(HEAPU8.buffer, this.kept.at, this.length);
+      }
+      return this.seen;
     }
     push(value) {
-      if (this.length === this.array.length) {
-        const grown = new this.array.constructor(Math.max(1024, 2 * this.length));
-        grown.set(this.array);
-        this.array = grown;
+      if (!this.own || this.length === this.own.length) {
+        const grown = new this.Type(Math.max(1024, 2 * this.length));
+        grown.set(this.array.subarray(0, this.length));
+        this.own = grown;
+        this.kept = null;
+        this.seen = null;
       }
-      this.array[this.length] = value;
+      this.own[this.length] = value;
       this.length += 1;
     }
   }
@@ -45,10 +61,10 @@ const Records = (() => {
   // 2^53 is kept apart, as BigInts).
   class Ranges {
     constructor(pos = null, size = null, wide = null) {
-      this.pos = new Numbers(Float64Array, pos && new Float64Array(pos));
-      this.size = new Numbers(Float64Array, size && new Float64Array(size));
+      this.pos = new Numbers(Float64Array, pos);
+      this.size = new Numbers(Float64Array, size);
       this.exact = new Map();
-      const halves = wide ? new Uint32Array(wide) : [];
+      const halves = wide ? new Numbers(Uint32Array, wide).array : [];
       const join = (high, low) => (BigInt(high) << 32n) | BigInt(low);
       for (let i = 0; i + 4 < halves.length; i += 5) {
         this.exact.set(halves[i], [join(halves[i + 1], halves[i + 2]), join(halves[i + 3], halves[i + 4])]);
@@ -66,29 +82,24 @@ const Records = (() => {
   // decoded when asked for.
   class Texts {
     constructor(bytes = null, ends = null) {
-      this.bytes = bytes ? new Uint8Array(bytes) : new Uint8Array(1024);
-      this.ends = new Numbers(Uint32Array, ends && new Uint32Array(ends));
-      this.used = this.ends.length ? this.ends.array[this.ends.length - 1] : 0;
+      this.chars = new Numbers(Uint8Array, bytes);
+      this.ends = new Numbers(Uint32Array, ends);
+      this.chars.length = this.ends.length ? this.ends.array[this.ends.length - 1] : 0;
     }
     get length() { return this.ends.length; }
+    get bytes() { return this.chars.array; }
     start(i) { return i ? this.ends.array[i - 1] : 0; }
     at(i) { return decoder.decode(this.bytes.subarray(this.start(i), this.ends.array[i])); }
     push(text) {
-      const made = encoder.encode(text || '');
-      if (this.used + made.length > this.bytes.length) {
-        const grown = new Uint8Array(Math.max(1024, 2 * (this.used + made.length)));
-        grown.set(this.bytes.subarray(0, this.used));
-        this.bytes = grown;
-      }
-      this.bytes.set(made, this.used);
-      this.used += made.length;
-      this.ends.push(this.used);
+      for (const byte of encoder.encode(text || '')) this.chars.push(byte);
+      this.ends.push(this.chars.length);
     }
     // Hashes text i into `print`: its length in bytes, then its bytes.
     print(print, i) {
       const [from, to] = [this.start(i), this.ends.array[i]];
+      const bytes = this.bytes;
       print.code(to - from);
-      for (let at = from; at < to; at += 1) print.code(this.bytes[at]);
+      for (let at = from; at < to; at += 1) print.code(bytes[at]);
       return print;
     }
   }
@@ -98,15 +109,9 @@ const Records = (() => {
   class Columns {
     constructor(handed = null) {
       const c = handed || {};
-      // Every `step`-th number of `array` from `n` on.
-      const every = (array, step, n) => {
-        const out = new array.constructor(array.length / step);
-        for (let i = 0; i < out.length; i += 1) out[i] = array[i * step + n];
-        return out;
-      };
-      const tags = new Uint32Array(c.tags || 0);
-      for (const [n, name] of ['store', 'track', 'first', 'count', 'labelIndex'].entries()) {
-        this[name] = new Numbers(Uint32Array, handed && every(tags, 5, n));
+      this.store = new Numbers(Uint8Array, c.store);
+      for (const [name, column] of [['track', c.track], ['first', c.first], ['count', c.count], ['labelIndex', c.label]]) {
+        this[name] = new Numbers(Uint32Array, column);
       }
       for (const name of ['key', 'mean', 'name', 'text', 'language', 'part']) {
         this[name] = new Texts(c[`${name}_bytes`], c[`${name}_ends`]);
@@ -114,10 +119,9 @@ const Records = (() => {
       const labels = new Texts(c.labels_bytes, c.labels_ends);
       this.labels = [''].concat(Array.from({ length: labels.length }, (_, i) => labels.at(i)));
       this.bytes = new Ranges(c.tag_pos, c.tag_size, c.tag_wide);
-      const kinds = new Uint8Array(c.value_kinds || 0);
-      this.kind = new Numbers(Uint8Array, handed && every(kinds, 2, 0));
-      this.cut = new Numbers(Uint8Array, handed && every(kinds, 2, 1));
-      this.type = new Numbers(Float64Array, c.value_types && new Float64Array(c.value_types));
+      this.kind = new Numbers(Uint8Array, c.value_kinds);
+      this.cut = new Numbers(Uint8Array, c.value_cuts);
+      this.type = new Numbers(Float64Array, c.value_types);
       this.valueBytes = new Ranges(c.value_pos, c.value_size, c.value_wide);
     }
 

@@ -252,21 +252,23 @@ struct RangeColumn {
 // The tag records in columns, as the page's worker keeps them: numbers a
 // tag or a value each, texts one after another. A tag's label is the index
 // of its text among the labels met, from 1 (0 for none): there are few.
+// The columns stay in the program's memory for as long as the listing, and
+// the worker reads them there: a copy would hold them twice.
 class TagColumns final : public TagSink {
 public:
     void take(Tag& tag) override {
-        tags_.push_back(static_cast<std::uint32_t>(tag.store));
-        tags_.push_back(tag.track);
-        tags_.push_back(static_cast<std::uint32_t>(value_kinds_.size() / 2));
-        tags_.push_back(static_cast<std::uint32_t>(tag.values.size()));
-        tags_.push_back(label(tag.label));
+        store_.push_back(static_cast<std::uint8_t>(tag.store));
+        track_.push_back(tag.track);
+        first_.push_back(static_cast<std::uint32_t>(value_kinds_.size()));
+        count_.push_back(static_cast<std::uint32_t>(tag.values.size()));
+        label_.push_back(label(tag.label));
         key_.push(tag.key);
         mean_.push(tag.mean);
         name_.push(tag.name);
         tag_bytes_.push(tag.bytes);
         for (const TagValue& value : tag.values) {
             value_kinds_.push_back(static_cast<std::uint8_t>(value.kind));
-            value_kinds_.push_back(value.cut ? 1 : 0);
+            value_cuts_.push_back(value.cut ? 1 : 0);
             value_types_.push_back(value.stored_type ? static_cast<double>(*value.stored_type)
                                                      : -1);
             text_.push(value.text);
@@ -279,26 +281,33 @@ public:
     std::size_t count() const { return key_.ends.size(); }
 
     // Hands every column to the worker glue as group "tags", table
-    // "columns", copied.
+    // "columns", kept in place.
     void hand_all() const {
-        const auto texts = [](std::string_view name, const TextColumn& column) {
-            hand("tags", "columns", std::string(name) + "_bytes",
-                 std::span<const char>(column.bytes));
-            hand("tags", "columns", std::string(name) + "_ends", std::span(column.ends));
+        const auto column = [](std::string_view name, const auto& values) {
+            hand("tags", "columns", name, std::span(values), true);
         };
-        const auto ranges = [](std::string_view name, const RangeColumn& column) {
-            hand("tags", "columns", std::string(name) + "_pos", std::span(column.pos));
-            hand("tags", "columns", std::string(name) + "_size", std::span(column.size));
-            hand("tags", "columns", std::string(name) + "_wide", std::span(column.wide));
+        const auto texts = [&column](std::string_view name, const TextColumn& text) {
+            column(std::string(name) + "_bytes", text.bytes);
+            column(std::string(name) + "_ends", text.ends);
         };
-        hand("tags", "columns", "tags", std::span(tags_));
+        const auto ranges = [&column](std::string_view name, const RangeColumn& range) {
+            column(std::string(name) + "_pos", range.pos);
+            column(std::string(name) + "_size", range.size);
+            column(std::string(name) + "_wide", range.wide);
+        };
+        column("store", store_);
+        column("track", track_);
+        column("first", first_);
+        column("count", count_);
+        column("label", label_);
         texts("key", key_);
         texts("mean", mean_);
         texts("name", name_);
         texts("labels", labels_);
         ranges("tag", tag_bytes_);
-        hand("tags", "columns", "value_kinds", std::span(value_kinds_));
-        hand("tags", "columns", "value_types", std::span(value_types_));
+        column("value_kinds", value_kinds_);
+        column("value_cuts", value_cuts_);
+        column("value_types", value_types_);
         texts("text", text_);
         texts("language", language_);
         texts("part", part_);
@@ -318,13 +327,16 @@ private:
         return at->second;
     }
 
-    // Per tag: store, track, its first value, its value count, its label.
-    std::vector<std::uint32_t> tags_;
+    // Per tag: its store, its track, its first value, its value count, its
+    // label.
+    std::vector<std::uint8_t> store_;
+    std::vector<std::uint32_t> track_, first_, count_, label_;
     TextColumn key_, mean_, name_, labels_;
     std::unordered_map<std::string, std::uint32_t> label_index_;
     RangeColumn tag_bytes_;
-    // Per value: kind and whether it was cut; its stored type, -1 for none.
-    std::vector<std::uint8_t> value_kinds_;
+    // Per value: its kind, whether it was cut, its stored type (-1 for
+    // none).
+    std::vector<std::uint8_t> value_kinds_, value_cuts_;
     std::vector<double> value_types_;
     TextColumn text_, language_, part_;
     RangeColumn value_bytes_;
@@ -343,6 +355,7 @@ struct Listing {
     std::vector<std::uint32_t> found;
     ReadCount reads;
     std::unique_ptr<Source> source;
+    TagColumns tags;
 };
 std::unique_ptr<Listing> listing;
 
@@ -568,8 +581,9 @@ extern "C" EMSCRIPTEN_KEEPALIVE int boxwalk_list(const char* name, double length
 }
 
 // Reads the tag records of the file listed, over the source its lines were
-// read through (after them, where that source stands), and hands them to
-// the worker glue, copied, as group "tags": their columns (TagColumns); the
+// read through (after them, where that source stands), once, and hands them
+// to the worker glue as group "tags": their columns, kept in place
+// (TagColumns); and copied, the
 // JSON boxwalk-json writes of a file's tags with none of the tags in it
 // (what the file is, its moov, the damage and the XMP packets); three
 // numbers, the reads of the file this took, the bytes they read and the
@@ -583,7 +597,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE int boxwalk_tags() {
     Source* const source = listing->source.get();
     const bool readable = source != nullptr && !source->failed();
     TagReport report;
-    TagColumns columns;
+    TagColumns& columns = listing->tags;
     if (readable) {
         read_tags(*source, report, columns);
     }
