@@ -104,11 +104,10 @@ const Records = (() => {
     }
   }
 
-  // The tags in columns, as the program hands them over (or empty, for the
-  // page's own); tag(i) gives back record i as boxwalk-json writes it.
+  // The tags in columns, as the program hands them over (`c`, by name);
+  // tag(i) gives back record i as boxwalk-json writes it.
   class Columns {
-    constructor(handed = null) {
-      const c = handed || {};
+    constructor(c) {
       this.store = new Numbers(Uint8Array, c.store);
       for (const [name, column] of [['track', c.track], ['first', c.first], ['count', c.count], ['labelIndex', c.label]]) {
         this[name] = new Numbers(Uint32Array, column);
@@ -188,7 +187,7 @@ const Records = (() => {
   let reading = null;
 
   // Has the program read the records of the file listed, over the source it
-  // listed it through, and takes their columns out of its memory.
+  // listed it through, and holds their columns where the program keeps them.
   function read() {
     const started = performance.now();
     boxwalkFile = Lines.file();

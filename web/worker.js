@@ -74,8 +74,8 @@ var kAheadPast = 2 * 1048576;
 
 // Reads the first moov that `atoms` (four numbers each: position, declared
 // size, header length, type) lists ahead, in parts at once, when it is
-// long enough for that to pay, and what is before it when that is short. A failed read leaves it to the program's
-// own reads, which report it.
+// long enough for that to pay, and what is before it when that is short.
+// A failed read leaves it to the program's own reads, which report it.
 async function boxwalkReadAhead(file, atoms) {
   boxwalkAhead = [];
   for (var at = 0; at + 4 <= atoms.length; at += 4) {

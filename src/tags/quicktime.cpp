@@ -15,8 +15,8 @@ constexpr std::uint64_t kTextHeader = 4;
 // texts are UTF-8.
 constexpr std::uint16_t kFirstIsoLanguage = 0x400;
 
-// A QuickTime tag for `atom`: its key, and its
-// label and reading as `labels` has them.
+// A QuickTime tag for `atom`: its key, and its label and reading as
+// `labels` has them.
 Tag& start_tag(TagReading& reading, const Atom& atom, Place place, Store labels, Reads& reads) {
     Tag& tag =
         reading.new_tag(Store::quicktime, place.track, inside(atom, atom.pos, reading.size()));

@@ -164,12 +164,6 @@ void utf16_text(ByteView bytes, bool big_endian, bool cut, std::string& text) {
     decode_utf16(count, unit_at, [&](char32_t code_point) { append_utf8(text, code_point); });
 }
 
-std::string mac_roman_text(ByteView bytes) {
-    std::string text;
-    mac_roman_text(bytes, text);
-    return text;
-}
-
 void mac_roman_text(ByteView bytes, std::string& text) {
     text.clear();
     text.reserve(bytes.size());
@@ -192,12 +186,6 @@ void latin1_text(ByteView bytes, std::string& text) {
         at = encode_utf8(byte, at);
     }
     text.resize(static_cast<std::size_t>(at - text.data()));
-}
-
-std::string hex_text(ByteView bytes) {
-    std::string text;
-    hex_text(bytes, text);
-    return text;
 }
 
 void hex_text(ByteView bytes, std::string& text) {

@@ -17,9 +17,9 @@ inline constexpr std::size_t kTextLimit = std::size_t{1} << 20;
 // The most bytes of a value that a record shows as hex.
 inline constexpr std::size_t kHexLimit = 64;
 
-// Each text below comes in two forms: returned, or put into `text`, whose
-// storage is then used again (a reader of many tags fills the same strings
-// for each).
+// Each text below is put into `text`, whose storage is then used again (a
+// reader of many tags fills the same strings for each); the texts that
+// other callers want too also come returned.
 
 // `bytes` as UTF-8, each maximal ill-formed subpart as one U+FFFD, without
 // trailing NULs. When `cut`, the bytes are the start of a longer text, and a
@@ -35,7 +35,6 @@ std::string utf16_text(ByteView bytes, bool big_endian, bool cut);
 void utf16_text(ByteView bytes, bool big_endian, bool cut, std::string& text);
 
 // `bytes` in the Mac OS Roman encoding, without trailing NULs.
-std::string mac_roman_text(ByteView bytes);
 void mac_roman_text(ByteView bytes, std::string& text);
 
 // Each byte as the character of its number (ISO 8859-1): four type bytes
@@ -44,7 +43,6 @@ std::string latin1_text(ByteView bytes);
 void latin1_text(ByteView bytes, std::string& text);
 
 // Each byte as two lower-case hex digits, a space between neighbours.
-std::string hex_text(ByteView bytes);
 void hex_text(ByteView bytes, std::string& text);
 
 // A 16-bit language code as three ISO 639-2/T letters: below 0x400 a

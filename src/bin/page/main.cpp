@@ -500,6 +500,9 @@ boxwalk::LoadLimits page_limits() {
 
 }  // namespace
 
+// Of each kind in the made-up file of boxwalk_warm.
+constexpr std::size_t kWarmCount = 2000;
+
 // Lists a made-up file of many items, Xtra entries and leaves, and reads its
 // tag records, a few times over, for their effect alone: the browser
 // compiles the functions that run most again, optimized, and the page's
@@ -508,12 +511,12 @@ boxwalk::LoadLimits page_limits() {
 // compilation: a fifth slower than the next.
 extern "C" EMSCRIPTEN_KEEPALIVE void boxwalk_warm() {
     using namespace boxwalk;
-    const std::string file = warm_file(2000);
+    const std::string file = warm_file(kWarmCount);
     const ByteView bytes(reinterpret_cast<const std::uint8_t*>(file.data()), file.size());
     for (int round = 0; round < 8; ++round) {
         LineRecorder out(LineRecorder::Details::lines_only);
         LineRecorder err(LineRecorder::Details::lines_only);
-        out.reserve(8 * 2000, file.size() * 2);
+        out.reserve(8 * kWarmCount, file.size() * 2);
         const FileLoader load = [&](const Argument&) {
             return LoadResult{std::make_unique<MemorySource>(bytes), {}};
         };
@@ -583,14 +586,13 @@ extern "C" EMSCRIPTEN_KEEPALIVE int boxwalk_list(const char* name, double length
 // Reads the tag records of the file listed, over the source its lines were
 // read through (after them, where that source stands), once, and hands them
 // to the worker glue as group "tags": their columns, kept in place
-// (TagColumns); and copied, the
-// JSON boxwalk-json writes of a file's tags with none of the tags in it
-// (what the file is, its moov, the damage and the XMP packets); three
-// numbers, the reads of the file this took, the bytes they read and the
-// number of tags; and, when a read failed, its error text. Returns 0 when
-// the records are whole, 1 when a read failed while they were read (those
-// found before stand), and 2 when none could be read: the file was not
-// opened, or a read had failed before.
+// (TagColumns); and copied, the JSON boxwalk-json writes of a file's tags
+// with none of the tags in it (what the file is, its moov, the damage and
+// the XMP packets), three numbers (the reads of the file this took, the
+// bytes they read and the number of tags) and, when a read failed, its
+// error text. Returns 0 when the records are whole, 1 when a read failed
+// while they were read (those found before stand), and 2 when none could be
+// read: the file was not opened, or a read had failed before.
 extern "C" EMSCRIPTEN_KEEPALIVE int boxwalk_tags() {
     using namespace boxwalk;
     const ReadCount before = listing->reads;
